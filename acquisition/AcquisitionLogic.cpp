@@ -1,0 +1,1 @@
+// Converter access and the chart loop land here.

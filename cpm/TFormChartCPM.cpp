@@ -1,0 +1,8 @@
+#include "cpm/TFormChartCPM.h"
+
+TFormChartCPM* FormChartCPM = nullptr;
+
+TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
+{
+    setWindowFlag(Qt::Window);
+}

@@ -1,0 +1,8 @@
+#include "gripo/TFormGripo.h"
+
+TFormGripo* FormGripo = nullptr;
+
+TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
+{
+    setWindowFlag(Qt::Window);
+}

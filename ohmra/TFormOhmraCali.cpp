@@ -1,0 +1,8 @@
+#include "ohmra/TFormOhmraCali.h"
+
+TFormOhmraCali* FormOhmraCali = nullptr;
+
+TFormOhmraCali::TFormOhmraCali(QWidget* parent) : QWidget(parent)
+{
+    setWindowFlag(Qt::Window);
+}

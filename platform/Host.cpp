@@ -1,0 +1,43 @@
+#include "platform/Host.h"
+
+#include <QCoreApplication>
+#include <ctime>
+#include <thread>
+#include <chrono>
+
+namespace {
+
+class RealHostImpl final : public IHost {
+public:
+    uint32_t TickCount() override
+    {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        const uint64_t ms = uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u;
+        return static_cast<uint32_t>(ms);
+    }
+    void Sleep(unsigned ms) override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    void ProcessMessages() override
+    {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+};
+
+RealHostImpl g_real;
+IHost* g_host = &g_real;
+
+} // namespace
+
+IHost& Host() { return *g_host; }
+IHost& RealHost() { return g_real; }
+
+IHost* SetHost(IHost* host)
+{
+    IHost* old = g_host;
+    g_host = host ? host : &g_real;
+    return old;
+}

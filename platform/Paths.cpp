@@ -1,0 +1,89 @@
+#include "platform/Paths.h"
+
+#include <cstdlib>
+#include <climits>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string g_override;
+
+std::string WithSlash(std::string dir)
+{
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+} // namespace
+
+std::string ExePath()
+{
+    char buf[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0)
+        return {};
+    return std::string(buf, size_t(n));
+}
+
+std::string ExeDirectory()
+{
+    const std::string p = ExePath();
+    const size_t slash = p.rfind('/');
+    return slash == std::string::npos ? std::string("./") : p.substr(0, slash + 1);
+}
+
+std::string ExeBaseName()
+{
+    std::string p = ExePath();
+    const size_t slash = p.rfind('/');
+    if (slash != std::string::npos)
+        p = p.substr(slash + 1);
+    const size_t dot = p.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        p = p.substr(0, dot);
+    return p;
+}
+
+std::string HomeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return WithSlash(home);
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+        return WithSlash(pw->pw_dir);
+    return "/";
+}
+
+void SetSettingsDirectoryOverride(const std::string& dir)
+{
+    g_override = dir.empty() ? std::string() : WithSlash(dir);
+}
+
+std::string SetupUlmaroIniPath()
+{
+    return (g_override.empty() ? ExeDirectory() : g_override) + "SETUP_ULMARO.INI";
+}
+
+std::string SetupIniPath()
+{
+    if (!g_override.empty())
+        return g_override + "SETUP.INI";
+    const std::string dir = ExeDirectory();
+    const std::string beside = dir + "SETUP.INI";
+    // Next to the executable when we may write there (or the file is already
+    // there and writable); otherwise in the user's configuration folder.
+    if (access(beside.c_str(), W_OK) == 0 || (access(beside.c_str(), F_OK) != 0 && access(dir.c_str(), W_OK) == 0))
+        return beside;
+    std::string cfg;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
+        cfg = WithSlash(x);
+    else
+        cfg = HomeDirectory() + ".config/";
+    mkdir(cfg.c_str(), 0700);
+    cfg += "ulmaro/";
+    mkdir(cfg.c_str(), 0700);
+    return cfg + "SETUP.INI";
+}

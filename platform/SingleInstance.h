@@ -1,0 +1,11 @@
+#pragma once
+
+// Keeps the program to one running instance: takes an exclusive lock on a
+// lock file named from "PREVINST: " and the executable's base name in the
+// user's runtime directory, held until the process ends. Returns true when
+// this process may run: it got the lock, or "task" (any letter case) stands
+// among the first six command-line words (program path included).
+bool SingleInstanceCheck(int argc, const char* const* argv);
+
+// The lock file's full path for a given executable base name.
+const char* SingleInstanceLockPath(const char* baseName);

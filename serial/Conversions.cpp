@@ -1,0 +1,1 @@
+// Text and number conversions land here.

@@ -1,0 +1,1 @@
+// Simulated instruments land here.
