@@ -109,12 +109,14 @@ public:
     // The picture shown as the maker's logo (built-in or the Banner file).
     QImage LogoPicture;
 
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
 private:
     void BuildMenus();
     void BuildControls();
     void BuildOptionalDevices();
     void LoadBanner();
-    void ShowSelectionAfter();
 };
 
 // The one main window of the run.

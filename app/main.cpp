@@ -26,11 +26,7 @@ int main(int argc, char** argv)
 
     CreateAllWindows(argc, argv, demo);
     MainForm->show();
-    // The program ends when the main window closes.
-    QObject::connect(&app, &QApplication::lastWindowClosed, &app, [] {
-        if (!MainForm->isVisible())
-            QApplication::quit();
-    });
+    MainForm->activateWindow();
     const int rc = app.exec();
     DestroyAllWindows();
     return rc;

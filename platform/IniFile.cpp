@@ -1,5 +1,8 @@
 #include "platform/IniFile.h"
 
+// Bytes in, bytes out: settings files are plain 8-bit text.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 #include <QLocale>
 
@@ -19,8 +22,9 @@ std::string Trim(const std::string& s)
     return s.substr(b, e - b);
 }
 
+// CSimpleIniA compares section and key names without regard to case.
 // Loads the file; false when it is missing or unreadable (the ini then reads empty).
-bool Load(CSimpleIniCaseA& ini, const std::string& path)
+bool Load(CSimpleIniA& ini, const std::string& path)
 {
     ini.SetUnicode(false);
     ini.SetMultiKey(false);
@@ -33,7 +37,7 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const
 {
-    CSimpleIniCaseA ini;
+    CSimpleIniA ini;
     if (!Load(ini, path_))
         return def;
     const char* v = ini.GetValue(section.c_str(), key.c_str(), nullptr);
@@ -65,7 +69,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
-    CSimpleIniCaseA ini;
+    CSimpleIniA ini;
     Load(ini, path_); // a missing file is created by the save below
     if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0)
         return false;
