@@ -1,0 +1,195 @@
+#include "platform/SingleInstance.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+const std::string kHelper = SINGLE_INSTANCE_HELPER;
+const std::string kHelperBase = std::filesystem::path(kHelper).stem().string();
+
+// Runs the helper with the given command-line words (argv[0] included) and
+// a runtime folder of the test's choosing.
+class Instance {
+public:
+    Instance(std::vector<std::string> words, const std::string& runtimeDir, const std::string& flag = {},
+             const std::string& ready = {})
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0 && std::strncmp(*e, "ULMARO_SI_", 10) != 0)
+                env.emplace_back(*e);
+        env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
+        if (!flag.empty())
+            env.push_back("ULMARO_SI_FLAG=" + flag);
+        if (!ready.empty())
+            env.push_back("ULMARO_SI_READY=" + ready);
+        std::vector<char*> argv, envp;
+        for (auto& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        for (auto& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, kHelper.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+    }
+    ~Instance()
+    {
+        if (pid_ > 0 && !status_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Exit code, or nothing when the process has not ended within `ms`.
+    std::optional<int> Wait(int ms = 10000)
+    {
+        for (int waited = 0; !status_ && waited <= ms; waited += 5) {
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) == pid_)
+                status_ = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+            else
+                usleep(5000);
+        }
+        return status_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+int RunOnce(std::vector<std::string> words, const std::string& runtimeDir)
+{
+    Instance i(std::move(words), runtimeDir);
+    return i.Wait().value_or(-100);
+}
+
+bool WaitForFile(const std::string& path)
+{
+    for (int i = 0; i < 2000; ++i) {
+        if (access(path.c_str(), F_OK) == 0)
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+void Touch(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+}
+
+constexpr int kRun = 0;
+constexpr int kRefused = 3;
+
+} // namespace
+
+TEST(SingleInstance, SecondInstanceRunsOnlyWithTheTaskWord)
+{
+    TempDir runtime;
+    TempDir scratch;
+    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
+    Touch(flag);
+    Instance first({"ulmaro"}, runtime.path(), flag, ready);
+    ASSERT_TRUE(WaitForFile(ready));
+
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRefused);
+    EXPECT_EQ(RunOnce({"ulmaro", "--demo"}, runtime.path()), kRefused);
+    EXPECT_EQ(RunOnce({"ulmaro", "task"}, runtime.path()), kRun);
+    EXPECT_EQ(RunOnce({"ulmaro", "TASK"}, runtime.path()), kRun);
+    EXPECT_EQ(RunOnce({"ulmaro", "pravelint", "Task"}, runtime.path()), kRun);
+    EXPECT_EQ(RunOnce({"task"}, runtime.path()), kRun);
+    // Index 5 is the last word looked at; index 6 is not.
+    EXPECT_EQ(RunOnce({"ulmaro", "a", "b", "c", "d", "task"}, runtime.path()), kRun);
+    EXPECT_EQ(RunOnce({"ulmaro", "a", "b", "c", "d", "e", "task"}, runtime.path()), kRefused);
+    // The word must stand alone.
+    EXPECT_EQ(RunOnce({"ulmaro", "tasks", "-task"}, runtime.path()), kRefused);
+
+    std::remove(flag.c_str());
+    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+    // The lock goes with the process that held it.
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
+}
+
+TEST(SingleInstance, LockLivesInTheRuntimeFolderUnderItsOldName)
+{
+    TempDir runtime;
+    TempDir scratch;
+    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
+    Touch(flag);
+    Instance first({"ulmaro"}, runtime.path(), flag, ready);
+    ASSERT_TRUE(WaitForFile(ready));
+    EXPECT_TRUE(std::filesystem::exists(runtime.file("PREVINST-" + kHelperBase + ".lock")));
+    // Another runtime folder is another user's session: no conflict.
+    TempDir other;
+    EXPECT_EQ(RunOnce({"ulmaro"}, other.path()), kRun);
+    std::remove(flag.c_str());
+    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+}
+
+TEST(SingleInstance, LockPathNames)
+{
+    TempDir runtime;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    EXPECT_EQ(std::string(SingleInstanceLockPath("ulmaro")), runtime.path() + "/PREVINST-ulmaro.lock");
+    EXPECT_EQ(std::string(SingleInstanceLockPath("my prog: 2")), runtime.path() + "/PREVINST-my-prog-2.lock");
+
+    const std::string tmpName = "/tmp/PREVINST-ulmaro-uid" + std::to_string(getuid()) + ".lock";
+    setenv("XDG_RUNTIME_DIR", "/nonexistent/ulmaro-test", 1);
+    EXPECT_EQ(std::string(SingleInstanceLockPath("ulmaro")), tmpName);
+    setenv("XDG_RUNTIME_DIR", "relative/dir", 1);
+    EXPECT_EQ(std::string(SingleInstanceLockPath("ulmaro")), tmpName);
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(std::string(SingleInstanceLockPath("ulmaro")), tmpName);
+
+    if (old)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+}
+
+TEST(SingleInstance, NoRuntimeFolderFallsBackToTmpAndStillKeepsOneInstance)
+{
+    const std::string missing = "/nonexistent/ulmaro-test";
+    const std::string tmpLock = "/tmp/PREVINST-" + kHelperBase + "-uid" + std::to_string(getuid()) + ".lock";
+    TempDir scratch;
+    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
+    Touch(flag);
+    Instance first({"ulmaro"}, missing, flag, ready);
+    ASSERT_TRUE(WaitForFile(ready));
+    EXPECT_TRUE(std::filesystem::exists(tmpLock));
+    EXPECT_EQ(RunOnce({"ulmaro"}, missing), kRefused);
+    EXPECT_EQ(RunOnce({"ulmaro", "task"}, missing), kRun);
+    std::remove(flag.c_str());
+    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+    std::remove(tmpLock.c_str());
+}
+
+TEST(SingleInstance, NoLockFilePossibleStillStartsTheProgram)
+{
+    // Directories where both lock files should be: nothing can be locked.
+    TempDir runtime;
+    const std::string tmpLock = "/tmp/PREVINST-" + kHelperBase + "-uid" + std::to_string(getuid()) + ".lock";
+    std::remove(tmpLock.c_str());
+    ASSERT_EQ(mkdir(runtime.file("PREVINST-" + kHelperBase + ".lock").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(tmpLock.c_str(), 0700), 0);
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
+    rmdir(tmpLock.c_str());
+}
