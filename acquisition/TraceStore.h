@@ -1,0 +1,122 @@
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// The points of a chart trace, kept so that a day's run (several million
+// samples) still draws in well under a screen frame.
+//
+// Points live in fixed-size chunks, so growth never copies the trace and the
+// slack is at most one chunk. Each chunk carries a min/max pyramid over
+// blocks of 8, 16, ... samples, which answers "lowest and highest value in
+// samples a..b" with a few dozen comparisons whatever the length. Colours
+// are stored as one-byte indices into a small palette: nearly every point is
+// black.
+//
+// x is expected to grow from point to point (the acquisition appends in time
+// order); the store notices when it does not and then decimates by index
+// instead of by time, so a stray point never breaks drawing.
+class TTraceStore {
+public:
+    static constexpr uint32_t Black = 0xFF000000u;  // ARGB
+
+    struct TExtreme {
+        bool valid = false;  // false when the range holds no finite value
+        double min = 0, max = 0;
+        size_t minIndex = 0, maxIndex = 0;
+    };
+
+    TTraceStore();
+    ~TTraceStore();
+    TTraceStore(const TTraceStore&) = delete;
+    TTraceStore& operator=(const TTraceStore&) = delete;
+
+    void Append(double x, double y, uint32_t argb = Black);
+    void Clear();
+
+    size_t Size() const { return size_; }
+    bool Empty() const { return size_ == 0; }
+    double X(size_t i) const { return chunk(i).x[i & Mask]; }
+    double Y(size_t i) const { return chunk(i).y[i & Mask]; }
+    uint32_t Colour(size_t i) const { return palette_[chunk(i).c[i & Mask]]; }
+    uint8_t ColourIndex(size_t i) const { return chunk(i).c[i & Mask]; }
+    uint32_t PaletteColour(uint8_t index) const { return palette_[index]; }
+
+    // True while every x so far was >= the one before it.
+    bool XMonotonic() const { return monotonic_; }
+    // Extents of all finite coordinates (valid false when there are none).
+    TExtreme XExtent() const;
+    TExtreme YExtent() const;
+
+    // Lowest and highest finite y among points [first, last), with the index
+    // of one point holding each.
+    TExtreme RangeMinMax(size_t first, size_t last) const;
+
+    // First index whose x is not below `x` (Size() when none). Meaningful
+    // only for a monotonic trace; never fails otherwise.
+    size_t LowerBound(double x) const;
+
+    // Indices of the points to draw for the key range [x0, x1] spread over
+    // `columns` pixel columns, in trace order. When the range holds no more
+    // than two points per column every point is returned; otherwise each
+    // column contributes the points of its lowest and highest value (in the
+    // order they were taken), so the drawn envelope and every spike stay
+    // exact. The nearest point outside each end is included so the line runs
+    // on to the plot's edges.
+    void Decimate(double x0, double x1, int columns, std::vector<size_t>& out) const;
+
+    // The key where pixel column `c` of `columns` over [x0, x1] begins.
+    static double ColumnEdge(double x0, double x1, int columns, int c);
+
+    // Bytes held for the trace (chunks, pyramid, palette, bookkeeping).
+    size_t MemoryBytes() const;
+
+    static constexpr int ChunkBits = 14;
+    static constexpr size_t ChunkSize = size_t(1) << ChunkBits;
+
+private:
+    static constexpr size_t Mask = ChunkSize - 1;
+    static constexpr int FirstLevel = 3;  // blocks of 8 samples
+    static constexpr size_t FirstBlock = size_t(1) << FirstLevel;
+
+    struct TMinMax {
+        double min, max;
+    };
+    // Start of each pyramid level in a chunk's pyramid array: blocks of 8
+    // first, then 16, 32, ... up to one block for the whole chunk.
+    static constexpr std::array<size_t, ChunkBits + 2> LevelOffsets = [] {
+        std::array<size_t, ChunkBits + 2> offsets{};
+        size_t offset = 0;
+        for (int level = FirstLevel; level <= ChunkBits + 1; ++level) {
+            offsets[size_t(level)] = offset;
+            offset += (ChunkSize >> level);
+        }
+        return offsets;
+    }();
+    struct TChunk {
+        static constexpr size_t PyramidSize = LevelOffsets[ChunkBits + 1];
+        double x[ChunkSize];
+        double y[ChunkSize];
+        uint8_t c[ChunkSize];
+        TMinMax pyramid[PyramidSize];
+        TMinMax& block(int level, size_t b) { return pyramid[LevelOffsets[size_t(level)] + b]; }
+        const TMinMax& block(int level, size_t b) const { return pyramid[LevelOffsets[size_t(level)] + b]; }
+    };
+
+    const TChunk& chunk(size_t i) const { return *chunks_[i >> ChunkBits]; }
+    uint8_t paletteIndex(uint32_t argb);
+    // Min/max of [first, last) inside one chunk, folded into `e`.
+    void chunkMinMax(size_t chunkIndex, size_t first, size_t last, TExtreme& e) const;
+    size_t locate(const TChunk& c, size_t chunkIndex, int level, size_t block, double value,
+                  bool wantMin) const;
+    void emitColumn(size_t first, size_t last, std::vector<size_t>& out) const;
+
+    std::vector<std::unique_ptr<TChunk>> chunks_;
+    size_t size_ = 0;
+    bool monotonic_ = true;
+    double lastX_ = 0;
+    TExtreme xExtent_, yExtent_;
+    std::vector<uint32_t> palette_;
+};

@@ -1,0 +1,254 @@
+#include "acquisition/TraceStore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+
+namespace {
+
+TTraceStore::TExtreme BruteMinMax(const std::vector<double>& y, size_t first, size_t last)
+{
+    TTraceStore::TExtreme e;
+    for (size_t i = first; i < last && i < y.size(); ++i) {
+        if (!std::isfinite(y[i]))
+            continue;
+        if (!e.valid || y[i] < e.min) e.min = y[i];
+        if (!e.valid || y[i] > e.max) e.max = y[i];
+        e.valid = true;
+    }
+    return e;
+}
+
+// Random walk with spikes: neighbouring blocks differ, and single samples
+// stand far out, which is what the pyramid must not lose.
+std::vector<double> Fill(TTraceStore& store, size_t n, unsigned seed)
+{
+    std::mt19937_64 rng(seed);
+    std::normal_distribution<double> step(0.0, 1.0);
+    std::uniform_int_distribution<int> spike(0, 999);
+    std::vector<double> y(n);
+    double v = 0;
+    for (size_t i = 0; i < n; ++i) {
+        v += step(rng);
+        y[i] = spike(rng) == 0 ? v * 50 : v;
+        store.Append(i * 0.01, y[i]);
+    }
+    return y;
+}
+
+void ExpectExtreme(const TTraceStore& store, const std::vector<double>& y, size_t a, size_t b)
+{
+    const auto got = store.RangeMinMax(a, b);
+    const auto want = BruteMinMax(y, a, b);
+    ASSERT_EQ(got.valid, want.valid) << a << ".." << b;
+    if (!want.valid)
+        return;
+    EXPECT_EQ(got.min, want.min) << a << ".." << b;
+    EXPECT_EQ(got.max, want.max) << a << ".." << b;
+    ASSERT_GE(got.minIndex, a);
+    ASSERT_LT(got.minIndex, b);
+    ASSERT_GE(got.maxIndex, a);
+    ASSERT_LT(got.maxIndex, b);
+    EXPECT_EQ(y[got.minIndex], want.min);
+    EXPECT_EQ(y[got.maxIndex], want.max);
+}
+
+}  // namespace
+
+TEST(TraceStore, PointsColoursAndClear)
+{
+    TTraceStore s;
+    EXPECT_TRUE(s.Empty());
+    s.Append(0.0, 1.5);
+    s.Append(0.01, -2.25, 0xFFFF0000u);
+    s.Append(0.02, 3.0);
+    ASSERT_EQ(s.Size(), 3u);
+    EXPECT_EQ(s.X(1), 0.01);
+    EXPECT_EQ(s.Y(1), -2.25);
+    EXPECT_EQ(s.Colour(0), TTraceStore::Black);
+    EXPECT_EQ(s.Colour(1), 0xFFFF0000u);
+    EXPECT_EQ(s.Colour(2), TTraceStore::Black);
+    EXPECT_EQ(s.ColourIndex(0), 0);
+    EXPECT_EQ(s.YExtent().min, -2.25);
+    EXPECT_EQ(s.YExtent().max, 3.0);
+    EXPECT_EQ(s.XExtent().max, 0.02);
+
+    s.Clear();
+    EXPECT_EQ(s.Size(), 0u);
+    EXPECT_FALSE(s.YExtent().valid);
+    EXPECT_FALSE(s.RangeMinMax(0, 10).valid);
+    std::vector<size_t> out{1, 2, 3};
+    s.Decimate(0, 1, 100, out);
+    EXPECT_TRUE(out.empty());
+    s.Append(5.0, 7.0);
+    EXPECT_EQ(s.Size(), 1u);
+    EXPECT_EQ(s.Y(0), 7.0);
+    EXPECT_TRUE(s.XMonotonic());
+}
+
+TEST(TraceStore, ManyColoursNeverOverflowThePalette)
+{
+    TTraceStore s;
+    for (uint32_t i = 0; i < 400; ++i)
+        s.Append(i, i, 0xFF000000u | (i * 0x010101u));
+    for (uint32_t i = 0; i < 255; ++i)
+        EXPECT_EQ(s.Colour(i), 0xFF000000u | (i * 0x010101u));
+    // Beyond the palette a colour maps to a near one, not to garbage.
+    const uint32_t c = s.Colour(399);
+    EXPECT_NEAR(int(c & 0xFF), int(399 * 0x010101u & 0xFF), 2);
+}
+
+TEST(TraceStore, PyramidMatchesBruteForceOnRandomRanges)
+{
+    TTraceStore s;
+    const size_t n = 3 * TTraceStore::ChunkSize + 12345;  // several chunks and a partial one
+    const auto y = Fill(s, n, 7);
+    ASSERT_EQ(s.Size(), n);
+
+    std::mt19937_64 rng(11);
+    std::uniform_int_distribution<size_t> pos(0, n);
+    for (int k = 0; k < 3000; ++k) {
+        size_t a = pos(rng), b = pos(rng);
+        if (a > b) std::swap(a, b);
+        ExpectExtreme(s, y, a, b);
+    }
+    // Ranges inside one block of 8, across one block edge, odd ends, whole chunks.
+    for (size_t a : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(4095), size_t(16383),
+                     size_t(16384), size_t(40000)}) {
+        for (size_t len : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(8), size_t(9), size_t(15),
+                           size_t(17), size_t(1000), size_t(16384), size_t(16385), size_t(33000)})
+            ExpectExtreme(s, y, a, a + len);
+    }
+    ExpectExtreme(s, y, 0, n);
+    ExpectExtreme(s, y, n - 1, n);
+    ExpectExtreme(s, y, n - 5, n + 100);  // past the end is cut off
+    EXPECT_FALSE(s.RangeMinMax(10, 10).valid);
+    EXPECT_FALSE(s.RangeMinMax(n + 3, n + 9).valid);
+}
+
+TEST(TraceStore, NonFiniteValuesAreLeftOutOfExtremes)
+{
+    TTraceStore s;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> y;
+    for (int i = 0; i < 100; ++i) {
+        const double v = (i % 7 == 3) ? nan : (i % 11 == 5 ? std::numeric_limits<double>::infinity() : i * 0.5);
+        y.push_back(v);
+        s.Append(i, v);
+    }
+    for (size_t a = 0; a < 100; a += 3)
+        for (size_t b = a; b <= 100; b += 5)
+            ExpectExtreme(s, y, a, b);
+    EXPECT_TRUE(std::isnan(s.Y(3)));
+    EXPECT_FALSE(s.RangeMinMax(3, 4).valid);
+}
+
+TEST(TraceStore, DecimationKeepsEveryColumnsExtremesWithinTwoPointsPerColumn)
+{
+    TTraceStore s;
+    const size_t n = 200000;
+    const auto y = Fill(s, n, 3);
+    std::vector<size_t> out;
+
+    struct Case {
+        double x0, x1;
+        int columns;
+    };
+    for (const Case& c : {Case{0, (n - 1) * 0.01, 649}, Case{0, (n - 1) * 0.01, 1}, Case{123.456, 987.6, 580},
+                          Case{-50, 3000, 300}, Case{1500.003, 1999.5, 97}}) {
+        s.Decimate(c.x0, c.x1, c.columns, out);
+        ASSERT_LE(out.size(), 2 * size_t(c.columns) + 2);
+        ASSERT_TRUE(std::is_sorted(out.begin(), out.end()));
+        const std::set<size_t> chosen(out.begin(), out.end());
+        ASSERT_EQ(chosen.size(), out.size());
+
+        // Each column, found by brute force, has its min and max among the chosen.
+        size_t i = s.LowerBound(c.x0);
+        for (int col = 0; col < c.columns; ++col) {
+            const double edge = TTraceStore::ColumnEdge(c.x0, c.x1, c.columns, col + 1);
+            double lo = 0, hi = 0;
+            bool any = false;
+            const size_t begin = i;
+            while (i < n && (col + 1 == c.columns ? s.X(i) <= c.x1 : s.X(i) < edge)) {
+                if (!any || y[i] < lo) lo = y[i];
+                if (!any || y[i] > hi) hi = y[i];
+                any = true;
+                ++i;
+            }
+            if (!any)
+                continue;
+            bool hasLo = false, hasHi = false;
+            for (auto it = chosen.lower_bound(begin); it != chosen.end() && *it < i; ++it) {
+                hasLo |= y[*it] == lo;
+                hasHi |= y[*it] == hi;
+            }
+            EXPECT_TRUE(hasLo && hasHi) << "column " << col << " of " << c.columns;
+        }
+        // The neighbours outside the range are there so the line reaches the edges.
+        const size_t first = s.LowerBound(c.x0);
+        if (first > 0) {
+            EXPECT_EQ(out.front(), first - 1);
+        }
+    }
+}
+
+TEST(TraceStore, DecimationGivesFullResolutionWhenZoomedIn)
+{
+    TTraceStore s;
+    Fill(s, 100000, 5);
+    std::vector<size_t> out;
+    // 0.01 s per sample: 5 s hold 501 samples, under two per column of 649.
+    s.Decimate(100.0, 105.0, 649, out);
+    size_t first = 0, last = 0;
+    while (s.X(first) < 100.0) ++first;
+    for (last = first; s.X(last) <= 105.0; ++last) {}
+    ASSERT_NEAR(double(last - first), 501.0, 1.0);
+    ASSERT_EQ(out.size(), last - first + 2);
+    for (size_t k = 0; k < out.size(); ++k)
+        EXPECT_EQ(out[k], first - 1 + k);
+
+    // A range past the end still draws the last point leading into it.
+    s.Decimate(5000.0, 6000.0, 649, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0], 99999u);
+}
+
+TEST(TraceStore, TimesOutOfOrderDoNotBreakDecimation)
+{
+    TTraceStore s;
+    std::mt19937 rng(1);
+    std::uniform_real_distribution<double> x(0, 100);
+    std::vector<double> y;
+    for (int i = 0; i < 50000; ++i) {
+        y.push_back(std::sin(i * 0.001) + (i == 31234 ? 40 : 0));
+        s.Append(x(rng), y.back());
+    }
+    EXPECT_FALSE(s.XMonotonic());
+    std::vector<size_t> out;
+    s.Decimate(10, 20, 500, out);
+    EXPECT_LE(out.size(), 1000u);
+    EXPECT_TRUE(std::find(out.begin(), out.end(), 31234u) != out.end());
+    EXPECT_LE(s.LowerBound(50), s.Size());
+}
+
+TEST(TraceStore, MemoryStaysUnder24BytesPerPointAtTenMillion)
+{
+    TTraceStore s;
+    const size_t n = 10'000'000;
+    for (size_t i = 0; i < n; ++i)
+        s.Append(i * 0.01, double(i % 1000));
+    const double perPoint = double(s.MemoryBytes()) / double(n);
+    EXPECT_LE(perPoint, 24.0);
+    EXPECT_GE(perPoint, 17.0);  // x, y and a colour byte at the very least
+    RecordProperty("bytes_per_point", std::to_string(perPoint));
+    const auto e = s.RangeMinMax(0, n);
+    EXPECT_EQ(e.min, 0.0);
+    EXPECT_EQ(e.max, 999.0);
+
+    s.Clear();
+    EXPECT_LT(s.MemoryBytes(), size_t(4096));
+}
