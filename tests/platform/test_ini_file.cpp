@@ -1,0 +1,77 @@
+// Settings files: letter case of names, numbers that do not parse, the
+// decimal separator of the locale, missing files, writes.
+#include "platform/IniFile.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(IniFile, MissingFileGivesEveryDefault)
+{
+    TempDir dir;
+    TIniFile ini(dir.file("nothing.ini"));
+    EXPECT_EQ(ini.ReadInteger("SetUP_ADC", "Delta_U", 200), 200);
+    EXPECT_EQ(ini.ReadString("Menue", "Main_1", "Exit"), "Exit");
+    EXPECT_DOUBLE_EQ(ini.ReadFloat("Menue", "Value", 1.5), 1.5);
+    EXPECT_TRUE(ini.ReadBool("CPM", "TestOutput", true));
+}
+
+TEST(IniFile, SectionAndKeyNamesIgnoreLetterCase)
+{
+    TempDir dir;
+    dir.write("a.ini", "[setup_adc]\nDELTA_u=150\n[MENUE]\nmain_2 = Geraet \n");
+    TIniFile ini(dir.file("a.ini"));
+    EXPECT_EQ(ini.ReadInteger("SetUP_ADC", "Delta_U", 200), 150);
+    EXPECT_EQ(ini.ReadString("Menue", "Main_2", "Device"), "Geraet");
+}
+
+TEST(IniFile, IntegersThatDoNotParseGiveTheDefault)
+{
+    TempDir dir;
+    dir.write("a.ini", "[S]\na=abc\nb=12x\nc=\nd= -7 \ne=99999999999\nf=+5\n");
+    TIniFile ini(dir.file("a.ini"));
+    EXPECT_EQ(ini.ReadInteger("S", "a", 3), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "b", 3), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "c", 3), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "d", 3), -7);
+    EXPECT_EQ(ini.ReadInteger("S", "e", 3), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "f", 3), 5);
+    EXPECT_FALSE(ini.ReadBool("S", "missing", false));
+}
+
+TEST(IniFile, FloatsFollowTheLocaleDecimalSeparator)
+{
+    TempDir dir;
+    dir.write("a.ini", "[S]\npoint=2.5\ncomma=2,5\nword=two\nexp=1.5E2\n");
+    TIniFile ini(dir.file("a.ini"));
+    {
+        LocaleGuard g(QLocale(QLocale::English, QLocale::UnitedStates));
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "point", 0), 2.5);
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "comma", -1), -1);
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "exp", 0), 150);
+    }
+    {
+        LocaleGuard g(QLocale(QLocale::German, QLocale::Germany));
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "comma", 0), 2.5);
+        EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "point", -1), -1);
+    }
+    EXPECT_DOUBLE_EQ(ini.ReadFloat("S", "word", 7), 7);
+}
+
+TEST(IniFile, WritesCreateTheFileAndKeepOtherEntries)
+{
+    TempDir dir;
+    TIniFile ini(dir.file("SETUP.INI"));
+    ASSERT_TRUE(ini.WriteInteger("CPM", "ComPortIndex", 3));
+    ASSERT_TRUE(ini.WriteString("CPM", "DataDirectory", "/home/lab/data/"));
+    ASSERT_TRUE(ini.WriteString("Ohmra", "DataDirectory", "/tmp/"));
+    EXPECT_EQ(ini.ReadInteger("cpm", "comportindex", 0), 3);
+    EXPECT_EQ(ini.ReadString("CPM", "DataDirectory", ""), "/home/lab/data/");
+    EXPECT_EQ(ini.ReadString("Ohmra", "DataDirectory", ""), "/tmp/");
+}
+
+TEST(IniFile, UnwritableFileReportsFailure)
+{
+    TIniFile ini("/proc/no-such-dir/SETUP.INI");
+    EXPECT_FALSE(ini.WriteInteger("CPM", "ComPortIndex", 1));
+    EXPECT_EQ(ini.ReadInteger("CPM", "ComPortIndex", 4), 4);
+}
