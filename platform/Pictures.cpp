@@ -1,7 +1,170 @@
-// Placeholder until the picture layer lands.
 #include "platform/Pictures.h"
 
-QImage DecodeJpeg(const std::string&) { return {}; }
-QImage LoadJpegFile(const std::string&) { return {}; }
-QImage BuiltInWallpaper() { return {}; }
-QImage BuiltInLogo() { return {}; }
+#include <csetjmp>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+// The pictures compiled in from resources/ (see EmbedPictures.cmake).
+extern const unsigned char kBuiltIn_wallpaper[];
+extern const std::size_t kBuiltIn_wallpaperSize;
+extern const unsigned char kBuiltIn_logo[];
+extern const std::size_t kBuiltIn_logoSize;
+
+namespace {
+
+// Larger pictures are not banners; refusing them keeps a mistaken setting
+// from eating the machine's memory.
+constexpr std::streamoff kMaxFileBytes = 64 * 1024 * 1024;
+constexpr JDIMENSION kMaxSide = 16384;
+
+// libjpeg's own error handling prints and calls exit(). Ours jumps back to
+// the decoder, which then reports failure.
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+    bool endOfData;
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings that mean part of the picture would be made up (grey fill after
+// a premature end, garbage after a broken entropy segment) count as errors:
+// a half-grey banner is worse than the built-in logo. The end of the data
+// alone is noted: a single-scan file whose every coded bit arrived (only the
+// end marker lost) is still whole; anything really missing shows up as a
+// marker hit inside the compressed data, or as missing scans (checked once
+// the picture is decoded).
+void EmitMessage(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;
+    switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+        reinterpret_cast<ErrorManager*>(cinfo->err)->endOfData = true;
+        break;
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+        ErrorExit(cinfo);
+    default:
+        break;
+    }
+    ++cinfo->err->num_warnings;
+}
+
+void OutputMessage(j_common_ptr) {}
+
+inline QRgb CmykToRgb(const JSAMPLE* p, bool adobeInverted)
+{
+    int c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!adobeInverted) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+    }
+    return qRgb(c * k / 255, m * k / 255, y * k / 255);
+}
+
+// Fills `out`; on any libjpeg error the jump lands here and `out` is left
+// null. Kept apart from the caller so that no local of the caller is
+// touched between setjmp and longjmp.
+void Decode(const unsigned char* data, unsigned long size, QImage& out)
+{
+    jpeg_decompress_struct cinfo {};
+    ErrorManager err {};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.emit_message = EmitMessage;
+    err.pub.output_message = OutputMessage;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        out = QImage();
+        return;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, data, size);
+    if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    const JDIMENSION w = cinfo.output_width, h = cinfo.output_height;
+    const int comps = cinfo.output_components;
+    if (w == 0 || h == 0 || w > kMaxSide || h > kMaxSide || (comps != 1 && comps != 3 && comps != 4))
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    out = QImage(int(w), int(h), QImage::Format_RGB32);
+    if (out.isNull())
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, w * comps, 1);
+    while (cinfo.output_scanline < h) {
+        const int y = int(cinfo.output_scanline);
+        if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
+            ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        auto* dst = reinterpret_cast<QRgb*>(out.scanLine(y));
+        const JSAMPLE* src = row[0];
+        for (JDIMENSION x = 0; x < w; ++x, src += comps) {
+            if (comps == 1)
+                dst[x] = qRgb(src[0], src[0], src[0]);
+            else if (comps == 3)
+                dst[x] = qRgb(src[0], src[1], src[2]);
+            else
+                dst[x] = CmykToRgb(src, cinfo.saw_Adobe_marker);
+        }
+    }
+    // Progressive and other multi-scan files are read whole before the
+    // first row comes out, so an early end there means lost scans.
+    if (err.endOfData && jpeg_has_multiple_scans(&cinfo))
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+}
+
+QImage DecodeBytes(const unsigned char* data, std::size_t size)
+{
+    QImage img;
+    if (data && size > 0)
+        Decode(data, static_cast<unsigned long>(size), img);
+    return img;
+}
+
+} // namespace
+
+QImage DecodeJpeg(const std::string& bytes)
+{
+    return DecodeBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+QImage LoadJpegFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
+    if (!f)
+        return {};
+    const std::streamoff size = f.tellg();
+    if (size <= 0 || size > kMaxFileBytes)
+        return {};
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    f.seekg(0);
+    if (!f.read(bytes.data(), size))
+        return {};
+    return DecodeJpeg(bytes);
+}
+
+QImage BuiltInWallpaper()
+{
+    static const QImage img = DecodeBytes(kBuiltIn_wallpaper, kBuiltIn_wallpaperSize);
+    return img;
+}
+
+QImage BuiltInLogo()
+{
+    static const QImage img = DecodeBytes(kBuiltIn_logo, kBuiltIn_logoSize);
+    return img;
+}
