@@ -1,8 +1,59 @@
 #include "serial/TFoCom.h"
 
+#include "app/MainState.h"
+#include "platform/Paths.h"
+#include "serial/DataDirectory.h"
+#include "serial/TComConfigDialog.h"
+
 TFoCom* FoCom = nullptr;
 
 TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
 {
     setWindowFlag(Qt::Window);
+    InstallComConfigDialog();
+
+    // The line the instruments expect: 2400 baud, 8 data bits, parity and
+    // stop bits as the device has them, no flow control, one second for
+    // everything. The port starts closed.
+    ComPort1 = new TComPort();
+    ComPort1->DeviceName("/dev/ttyS1");
+    ComPort1->BaudRate(br2400);
+    ComPort1->DataBits(db8);
+    ComPort1->FlowControl->DTR(dcDisable);
+    ComPort1->FlowControl->RTS(rcDisable);
+    ComPort1->FlowControl->XOnXOff(xcDisable);
+    ComPort1->Timeouts->ReadInterval(1000);
+    ComPort1->Timeouts->ReadMultiplier(1000);
+    ComPort1->Timeouts->ReadConstant(1000);
+    ComPort1->Timeouts->WriteMultiplier(1000);
+    ComPort1->Timeouts->WriteConstant(1000);
+
+    // Both charge plate monitor saves append to the file they are given, so
+    // no question about overwriting; the folder must exist.
+    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Data"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setFileMode(QFileDialog::AnyFile);
+    SaveDialog1->setDefaultSuffix(QStringLiteral("csv"));
+    SaveDialog1->setNameFilter(QStringLiteral("CSV (*.csv)"));
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    SaveDialog1->setOption(QFileDialog::ReadOnly, false);
+    SaveDialog1->setSizeGripEnabled(true);
+    SaveDialog1->setDirectory(QString::fromStdString(HomeDirectory()));
+}
+
+TFoCom::~TFoCom()
+{
+    delete ComPort1;
+    ComPort1 = nullptr;
+}
+
+void TFoCom::ClosePort()
+{
+    ComPort1->Close();
+}
+
+void TFoCom::UpdateCpmDataDirectory(const QString& fileName)
+{
+    if (MainState)
+        ::UpdateCpmDataDirectory(*MainState, fileName);
 }

@@ -1,8 +1,150 @@
 #include "serial/TSetup_COM.h"
 
+#include "app/TMainForm.h"
+#include "cpm/TCPMSetup.h"
+#include "platform/Host.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "serial/ComPort.h"
+#include "serial/TFoCom.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <algorithm>
+
 TSetup_COM* Setup_COM = nullptr;
+
+std::function<void(QStringList&)> TSetup_COM::PortLister = [](QStringList& list) {
+    TCustomComPort::EnumComDevicesFromRegistry(list);
+};
+
+namespace {
+
+void EnableMenu(QMenu* menu, bool on)
+{
+    if (menu)
+        menu->menuAction()->setEnabled(on);
+}
+
+} // namespace
+
+QString TSetup_COM::DevicePathFor(const QString& name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
+        return name;
+    return QStringLiteral("/dev/") + name;
+}
 
 TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
 {
     setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("Setup"));
+    setFixedSize(265, 150);
+
+    SetupCOM = new QGroupBox(QStringLiteral("SetupCOM (CPM / Ohmra)"), this);
+    SetupCOM->setGeometry(8, 8, 249, 134);
+    ComboBoxDeviceName = new QComboBox(SetupCOM);
+    ComboBoxDeviceName->setGeometry(16, 28, 217, 24);
+    ComboBoxDeviceName->setEditable(true);
+    ComboBoxDeviceName->setInsertPolicy(QComboBox::NoInsert);
+    ComboBoxDeviceName->setEditText(QStringLiteral("COM1"));
+    BtSetComPara = new QPushButton(QStringLiteral("Set Com Parameters"), SetupCOM);
+    BtSetComPara->setGeometry(16, 62, 217, 27);
+    BtOK = new QPushButton(QStringLiteral("OK"), SetupCOM);
+    BtOK->setGeometry(16, 96, 217, 27);
+
+    // The initial port configuration.
+    TIniFile ini(SetupIniPath());
+    QStringList names;
+    if (PortLister)
+        PortLister(names);
+    // The list is kept sorted, so COM10 stands before COM2 and ttyS10 before ttyS2.
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+    });
+    ComboBoxDeviceName->addItems(names);
+    const int stored = ini.ReadInteger("CPM", "ComPortIndex", 0);
+    if (stored >= 0 && stored < ComboBoxDeviceName->count()) {
+        ComboBoxDeviceName->setCurrentIndex(stored);
+    } else {
+        ComboBoxDeviceName->setCurrentIndex(-1);
+        ComboBoxDeviceName->setEditText(QString());
+    }
+    const QString name = ComboBoxDeviceName->currentText();
+    if (MainState) {
+        MainState->ComPortIndex = ComboBoxDeviceName->currentIndex();
+        MainState->ComPortName = name;
+    }
+    if (FoCom)
+        FoCom->ComPort1->DeviceName(DevicePathFor(name).toStdString());
+    if (CPMSetup)
+        CPMSetup->setWindowTitle(QStringLiteral("CHARGE-PLATE Monitor / Port : ") + name);
+    if (MainForm) {
+        const bool usable = UsablePortName(name);
+        EnableMenu(MainForm->Karvo1, usable);
+        EnableMenu(MainForm->Ohmra1, usable);
+        EnableMenu(MainForm->Gripo1, usable);
+    }
+
+    // A pick from the list takes effect at once; a typed name once it is
+    // complete (Enter or leaving the field), not at every keystroke.
+    connect(ComboBoxDeviceName, &QComboBox::activated, this, [this](int) { ComboBoxDeviceNameChange(); });
+    connect(ComboBoxDeviceName->lineEdit(), &QLineEdit::editingFinished, this, [this] { ComboBoxDeviceNameChange(); });
+    connect(BtSetComPara, &QPushButton::clicked, this, [this] { BtSetComParaClick(); });
+    connect(BtOK, &QPushButton::clicked, this, [this] { BtOKClick(); });
+}
+
+void TSetup_COM::ComboBoxDeviceNameChange()
+{
+    if (!MainState || !FoCom)
+        return;
+    const QString name = ComboBoxDeviceName->currentText();
+    const int index = ComboBoxDeviceName->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // Typed names that match no entry all count as index -1; tell them apart
+    // by the name, so that a second typed name is not ignored.
+    if (index == MainState->ComPortIndex && (index >= 0 || name == MainState->ComPortName))
+        return;
+    MainState->ComPortIndex = index;
+    TComPort* port = FoCom->ComPort1;
+    port->Close();
+    MainState->ComPortName = name;
+    port->DeviceName(DevicePathFor(name).toStdString());
+    TIniFile(SetupIniPath()).WriteInteger("CPM", "ComPortIndex", index);
+    const bool usable = UsablePortName(name);
+    // Without a name there is nothing to open; the message below says so.
+    if (usable)
+        port->Open();
+    Host().ProcessMessages();
+    if (usable) {
+        if (MainForm) {
+            EnableMenu(MainForm->Karvo1, true);
+            EnableMenu(MainForm->Ohmra1, true);
+        }
+    } else {
+        QMessageBox::critical(this, QStringLiteral("Missing COM-Port"),
+                              QStringLiteral("COM Port not available, please choose another !"), QMessageBox::Ok);
+    }
+}
+
+void TSetup_COM::BtSetComParaClick()
+{
+    ComboBoxDeviceName->setEnabled(false);
+    BtSetComPara->setEnabled(false);
+    BtOK->setEnabled(false);
+    struct Reenable {
+        TSetup_COM* w;
+        ~Reenable()
+        {
+            w->ComboBoxDeviceName->setEnabled(true);
+            w->BtSetComPara->setEnabled(true);
+            w->BtOK->setEnabled(true);
+        }
+    } reenable{this};
+    if (FoCom)
+        FoCom->ComPort1->ConfigDialog();
+}
+
+void TSetup_COM::BtOKClick()
+{
+    hide();
 }

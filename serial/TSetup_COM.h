@@ -1,14 +1,36 @@
 #pragma once
-#include <QWidget>
-#include <QPlainTextEdit>
-#include <QPushButton>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
 
+// The port selection window. Its construction at start picks the stored
+// port; afterwards the user may choose another one or set line parameters.
 class TSetup_COM : public QWidget {
     Q_OBJECT
 public:
     explicit TSetup_COM(QWidget* parent = nullptr);
-    QComboBox* ComboBoxDeviceName = new QComboBox(this);
+
+    QGroupBox* SetupCOM = nullptr;
+    QComboBox* ComboBoxDeviceName = nullptr;
+    QPushButton* BtSetComPara = nullptr;
+    QPushButton* BtOK = nullptr;
+
+    void ComboBoxDeviceNameChange();
+    void BtSetComParaClick();
+    void BtOKClick();
+
+    // Where the list of ports comes from (the system's by default); tests and
+    // the demo put another source in place before the window is created.
+    static std::function<void(QStringList&)> PortLister;
+
+    // The device a chosen name stands for: "/dev/" + name, a typed absolute
+    // path as it is, nothing for no name.
+    static QString DevicePathFor(const QString& name);
+    // A port is usable when a name was chosen.
+    static bool UsablePortName(const QString& name) { return !name.isEmpty(); }
 };
 
 extern TSetup_COM* Setup_COM;
