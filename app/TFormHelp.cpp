@@ -1,8 +1,124 @@
 #include "app/TFormHelp.h"
+#include "app/TMainForm.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cmath>
 
 TFormHelp* FormHelp = nullptr;
 
+const char* const TFormHelp::HelpText =
+    "- First click on Device than select Type, Mode and Range.\r\n"
+    "- Start by click on View and Chart or Display.\r\n"
+    "- For Karvo or Ohmra operating mode set the used \r\n"
+    "  COM Port number over menue point Setup->Com Port at first !";
+
+namespace {
+
+QFont ArialPx(int px, bool bold = false)
+{
+    QFont f("Arial");
+    f.setPixelSize(px);
+    f.setBold(bold);
+    return f;
+}
+
+// The memos break lines at "\n"; the texts carry "\r\n".
+QString ForMemo(const QString& text)
+{
+    QString t = text;
+    return t.replace("\r\n", "\n");
+}
+
+constexpr int kDesignWidth = 642;
+constexpr int kDesignHeight = 527;
+
+} // namespace
+
 TFormHelp::TFormHelp(QWidget* parent) : QWidget(parent)
 {
-    setWindowFlag(Qt::Window);
+    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowTitle("Info");
+    setFont(ArialPx(16));
+    // The design's outer size less its frame: just the two group boxes.
+    resize(626, 489);
+
+    Help_GroupBox1 = new QGroupBox("Short help", this);
+    Help_GroupBox1->setObjectName("Help_GroupBox1");
+    Help_GroupBox1->setGeometry(0, 0, 626, 265);
+
+    HelpMemo = new QPlainTextEdit(Help_GroupBox1);
+    HelpMemo->setObjectName("HelpMemo");
+    HelpMemo->setGeometry(3, 56, 618, 121);
+    HelpMemo->setFont(ArialPx(19, true));
+    HelpMemo->setReadOnly(true);
+    HelpMemo->setEnabled(false);
+
+    HelpOKButton = new QPushButton("OK", Help_GroupBox1);
+    HelpOKButton->setObjectName("HelpOKButton");
+    HelpOKButton->setGeometry(192, 200, 217, 49);
+    HelpOKButton->setFont(ArialPx(24));
+    connect(HelpOKButton, &QPushButton::clicked, this, [this] { HelpOKButtonClick(); });
+
+    GroupBox1 = new QGroupBox("Version info", this);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(3, 272, 620, 217);
+
+    MemoVersions = new QPlainTextEdit(GroupBox1);
+    MemoVersions->setObjectName("MemoVersions");
+    MemoVersions->setGeometry(8, 24, 601, 177);
+    MemoVersions->setFont(ArialPx(16));
+    MemoVersions->setReadOnly(true);
+    MemoVersions->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // One tab stop past the longest label, so the values line up whatever
+    // font stands in for Arial.
+    const QFontMetrics fm(MemoVersions->font());
+    int widest = 0;
+    for (const char* label : {"Product name", "Company name   ", "Department     ", "Author         ", "File version",
+                              "Product version", "File size      ", "Created        ", "Last write     ",
+                              "Last access     "})
+        widest = std::max(widest, fm.horizontalAdvance(QString::fromLatin1(label)));
+    MemoVersions->setTabStopDistance(widest + fm.averageCharWidth());
+
+    // Centred on the screen, halves truncated.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect s = screen->geometry();
+        move(s.left() + (s.width() - kDesignWidth) / 2, s.top() + (s.height() - kDesignHeight) / 2);
+    }
+}
+
+void TFormHelp::FillHelp()
+{
+    HelpMemo->setPlainText(ForMemo(QString::fromLatin1(HelpText)));
+    MemoVersions->clear();
+    TFileInfo info;
+    MemoVersions->appendPlainText(ForMemo(GetVersionInfo(info)));
+}
+
+QString TFormHelp::GetVersionInfo(TFileInfo& FileInfo)
+{
+    return QString::fromStdString(::GetVersionInfo(FileInfo));
+}
+
+void TFormHelp::HelpOKButtonClick()
+{
+    setEnabled(false);
+    hide();
+    if (!MainForm)
+        return;
+    MainForm->Device->menuAction()->setEnabled(true);
+    MainForm->Setup->menuAction()->setEnabled(true);
+    if (MainForm->RangeSelected)
+        MainForm->View->menuAction()->setEnabled(true);
+}
+
+void TFormHelp::closeEvent(QCloseEvent* event)
+{
+    if (isVisible())
+        HelpOKButtonClick();
+    event->accept();
 }

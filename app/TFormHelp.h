@@ -1,14 +1,43 @@
 #pragma once
-#include <QWidget>
+#include "platform/VersionInfo.h"
+
+#include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QComboBox>
+#include <QString>
+#include <QWidget>
 
+class QCloseEvent;
+
+// The "Info" window of the help entry "?": a short operating instruction and
+// the version facts of the program's own executable. A tool window on top of
+// the others; "OK" is its way out and gives the main window its menus back.
 class TFormHelp : public QWidget {
     Q_OBJECT
 public:
+    using TFileInfo = ::TFileInfo;
+
     explicit TFormHelp(QWidget* parent = nullptr);
-    void FillHelp() {}
+
+    QGroupBox* Help_GroupBox1 = nullptr;
+    QPlainTextEdit* HelpMemo = nullptr;
+    QPushButton* HelpOKButton = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QPlainTextEdit* MemoVersions = nullptr;
+
+    // Rebuilds both texts (done at every opening).
+    void FillHelp();
+    void HelpOKButtonClick();
+    // The version text of the running executable ("\r\n" line ends).
+    QString GetVersionInfo(TFileInfo& FileInfo);
+
+    // The instruction exactly as the program writes it ("\r\n" line ends).
+    static const char* const HelpText;
+
+protected:
+    // The frame has no buttons, but a window manager may still close the
+    // window (Alt+F4): that counts as OK, or the menus would stay disabled.
+    void closeEvent(QCloseEvent* event) override;
 };
 
 extern TFormHelp* FormHelp;

@@ -143,7 +143,8 @@ std::string VersionInfoText(const TVersionFacts& facts, const std::string& path,
 
     if (!(st.stx_mask & STATX_MTIME) || !(st.stx_mask & STATX_ATIME))
         return text;
-    info.HasCreated = (st.stx_mask & STATX_BTIME) != 0;
+    // Some file systems answer with a zero birth time instead of none.
+    info.HasCreated = (st.stx_mask & STATX_BTIME) != 0 && (st.stx_btime.tv_sec != 0 || st.stx_btime.tv_nsec != 0);
     if (info.HasCreated)
         info.Created = LocalDateTime(st.stx_btime.tv_sec, st.stx_btime.tv_nsec);
     info.LastWrite = LocalDateTime(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
