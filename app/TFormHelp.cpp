@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTextCursor>
 
 #include <cmath>
 
@@ -97,6 +98,8 @@ void TFormHelp::FillHelp()
     MemoVersions->clear();
     TFileInfo info;
     MemoVersions->appendPlainText(ForMemo(GetVersionInfo(info)));
+    // Adding scrolls to the end; the product name is what to see first.
+    MemoVersions->moveCursor(QTextCursor::Start);
 }
 
 QString TFormHelp::GetVersionInfo(TFileInfo& FileInfo)
