@@ -1,37 +1,664 @@
-// Placeholder until the chart lands: keeps the points, draws nothing.
 #include "acquisition/TChart.h"
 
+#include "acquisition/TraceStore.h"
+#include "platform/Paths.h"
+
+#include <QActionGroup>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
-struct TChart::Impl {
-    std::vector<double> x, y;
-    double tmax = 0, vmin = 0, vmax = 0;
-    int offset = 0;
-    QString title, ttitle, vtitle;
+namespace {
+
+const QColor Silver(192, 192, 192);
+const QColor Maroon(128, 0, 0);
+const QColor AxisBlue(0, 64, 128);
+
+// Screen refresh period: repaint requests within one frame become one replot.
+constexpr int FrameMs = 16;
+
+// Pixel coordinates far outside the plot are pulled in before drawing; the
+// raster engine misbehaves with coordinates near the limits of int.
+constexpr double PixelLimit = 1e6;
+
+// A number as a technician wants it in a file or a read-out: no group
+// separators, no exponent, no binary noise (2.46 rather than
+// 2.4600000000000004), and the locale's decimal separator.
+QLocale PlainLocale()
+{
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale;
+}
+
+QString PlainNumber(double v, const QLocale& locale = PlainLocale(), int digits = 12)
+{
+    if (!std::isfinite(v))
+        return locale.toString(v);
+    const double rounded = QString::number(v, 'g', digits).toDouble();
+    return locale.toString(rounded, 'f', QLocale::FloatingPointShortest);
+}
+
+// Times are whole milliseconds (the sample period is set in ms); the time
+// axis adds the period up sample by sample, and the rounding drift that
+// collects over a long run is no part of the time.
+QString PlainTime(double t, const QLocale& locale = PlainLocale())
+{
+    if (!std::isfinite(t) || std::fabs(t) > 1e12)
+        return PlainNumber(t, locale);
+    return PlainNumber(std::round(t * 1000.0) / 1000.0, locale);
+}
+
+const char CsvHeader[] = "Time;Value\r\n";
+
+void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale)
+{
+    text += PlainTime(s.X(i), locale);
+    text += ';';
+    text += PlainNumber(s.Y(i), locale);
+    text += "\r\n";
+}
+
+// Time-axis labels are whole seconds with thousands separators. The step is
+// 1 s while the labels fit; on a long axis it grows through 2, 5, 10, 20 ...
+// so the labels never run into one another.
+class TTimeTicker : public QCPAxisTicker {
+public:
+    explicit TTimeTicker(QCPAxis* axis) : axis_(axis) {}
+
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        const QFontMetrics fm(axis_->tickLabelFont());
+        const double widest = std::max(std::fabs(range.lower), std::fabs(range.upper));
+        const int labelWidth =
+            fm.horizontalAdvance(QLocale().toString(qint64(std::min(widest, 1e15)))) + fm.horizontalAdvance("00");
+        const int pixels = axis_->axisRect() ? axis_->axisRect()->width() : 0;
+        const double fits = std::max(1.0, double(pixels > 0 ? pixels : 600) / std::max(labelWidth, 1));
+        const double wanted = range.size() / fits;
+        double step = 1;
+        for (double decade = 1; step < wanted && decade < 1e16; decade *= 10) {
+            for (double m : {1.0, 2.0, 5.0}) {
+                step = m * decade;
+                if (step >= wanted)
+                    break;
+            }
+        }
+        return step;
+    }
+
+    QString getTickLabel(double tick, const QLocale&, QChar, int) override
+    {
+        return QLocale().toString(qint64(std::llround(tick)));
+    }
+
+private:
+    QCPAxis* axis_;
 };
 
-TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl) {}
-TChart::~TChart() { delete d; }
-void TChart::ClearSeries() { d->x.clear(); d->y.clear(); }
-void TChart::AddPoint(double x, double y, const QColor&) { d->x.push_back(x); d->y.push_back(y); }
-size_t TChart::PointCount() const { return d->x.size(); }
-double TChart::PointX(size_t i) const { return d->x[i]; }
-double TChart::PointY(size_t i) const { return d->y[i]; }
-void TChart::SetTimeAxisMax(double max) { d->tmax = max; }
-double TChart::TimeAxisMax() const { return d->tmax; }
-void TChart::SetTimeAxisStartOffset(int px) { d->offset = px; }
-int TChart::TimeAxisStartOffset() const { return d->offset; }
-void TChart::SetTimeAxisTitle(const QString& t) { d->ttitle = t; }
-QString TChart::TimeAxisTitle() const { return d->ttitle; }
-void TChart::SetValueAxisRange(double a, double b) { d->vmin = a; d->vmax = b; }
-double TChart::ValueAxisMin() const { return d->vmin; }
-double TChart::ValueAxisMax() const { return d->vmax; }
-void TChart::SetValueAxisTitle(const QString& t) { d->vtitle = t; }
-QString TChart::ValueAxisTitle() const { return d->vtitle; }
-void TChart::SetTitle(const QString& t) { d->title = t; }
-QString TChart::Title() const { return d->title; }
-void TChart::Repaint() { update(); }
-void TChart::RepaintNow() { repaint(); }
-QCustomPlot* TChart::Plot() const { return nullptr; }
+}  // namespace
 
-TTeeCommander::TTeeCommander(TChart*, QWidget* parent) : QToolBar(parent) {}
+// Draws Series1 straight from the trace store: only the points the visible
+// range needs (two per pixel column at most), each segment in the colour of
+// the point it runs to.
+class TTracePlottable : public QCPAbstractPlottable {
+public:
+    TTracePlottable(QCPAxis* keyAxis, QCPAxis* valueAxis, const TTraceStore& store)
+        : QCPAbstractPlottable(keyAxis, valueAxis), store_(store)
+    {
+        setSelectable(QCP::stNone);
+    }
+
+    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+
+    QCPRange getKeyRange(bool& found, QCP::SignDomain) const override
+    {
+        const auto e = store_.XExtent();
+        found = e.valid;
+        return e.valid ? QCPRange(e.min, e.max) : QCPRange();
+    }
+
+    QCPRange getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const override
+    {
+        const auto e = store_.YExtent();
+        found = e.valid;
+        return e.valid ? QCPRange(e.min, e.max) : QCPRange();
+    }
+
+protected:
+    void draw(QCPPainter* painter) override
+    {
+        QCPAxis* keyAxis = mKeyAxis.data();
+        QCPAxis* valueAxis = mValueAxis.data();
+        if (!keyAxis || !valueAxis || store_.Empty())
+            return;
+        const QCPRange range = keyAxis->range();
+        store_.Decimate(range.lower, range.upper, std::max(1, keyAxis->axisRect()->width()), indices_);
+
+        points_.resize(indices_.size());
+        for (size_t k = 0; k < indices_.size(); ++k) {
+            const size_t i = indices_[k];
+            const double px = keyAxis->coordToPixel(store_.X(i));
+            const double py = valueAxis->coordToPixel(store_.Y(i));
+            points_[k] = QPointF(std::clamp(px, -PixelLimit, PixelLimit), std::clamp(py, -PixelLimit, PixelLimit));
+            if (!std::isfinite(px) || !std::isfinite(py))
+                points_[k] = QPointF(qQNaN(), qQNaN());
+        }
+
+        // Runs of segments of one colour become one polyline.
+        run_.clear();
+        uint8_t runColour = 0;
+        auto flush = [&] {
+            if (run_.size() >= 2) {
+                painter->setPen(QPen(QColor::fromRgba(store_.PaletteColour(runColour)), 1));
+                painter->drawPolyline(run_.data(), int(run_.size()));
+            }
+            run_.clear();
+        };
+        for (size_t k = 1; k < points_.size(); ++k) {
+            const QPointF& a = points_[k - 1];
+            const QPointF& b = points_[k];
+            if (std::isnan(a.x()) || std::isnan(b.x())) {
+                flush();
+                continue;
+            }
+            const uint8_t colour = store_.ColourIndex(indices_[k]);
+            if (!run_.empty() && colour != runColour)
+                flush();
+            if (run_.empty()) {
+                run_.push_back(a);
+                runColour = colour;
+            }
+            run_.push_back(b);
+        }
+        flush();
+    }
+
+    void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override
+    {
+        painter->setPen(QPen(Qt::black, 1));
+        painter->drawLine(QLineF(rect.left(), rect.center().y(), rect.right(), rect.center().y()));
+    }
+
+private:
+    const TTraceStore& store_;
+    mutable std::vector<size_t> indices_;
+    std::vector<QPointF> points_, run_;
+};
+
+struct TChart::Impl {
+    TTraceStore store;
+    QCustomPlot* plot = nullptr;
+    TTracePlottable* trace = nullptr;
+    QCPTextElement* title = nullptr;
+    QTimer repaintTimer;
+    int replots = 0;
+
+    // The axes as the program set them.
+    double timeMin = 0, timeMax = 0;
+    int startOffset = 0;
+    double valueMin = 0, valueMax = 0;
+
+    bool userView = false;
+    int applying = 0;  // > 0 while the chart itself moves the axes
+    TMouseMode mouseMode = mmNone;
+
+    QCPItemStraightLine* cursorLine = nullptr;
+    QCPItemTracer* cursorPoint = nullptr;
+    QCPItemText* cursorLabel = nullptr;
+    bool cursorOn = false;
+
+    // Shows the program's axes. The time axis starts `startOffset` pixels
+    // left of the plot area: its full extent from timeMin to timeMax covers
+    // the plot width plus those pixels, and only the part from the plot's
+    // left edge on is in view.
+    void ApplyAxes()
+    {
+        if (userView)
+            return;
+        ++applying;
+        double hi = timeMax > timeMin ? timeMax : timeMin + 1;
+        const double width = std::max(1, plot->axisRect()->width());
+        const double extent = width - double(startOffset);
+        double lo = timeMin;
+        if (extent > 0)
+            lo = timeMin + (hi - timeMin) * (-double(startOffset) / extent);
+        if (!(lo < hi))
+            lo = hi - 1e-9 * std::max(1.0, std::fabs(hi));
+        plot->xAxis->setRange(lo, hi);
+
+        double vlo = std::min(valueMin, valueMax), vhi = std::max(valueMin, valueMax);
+        if (!(vlo < vhi)) {
+            vlo -= 1;
+            vhi += 1;
+        }
+        plot->yAxis->setRange(vlo, vhi);
+        --applying;
+    }
+
+    void SetView(double xlo, double xhi, double ylo, double yhi)
+    {
+        userView = true;
+        ++applying;
+        plot->xAxis->setRange(xlo, xhi > xlo ? xhi : xlo + 1);
+        plot->yAxis->setRange(ylo, yhi > ylo ? yhi : ylo + 1);
+        --applying;
+    }
+};
+
+TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    d->plot = new QCustomPlot(this);
+    layout->addWidget(d->plot);
+    QCustomPlot* plot = d->plot;
+
+    plot->setBackground(Silver);
+    plot->legend->setVisible(false);
+
+    d->title = new QCPTextElement(plot, QString());
+    QFont titleFont = font();
+    titleFont.setPixelSize(19);
+    titleFont.setBold(true);
+    d->title->setFont(titleFont);
+    d->title->setTextColor(Maroon);
+    plot->plotLayout()->insertRow(0);
+    plot->plotLayout()->addElement(0, 0, d->title);
+
+    plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new TTimeTicker(plot->xAxis)));
+    QPen valueAxisPen(AxisBlue, 3);
+    valueAxisPen.setCapStyle(Qt::FlatCap);
+    plot->yAxis->setBasePen(valueAxisPen);
+    QFont valueTitleFont = font();
+    valueTitleFont.setPixelSize(16);
+    valueTitleFont.setBold(true);
+    plot->yAxis->setLabelFont(valueTitleFont);
+
+    d->trace = new TTracePlottable(plot->xAxis, plot->yAxis, d->store);
+
+    // Any axis change the chart did not make itself is the user's zoom or pan.
+    auto userMoved = [this] {
+        if (d->applying == 0)
+            d->userView = true;
+    };
+    connect(plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, userMoved);
+    connect(plot->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, userMoved);
+
+    // The time axis depends on the plot width (start offset, label spacing).
+    // After a resize the layout has the new width only here, so the range and
+    // the ticks are set again before anything is drawn.
+    connect(plot, &QCustomPlot::afterLayout, this, [this] {
+        d->ApplyAxes();
+        d->plot->axisRect()->update(QCPLayoutElement::upPreparation);
+    });
+    connect(plot, &QCustomPlot::beforeReplot, this, [this] { d->plot->setLocale(QLocale()); });
+    connect(plot, &QCustomPlot::afterReplot, this, [this] { ++d->replots; });
+
+    d->repaintTimer.setSingleShot(true);
+    d->repaintTimer.setInterval(FrameMs);
+    connect(&d->repaintTimer, &QTimer::timeout, this, [this] { RepaintNow(); });
+
+    // The cursor lives on the overlay layer, which is redrawn on its own, so
+    // following the mouse never redraws the trace.
+    QCPLayer* overlay = plot->layer("overlay");
+    overlay->setMode(QCPLayer::lmBuffered);
+    d->cursorLine = new QCPItemStraightLine(plot);
+    d->cursorPoint = new QCPItemTracer(plot);
+    d->cursorLabel = new QCPItemText(plot);
+    for (QCPAbstractItem* item : {static_cast<QCPAbstractItem*>(d->cursorLine),
+                                  static_cast<QCPAbstractItem*>(d->cursorPoint),
+                                  static_cast<QCPAbstractItem*>(d->cursorLabel)}) {
+        item->setLayer(overlay);
+        item->setVisible(false);
+        item->setSelectable(false);
+    }
+    d->cursorLine->setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
+    d->cursorPoint->setStyle(QCPItemTracer::tsCircle);
+    d->cursorPoint->setSize(7);
+    d->cursorPoint->setPen(QPen(Qt::red, 1.5));
+    d->cursorLabel->setPadding(QMargins(4, 2, 4, 2));
+    d->cursorLabel->setBrush(QColor(255, 255, 225));
+    d->cursorLabel->setPen(QPen(Qt::darkGray));
+    d->cursorLabel->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
+        if (d->cursorOn)
+            MoveCursorTo(event->position());
+    });
+
+    plot->axisRect()->setRangeDrag(Qt::Horizontal | Qt::Vertical);
+    plot->axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+    SetMouseMode(mmNone);
+
+    resize(649, 601);
+    d->ApplyAxes();
+}
+
+TChart::~TChart()
+{
+    delete d->plot;  // its plottable refers to the store
+    delete d;
+}
+
+void TChart::ClearSeries()
+{
+    d->store.Clear();
+    d->userView = false;
+    d->ApplyAxes();
+}
+
+void TChart::AddPoint(double x, double y, const QColor& colour) { d->store.Append(x, y, colour.rgba()); }
+size_t TChart::PointCount() const { return d->store.Size(); }
+double TChart::PointX(size_t i) const { return d->store.X(i); }
+double TChart::PointY(size_t i) const { return d->store.Y(i); }
+QColor TChart::PointColor(size_t i) const { return QColor::fromRgba(d->store.Colour(i)); }
+const TTraceStore& TChart::Store() const { return d->store; }
+
+void TChart::SetTimeAxisMax(double max)
+{
+    d->timeMax = max;
+    d->ApplyAxes();
+}
+double TChart::TimeAxisMax() const { return d->timeMax; }
+
+void TChart::SetTimeAxisStartOffset(int pixels)
+{
+    d->startOffset = pixels;
+    d->ApplyAxes();
+}
+int TChart::TimeAxisStartOffset() const { return d->startOffset; }
+
+void TChart::SetTimeAxisTitle(const QString& title) { d->plot->xAxis->setLabel(title); }
+QString TChart::TimeAxisTitle() const { return d->plot->xAxis->label(); }
+
+void TChart::SetValueAxisRange(double min, double max)
+{
+    d->valueMin = min;
+    d->valueMax = max;
+    d->ApplyAxes();
+}
+double TChart::ValueAxisMin() const { return d->valueMin; }
+double TChart::ValueAxisMax() const { return d->valueMax; }
+
+void TChart::SetValueAxisTitle(const QString& title) { d->plot->yAxis->setLabel(title); }
+QString TChart::ValueAxisTitle() const { return d->plot->yAxis->label(); }
+
+void TChart::SetTitle(const QString& title) { d->title->setText(title); }
+QString TChart::Title() const { return d->title->text(); }
+
+void TChart::Repaint()
+{
+    if (!d->repaintTimer.isActive())
+        d->repaintTimer.start();
+}
+
+void TChart::RepaintNow()
+{
+    d->repaintTimer.stop();
+    d->plot->replot(QCustomPlot::rpImmediateRefresh);
+}
+
+QCustomPlot* TChart::Plot() const { return d->plot; }
+int TChart::ReplotCount() const { return d->replots; }
+
+void TChart::SetMouseMode(TMouseMode mode)
+{
+    d->mouseMode = mode;
+    QCP::Interactions interactions;
+    if (mode == mmZoom)
+        interactions = QCP::iRangeZoom;
+    else if (mode == mmPan)
+        interactions = QCP::iRangeDrag | QCP::iRangeZoom;
+    d->plot->setInteractions(interactions);
+    d->plot->setSelectionRectMode(mode == mmZoom ? QCP::srmZoom : QCP::srmNone);
+}
+TChart::TMouseMode TChart::MouseMode() const { return d->mouseMode; }
+
+bool TChart::UserView() const { return d->userView; }
+
+void TChart::FitAll()
+{
+    double xlo = d->timeMin, xhi = std::max(d->timeMax, d->timeMin);
+    double ylo = std::min(d->valueMin, d->valueMax), yhi = std::max(d->valueMin, d->valueMax);
+    const auto xs = d->store.XExtent(), ys = d->store.YExtent();
+    if (xs.valid) {
+        xlo = std::min(xlo, xs.min);
+        xhi = std::max(xhi, xs.max);
+    }
+    if (ys.valid) {
+        ylo = std::min(ylo, ys.min);
+        yhi = std::max(yhi, ys.max);
+    }
+    d->SetView(xlo, xhi, ylo, yhi);
+    Repaint();
+}
+
+void TChart::ResetView()
+{
+    d->userView = false;
+    d->ApplyAxes();
+    Repaint();
+}
+
+void TChart::SetCursorEnabled(bool on)
+{
+    d->cursorOn = on;
+    if (!on) {
+        d->cursorLine->setVisible(false);
+        d->cursorPoint->setVisible(false);
+        d->cursorLabel->setVisible(false);
+        d->plot->layer("overlay")->replot();
+    }
+}
+bool TChart::CursorEnabled() const { return d->cursorOn; }
+
+void TChart::MoveCursorTo(const QPointF& pixel)
+{
+    QCustomPlot* plot = d->plot;
+    const QRect area = plot->axisRect()->rect();
+    const bool inside = d->cursorOn && area.contains(pixel.toPoint());
+    double x = plot->xAxis->pixelToCoord(pixel.x());
+    double y = plot->yAxis->pixelToCoord(pixel.y());
+    const TTraceStore& s = d->store;
+    if (inside && !s.Empty() && s.XMonotonic()) {
+        size_t i = s.LowerBound(x);
+        if (i == s.Size() || (i > 0 && x - s.X(i - 1) < s.X(i) - x))
+            i = i == 0 ? 0 : i - 1;
+        x = s.X(i);
+        y = s.Y(i);
+    }
+    d->cursorLine->setVisible(inside);
+    d->cursorPoint->setVisible(inside);
+    d->cursorLabel->setVisible(inside);
+    if (inside) {
+        d->cursorLine->point1->setCoords(x, 0);
+        d->cursorLine->point2->setCoords(x, 1);
+        d->cursorPoint->position->setCoords(x, y);
+        d->cursorLabel->setText(PlainTime(x) + " sek.   " + PlainNumber(y, PlainLocale(), 6) + ValueAxisTitle());
+        // Keep the label inside the plot: it goes left of the point on the right half.
+        const double px = plot->xAxis->coordToPixel(x);
+        const double py = plot->yAxis->coordToPixel(y);
+        const bool right = px > area.center().x();
+        const bool low = py < area.top() + 30;
+        d->cursorLabel->setPositionAlignment((right ? Qt::AlignRight : Qt::AlignLeft) |
+                                             (low ? Qt::AlignTop : Qt::AlignBottom));
+        d->cursorLabel->position->setType(QCPItemPosition::ptAbsolute);
+        d->cursorLabel->position->setCoords(px + (right ? -8 : 8), py + (low ? 8 : -8));
+    }
+    plot->layer("overlay")->replot();
+}
+
+QString TChart::CursorText() const
+{
+    return d->cursorLabel->visible() ? d->cursorLabel->text() : QString();
+}
+
+QString TChart::CsvText() const
+{
+    const TTraceStore& s = d->store;
+    const QLocale locale = PlainLocale();
+    QString text = CsvHeader;
+    for (size_t i = 0; i < s.Size(); ++i)
+        AppendCsvLine(text, s, i, locale);
+    return text;
+}
+
+bool TChart::ExportCsv(const QString& path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Written in slices so a day's trace does not need one huge string.
+    const TTraceStore& s = d->store;
+    const QLocale locale = PlainLocale();
+    QString block = CsvHeader;
+    for (size_t i = 0; i <= s.Size(); ++i) {
+        if (i < s.Size())
+            AppendCsvLine(block, s, i, locale);
+        if (block.size() > (1 << 20) || i == s.Size()) {
+            const QByteArray bytes = block.toUtf8();
+            if (file.write(bytes) != bytes.size())
+                return false;
+            block.clear();
+        }
+    }
+    return file.commit();
+}
+
+bool TChart::SavePng(const QString& path)
+{
+    return d->plot->savePng(path, std::max(d->plot->width(), 1), std::max(d->plot->height(), 1));
+}
+
+bool TChart::SavePdf(const QString& path)
+{
+    return d->plot->savePdf(path, std::max(d->plot->width(), 1), std::max(d->plot->height(), 1));
+}
+
+void TChart::PrintTo(QPrinter* printer)
+{
+    QCPPainter painter;
+    if (!painter.begin(printer))
+        return;
+    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+    const int w = std::max(d->plot->width(), 1), h = std::max(d->plot->height(), 1);
+    // The chart keeps its screen proportions and font sizes, scaled to the page width.
+    const double scale = std::min(double(page.width()) / w, double(page.height()) / h);
+    painter.scale(scale, scale);
+    d->plot->toPainter(&painter, w, h);
+    painter.end();
+}
+
+// --- TTeeCommander ---------------------------------------------------------
+
+TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent), chart_(chart)
+{
+    setFixedHeight(33);
+    setMovable(false);
+    setFloatable(false);
+    setToolButtonStyle(Qt::ToolButtonTextOnly);
+
+    auto add = [this](const QString& text, const QString& tip, bool checkable) {
+        QAction* a = addAction(text);
+        a->setToolTip(tip);
+        a->setCheckable(checkable);
+        return a;
+    };
+    ZoomButton = add("Zoom", "Drag a rectangle to zoom in; the wheel zooms too", true);
+    PanButton = add("Pan", "Drag to move the view; the wheel zooms", true);
+    auto* modes = new QActionGroup(this);
+    modes->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    modes->addAction(ZoomButton);
+    modes->addAction(PanButton);
+    FitAllButton = add("Fit all", "Show the whole trace", false);
+    ResetViewButton = add("Follow", "Back to the running axes", false);
+    addSeparator();
+    CursorButton = add("Cursor", "Show time and value at the mouse", true);
+    addSeparator();
+    SavePngButton = add("PNG...", "Save the chart as a PNG picture", false);
+    SavePdfButton = add("PDF...", "Save the chart as a PDF document", false);
+    ExportCsvButton = add("CSV...", "Export all points as a semicolon-separated file", false);
+    PrintButton = add("Print...", "Print the chart", false);
+
+    connect(ZoomButton, &QAction::triggered, this, &TTeeCommander::ZoomButtonClick);
+    connect(PanButton, &QAction::triggered, this, &TTeeCommander::PanButtonClick);
+    connect(FitAllButton, &QAction::triggered, this, &TTeeCommander::FitAllButtonClick);
+    connect(ResetViewButton, &QAction::triggered, this, &TTeeCommander::ResetViewButtonClick);
+    connect(CursorButton, &QAction::triggered, this, &TTeeCommander::CursorButtonClick);
+    connect(SavePngButton, &QAction::triggered, this, &TTeeCommander::SavePngButtonClick);
+    connect(SavePdfButton, &QAction::triggered, this, &TTeeCommander::SavePdfButtonClick);
+    connect(ExportCsvButton, &QAction::triggered, this, &TTeeCommander::ExportCsvButtonClick);
+    connect(PrintButton, &QAction::triggered, this, &TTeeCommander::PrintButtonClick);
+}
+
+void TTeeCommander::ZoomButtonClick(bool checked)
+{
+    chart_->SetMouseMode(checked ? TChart::mmZoom : TChart::mmNone);
+}
+
+void TTeeCommander::PanButtonClick(bool checked)
+{
+    chart_->SetMouseMode(checked ? TChart::mmPan : TChart::mmNone);
+}
+
+void TTeeCommander::FitAllButtonClick() { chart_->FitAll(); }
+void TTeeCommander::ResetViewButtonClick() { chart_->ResetView(); }
+void TTeeCommander::CursorButtonClick(bool checked) { chart_->SetCursorEnabled(checked); }
+
+namespace {
+
+// Asks for a file name; adds the extension when the user typed none.
+QString AskFileName(QWidget* parent, const QString& caption, const QString& filter, const QString& suffix)
+{
+    QString path = QFileDialog::getSaveFileName(parent, caption, QString::fromStdString(HomeDirectory()), filter);
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
+        path += "." + suffix;
+    return path;
+}
+
+void ReportWriteFailure(QWidget* parent, const QString& path)
+{
+    QMessageBox::critical(parent, "Error", "The file could not be written:\n" + path);
+}
+
+}  // namespace
+
+void TTeeCommander::SavePngButtonClick()
+{
+    const QString path = AskFileName(this, "Save chart as PNG", "PNG pictures (*.png)", "png");
+    if (!path.isEmpty() && !chart_->SavePng(path))
+        ReportWriteFailure(this, path);
+}
+
+void TTeeCommander::SavePdfButtonClick()
+{
+    const QString path = AskFileName(this, "Save chart as PDF", "PDF documents (*.pdf)", "pdf");
+    if (!path.isEmpty() && !chart_->SavePdf(path))
+        ReportWriteFailure(this, path);
+}
+
+void TTeeCommander::ExportCsvButtonClick()
+{
+    const QString path = AskFileName(this, "Export chart points", "CSV files (*.csv)", "csv");
+    if (!path.isEmpty() && !chart_->ExportCsv(path))
+        ReportWriteFailure(this, path);
+}
+
+void TTeeCommander::PrintButtonClick()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(chart_->Title().isEmpty() ? QString("Chart") : chart_->Title().section('\n', 0, 0));
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        chart_->PrintTo(&printer);
+}

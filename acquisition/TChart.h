@@ -6,6 +6,9 @@
 #include <cstddef>
 
 class QCustomPlot;
+class QAction;
+class QPrinter;
+class TTraceStore;
 
 // `Chart1`: the main window's line chart. One series (`Series1`) whose points
 // carry their own colour, a bottom time axis and a left value axis, both
@@ -52,6 +55,37 @@ public:
 
     QCustomPlot* Plot() const;
 
+    // --- Beyond the loop's needs: viewing, export, the toolbar's commands. ---
+
+    QColor PointColor(size_t i) const;
+    const TTraceStore& Store() const;
+    // Replots done so far (for checking that repaint requests coalesce).
+    int ReplotCount() const;
+
+    // What a mouse drag and the wheel do on the plot.
+    enum TMouseMode { mmNone, mmZoom, mmPan };
+    void SetMouseMode(TMouseMode mode);
+    TMouseMode MouseMode() const;
+    // The axes the program sets are followed until the user zooms or pans;
+    // from then on they are only remembered, until ResetView.
+    bool UserView() const;
+    void FitAll();     // the whole trace in view (counts as a user view)
+    void ResetView();  // back to the program's axes, following again
+
+    // A cursor that follows the mouse and shows the nearest point's time and value.
+    void SetCursorEnabled(bool on);
+    bool CursorEnabled() const;
+    void MoveCursorTo(const QPointF& pixel);
+    QString CursorText() const;
+
+    // The whole trace at full resolution: "Time;Value" and one line per point,
+    // semicolon-separated, the locale's decimal separator, CR LF line ends.
+    QString CsvText() const;
+    bool ExportCsv(const QString& path) const;
+    bool SavePng(const QString& path);
+    bool SavePdf(const QString& path);
+    void PrintTo(QPrinter* printer);
+
 private:
     struct Impl;
     Impl* d;
@@ -63,4 +97,27 @@ class TTeeCommander : public QToolBar {
     Q_OBJECT
 public:
     explicit TTeeCommander(TChart* chart, QWidget* parent = nullptr);
+
+    QAction* ZoomButton;
+    QAction* PanButton;
+    QAction* FitAllButton;
+    QAction* ResetViewButton;
+    QAction* CursorButton;
+    QAction* SavePngButton;
+    QAction* SavePdfButton;
+    QAction* ExportCsvButton;
+    QAction* PrintButton;
+
+    void ZoomButtonClick(bool checked);
+    void PanButtonClick(bool checked);
+    void FitAllButtonClick();
+    void ResetViewButtonClick();
+    void CursorButtonClick(bool checked);
+    void SavePngButtonClick();
+    void SavePdfButtonClick();
+    void ExportCsvButtonClick();
+    void PrintButtonClick();
+
+private:
+    TChart* chart_;
 };

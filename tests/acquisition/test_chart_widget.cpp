@@ -1,0 +1,297 @@
+#include "acquisition/TChart.h"
+#include "acquisition/TraceStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+#include <qcustomplot.h>
+
+#include <cmath>
+
+namespace {
+
+void Settle(int ms = 0)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    } while (t.elapsed() < ms);
+}
+
+// Pixel where time 0 sits: the axis start, shifted by the start offset.
+double AxisStartPixel(const TChart& c) { return c.Plot()->xAxis->coordToPixel(0.0); }
+
+QString ReadAll(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return QString::fromUtf8(f.readAll());
+}
+
+}  // namespace
+
+TEST(ChartWidget, PointsAndTheirColoursGoInAndComeOut)
+{
+    TChart c;
+    c.AddPoint(0.0, 1.5);
+    c.AddPoint(0.01, -2.25, Qt::red);
+    c.AddPoint(0.02, 3.0, Qt::black);
+    ASSERT_EQ(c.PointCount(), 3u);
+    EXPECT_EQ(c.PointX(1), 0.01);
+    EXPECT_EQ(c.PointY(1), -2.25);
+    EXPECT_EQ(c.PointColor(0), QColor(Qt::black));
+    EXPECT_EQ(c.PointColor(1), QColor(Qt::red));
+    EXPECT_EQ(c.PointColor(2), QColor(Qt::black));
+    c.ClearSeries();
+    EXPECT_EQ(c.PointCount(), 0u);
+}
+
+TEST(ChartWidget, AxisSettingsAndDesignRoundTrip)
+{
+    TChart c;
+    c.SetTimeAxisMax(60);
+    c.SetTimeAxisStartOffset(0);
+    c.SetValueAxisRange(-20.02, 20.02);
+    c.SetTimeAxisTitle("Time sek.");
+    c.SetValueAxisTitle("kV/m");
+    c.SetTitle("--Talvis--  Start : 1/2/26 8:30:00 AM");
+    EXPECT_EQ(c.TimeAxisMax(), 60);
+    EXPECT_EQ(c.TimeAxisStartOffset(), 0);
+    EXPECT_EQ(c.ValueAxisMin(), -20.02);
+    EXPECT_EQ(c.ValueAxisMax(), 20.02);
+    EXPECT_EQ(c.TimeAxisTitle(), "Time sek.");
+    EXPECT_EQ(c.ValueAxisTitle(), "kV/m");
+    EXPECT_EQ(c.Title(), "--Talvis--  Start : 1/2/26 8:30:00 AM");
+    c.SetTitle("line one\nline two");
+    EXPECT_EQ(c.Title(), "line one\nline two");
+
+    QCustomPlot* p = c.Plot();
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->xAxis->range().lower, 0);
+    EXPECT_EQ(p->xAxis->range().upper, 60);
+    EXPECT_EQ(p->yAxis->range().lower, -20.02);
+    EXPECT_EQ(p->yAxis->range().upper, 20.02);
+    EXPECT_FALSE(p->legend->visible());
+    EXPECT_EQ(p->yAxis->basePen().color(), QColor(0, 64, 128));
+    EXPECT_EQ(p->yAxis->basePen().width(), 3);
+    EXPECT_EQ(p->yAxis->labelFont().pixelSize(), 16);
+    EXPECT_TRUE(p->yAxis->labelFont().bold());
+    auto* title = qobject_cast<QCPTextElement*>(p->plotLayout()->element(0, 0));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->font().pixelSize(), 19);
+    EXPECT_TRUE(title->font().bold());
+    EXPECT_EQ(title->textColor(), QColor(128, 0, 0));
+
+    // A zero-width axis (before the first sample) still draws.
+    c.SetTimeAxisMax(0);
+    EXPECT_EQ(c.TimeAxisMax(), 0);
+    EXPECT_LT(p->xAxis->range().lower, p->xAxis->range().upper);
+    c.RepaintNow();
+}
+
+TEST(ChartWidget, StartOffsetShiftsTheAxisStartAndSurvivesAResize)
+{
+    TChart c;
+    c.show();
+    c.SetTimeAxisMax(100);
+    c.SetTimeAxisStartOffset(-400);
+    c.SetValueAxisRange(-1, 1);
+    c.RepaintNow();
+    QCustomPlot* p = c.Plot();
+    EXPECT_NEAR(AxisStartPixel(c), p->axisRect()->left() - 400, 0.5);
+    EXPECT_NEAR(p->xAxis->coordToPixel(100), p->axisRect()->right() + 1, 1.0);
+
+    const int before = p->axisRect()->width();
+    c.resize(900, 500);
+    Settle(30);
+    c.RepaintNow();
+    ASSERT_NE(p->axisRect()->width(), before);
+    EXPECT_NEAR(AxisStartPixel(c), p->axisRect()->left() - 400, 0.5);
+    EXPECT_NEAR(p->xAxis->coordToPixel(100), p->axisRect()->right() + 1, 1.0);
+
+    c.SetTimeAxisStartOffset(0);
+    c.RepaintNow();
+    EXPECT_NEAR(AxisStartPixel(c), p->axisRect()->left(), 0.5);
+}
+
+TEST(ChartWidget, TimeLabelsAreWholeNumbersThatFitTheAxis)
+{
+    TChart c;
+    c.show();
+    c.SetValueAxisRange(-1, 1);
+    c.SetTimeAxisMax(10);
+    c.RepaintNow();
+    QCustomPlot* p = c.Plot();
+    auto ticks = p->xAxis->tickVector();
+    ASSERT_GE(ticks.size(), 2);
+    EXPECT_EQ(ticks[1] - ticks[0], 1.0);  // room for every second
+
+    c.SetTimeAxisMax(3 * 3600);  // a three-hour run
+    c.RepaintNow();
+    ticks = p->xAxis->tickVector();
+    const auto labels = p->xAxis->tickVectorLabels();
+    ASSERT_GE(ticks.size(), 2);
+    EXPECT_LE(ticks.size(), p->axisRect()->width() / 30);
+    for (int k = 0; k < ticks.size(); ++k) {
+        EXPECT_EQ(ticks[k], std::round(ticks[k]));
+        EXPECT_FALSE(labels[k].contains('.')) << labels[k].toStdString();
+    }
+    EXPECT_TRUE(labels.contains("10,000")) << labels.join(' ').toStdString();
+
+    LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
+    c.RepaintNow();
+    EXPECT_TRUE(p->xAxis->tickVectorLabels().contains("10.000"));
+}
+
+TEST(ChartWidget, CsvExportWritesEveryPointWithTheLocalesSeparator)
+{
+    TChart c;
+    c.AddPoint(0.0, 1.5);
+    c.AddPoint(0.01, -2.25);
+    c.AddPoint(0.01 + 0.01, 0.123 * 20);  // binary noise must not reach the file
+    c.AddPoint(1234.5, 10000);
+    double t = 0;
+    for (int i = 0; i < 100000; ++i)
+        t += 0.01;  // the loop's time after 100000 samples, drift and all
+    c.AddPoint(t, -0.000125);
+    const QString expected =
+        "Time;Value\r\n0;1.5\r\n0.01;-2.25\r\n0.02;2.46\r\n1234.5;10000\r\n1000;-0.000125\r\n";
+    EXPECT_EQ(c.CsvText(), expected);
+
+    TempDir dir;
+    ASSERT_TRUE(c.ExportCsv(QString::fromStdString(dir.file("trace.csv"))));
+    EXPECT_EQ(ReadAll(dir.file("trace.csv")), expected);
+
+    LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(c.CsvText(),
+              "Time;Value\r\n0;1,5\r\n0,01;-2,25\r\n0,02;2,46\r\n1234,5;10000\r\n1000;-0,000125\r\n");
+
+    EXPECT_FALSE(c.ExportCsv(QString::fromStdString(dir.file("no/such/folder/trace.csv"))));
+}
+
+TEST(ChartWidget, PngAndPdfAreWritten)
+{
+    TChart c;
+    c.show();
+    c.SetTitle("--Talvis--");
+    c.SetTimeAxisMax(10);
+    c.SetValueAxisRange(-2, 2);
+    for (int i = 0; i < 1000; ++i)
+        c.AddPoint(i * 0.01, std::sin(i * 0.05), i % 100 == 0 ? QColor(Qt::red) : QColor(Qt::black));
+    TempDir dir;
+    const QString png = QString::fromStdString(dir.file("chart.png"));
+    const QString pdf = QString::fromStdString(dir.file("chart.pdf"));
+    ASSERT_TRUE(c.SavePng(png));
+    ASSERT_TRUE(c.SavePdf(pdf));
+    EXPECT_GT(QFileInfo(png).size(), 1000);
+    EXPECT_GT(QFileInfo(pdf).size(), 1000);
+
+    // The trace is really drawn: black pixels inside the plot area.
+    QImage img(png);
+    ASSERT_FALSE(img.isNull());
+    const QRect area = c.Plot()->axisRect()->rect();
+    int dark = 0;
+    for (int y = area.top() + 2; y < area.bottom() - 2; ++y)
+        for (int x = area.left() + 2; x < area.right() - 2; ++x)
+            dark += qGray(img.pixel(x, y)) < 60;
+    EXPECT_GT(dark, 200);
+}
+
+TEST(ChartWidget, RepaintRequestsCoalesceIntoFewReplots)
+{
+    TChart c;
+    c.show();
+    c.SetTimeAxisMax(10);
+    c.SetValueAxisRange(-1, 1);
+    Settle(50);
+    const int before = c.ReplotCount();
+    for (int i = 0; i < 200; ++i) {
+        c.AddPoint(i * 0.01, 0.5);
+        c.Repaint();
+    }
+    EXPECT_EQ(c.ReplotCount(), before);  // nothing drawn inside the burst
+    Settle(80);
+    const int replots = c.ReplotCount() - before;
+    EXPECT_GE(replots, 1);
+    EXPECT_LE(replots, 2);
+
+    const int now = c.ReplotCount();
+    c.RepaintNow();
+    EXPECT_EQ(c.ReplotCount(), now + 1);
+}
+
+TEST(ChartWidget, UserZoomFreezesTheAxesUntilTheViewIsReset)
+{
+    TChart c;
+    c.show();
+    c.SetValueAxisRange(-10, 10);
+    c.SetTimeAxisMax(50);
+    for (int i = 0; i < 5000; ++i)
+        c.AddPoint(i * 0.01, i == 4000 ? 25.0 : 1.0);
+    EXPECT_FALSE(c.UserView());
+
+    // A wheel or drag ends up as a range change the chart did not make.
+    c.Plot()->xAxis->setRange(10, 20);
+    EXPECT_TRUE(c.UserView());
+    c.SetTimeAxisMax(80);
+    c.SetTimeAxisStartOffset(-20);
+    EXPECT_EQ(c.Plot()->xAxis->range().lower, 10);
+    EXPECT_EQ(c.Plot()->xAxis->range().upper, 20);
+    EXPECT_EQ(c.TimeAxisMax(), 80);
+
+    c.FitAll();
+    EXPECT_TRUE(c.UserView());
+    EXPECT_LE(c.Plot()->xAxis->range().lower, 0);
+    EXPECT_GE(c.Plot()->xAxis->range().upper, 80);
+    EXPECT_GE(c.Plot()->yAxis->range().upper, 25);  // the spike beyond full scale is in view
+    EXPECT_LE(c.Plot()->yAxis->range().lower, -10);
+
+    c.ResetView();
+    EXPECT_FALSE(c.UserView());
+    c.RepaintNow();
+    EXPECT_EQ(c.Plot()->xAxis->range().upper, 80);
+    EXPECT_NEAR(AxisStartPixel(c), c.Plot()->axisRect()->left() - 20, 0.5);
+
+    // Clearing the trace (Reset, Exit, a new chart view) also returns to the program's axes.
+    c.Plot()->xAxis->setRange(1, 2);
+    c.ClearSeries();
+    EXPECT_FALSE(c.UserView());
+}
+
+TEST(ChartWidget, ToolbarModesAndCursor)
+{
+    TChart c;
+    TTeeCommander bar(&c);
+    c.show();
+    c.SetValueAxisRange(-20, 20);
+    c.SetValueAxisTitle("kV/m");
+    c.SetTimeAxisMax(1);
+    for (int i = 0; i < 100; ++i)
+        c.AddPoint(i * 0.01, i * 0.1);
+    c.RepaintNow();
+
+    bar.ZoomButton->trigger();
+    EXPECT_EQ(c.MouseMode(), TChart::mmZoom);
+    EXPECT_TRUE(c.Plot()->interactions().testFlag(QCP::iRangeZoom));
+    bar.PanButton->trigger();
+    EXPECT_EQ(c.MouseMode(), TChart::mmPan);
+    EXPECT_FALSE(bar.ZoomButton->isChecked());
+    EXPECT_TRUE(c.Plot()->interactions().testFlag(QCP::iRangeDrag));
+    bar.PanButton->trigger();
+    EXPECT_EQ(c.MouseMode(), TChart::mmNone);
+    EXPECT_EQ(int(c.Plot()->interactions()), 0);
+
+    bar.CursorButton->trigger();
+    ASSERT_TRUE(c.CursorEnabled());
+    const QPointF near50(c.Plot()->xAxis->coordToPixel(0.502), c.Plot()->yAxis->coordToPixel(3.0));
+    c.MoveCursorTo(near50);
+    EXPECT_EQ(c.CursorText(), "0.5 sek.   5kV/m");
+    c.MoveCursorTo(QPointF(1, 1));  // outside the plot area
+    EXPECT_EQ(c.CursorText(), "");
+    bar.CursorButton->trigger();
+    EXPECT_FALSE(c.CursorEnabled());
+}
