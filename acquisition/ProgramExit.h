@@ -1,0 +1,8 @@
+#pragma once
+#include <functional>
+
+// Ends the program at once with `code` (the converter-missing case). Tests
+// put a hook in place that records the code instead; when a hook returns,
+// the caller goes on as if the program had ended (it does nothing more).
+void EndProgram(int code);
+void SetEndProgramHook(std::function<void(int)> hook);

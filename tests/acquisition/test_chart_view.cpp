@@ -1,0 +1,275 @@
+// The chart view and the numeric display of the real windows, offscreen,
+// reading the simulated converter of demo mode on a clock the test drives.
+#include "acquisition/CAD_wandler.h"
+#include "acquisition/DisplayLoop.h"
+#include "acquisition/NumberFormat.h"
+#include "acquisition/ProgramExit.h"
+#include "acquisition/TChart.h"
+#include "acquisition/TFormDisplay.h"
+#include "app/AppWindows.h"
+#include "app/TMainForm.h"
+#include "platform/Paths.h"
+#include "sim/SimConverter.h"
+#include "tests/acquisition/fake_usb.h"
+#include "tests/support/TestSupport.h"
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ChartViewTest : public ::testing::Test {
+protected:
+    ChartViewTest()
+    {
+        SetSettingsDirectoryOverride(dir.path());
+        const char* args[] = {"ulmaro", "--demo"};
+        CreateAllWindows(2, args, true);
+        MainForm->show();
+        host.onProcess = [this] {
+            QCoreApplication::processEvents();
+            if (onSample)
+                onSample();
+        };
+        SetEndProgramHook([this](int code) { exitCodes.push_back(code); });
+    }
+    ~ChartViewTest() override
+    {
+        SetEndProgramHook(nullptr);
+        SimConverter::SetPresent(true);
+        CloseConverterHandle();
+        DestroyAllWindows();
+        SetSettingsDirectoryOverride("");
+    }
+    void Select(const char* item)
+    {
+        ASSERT_TRUE(MainForm->DeviceItems.contains(item)) << item;
+        MainForm->DeviceItems[item]->trigger();
+    }
+    size_t Points() const { return MainForm->Chart1->PointCount(); }
+    static QString Box(QPlainTextEdit* b) { return TMainForm::BoxText(b); }
+    // Stops the running loop with the Stop button once n points are plotted.
+    void StopAt(size_t n)
+    {
+        onSample = [this, n] {
+            if (Points() >= n && MainForm->b_Stop_->isEnabled() && !MainForm->StopFlag)
+                MainForm->b_Stop_->click();
+        };
+    }
+
+    TempDir dir;
+    FakeHost host;
+    std::function<void()> onSample;
+    std::vector<int> exitCodes;
+};
+
+TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
+{
+    Select("N20kVm2"); // Talvis, E-Fieldmeter, ±20kV/m
+    MainForm->Grafik1->trigger();
+    TChart* c = MainForm->Chart1;
+    EXPECT_TRUE(c->isVisible());
+    EXPECT_TRUE(MainForm->GroupBox1->isVisible());
+    EXPECT_FALSE(MainForm->ImageWallpaper->isVisible());
+    EXPECT_FALSE(MainForm->View->menuAction()->isEnabled());
+    EXPECT_FALSE(MainForm->Device->menuAction()->isEnabled());
+    EXPECT_DOUBLE_EQ(c->ValueAxisMin(), -20.02);
+    EXPECT_DOUBLE_EQ(c->ValueAxisMax(), 20.02);
+    EXPECT_EQ(c->ValueAxisTitle(), "kV/m");
+    EXPECT_EQ(c->TimeAxisTitle(), "Time sek.");
+    EXPECT_EQ(c->Title(), "--Talvis--");
+    EXPECT_EQ(Box(MainForm->Minwert), "0.00kV/m");
+    EXPECT_EQ(Box(MainForm->Maxwert), "0.00kV/m");
+
+    // 600 samples of at least 40 ms: past the simulator's first excursion at 18 s
+    StopAt(600);
+    MainForm->b_Start->click();
+    ASSERT_EQ(Points(), 600u);
+    EXPECT_TRUE(MainForm->b_Start->isEnabled());
+    EXPECT_TRUE(MainForm->StoppedFlag);
+    EXPECT_TRUE(exitCodes.empty());
+    EXPECT_EQ(MainForm->laSampleTime->text(), "Sample time = 10 mSek");
+    EXPECT_TRUE(c->Title().startsWith("--Talvis--  Start : "));
+
+    double hi = -1e9, lo = 1e9;
+    for (size_t i = 0; i < Points(); ++i) {
+        EXPECT_NEAR(c->PointX(i), i * 0.01, 1e-9);
+        hi = std::max(hi, c->PointY(i));
+        lo = std::min(lo, c->PointY(i));
+    }
+    EXPECT_GT(hi, 20.4) << "the excursion past full scale was plotted";
+    EXPECT_DOUBLE_EQ(MainForm->PosMax, hi);
+    EXPECT_DOUBLE_EQ(MainForm->NegMax, lo);
+    EXPECT_EQ(Box(MainForm->Maxwert), "OVERFLOW !");
+    EXPECT_EQ(Box(MainForm->Minwert), FormatChartValue(lo) + "kV/m");
+    const double last = c->PointY(Points() - 1);
+    if (std::fabs(last) <= 20.4) {
+        EXPECT_EQ(Box(MainForm->Messwert), FormatChartValue(last) + "kV/m");
+    }
+    // span 0: the axis follows the trace, its start slid out by 10 px a second
+    EXPECT_NEAR(c->TimeAxisMax(), 6.0, 1e-9);
+    // (TimeX sums 600 steps of 0.01 and may end a hair below 6)
+    EXPECT_EQ(c->TimeAxisStartOffset(), int(std::trunc(-MainForm->TimeX)) * 10);
+    EXPECT_GE(c->TimeAxisStartOffset(), -60);
+    EXPECT_LE(c->TimeAxisStartOffset(), -50);
+
+    // Start again: the trace goes on without a gap
+    StopAt(650);
+    MainForm->b_Start->click();
+    ASSERT_EQ(Points(), 650u);
+    EXPECT_NEAR(c->PointX(600), 6.0, 1e-9);
+
+    // Reset while stopped clears the trace
+    MainForm->b_Reset->click();
+    EXPECT_EQ(Points(), 0u);
+    EXPECT_EQ(MainForm->TimeX, 0);
+    EXPECT_FALSE(MainForm->StoppedFlag);
+    EXPECT_DOUBLE_EQ(c->TimeAxisMax(), MainForm->TimeSpan);
+    EXPECT_EQ(c->TimeAxisStartOffset(), 0);
+    for (auto* b : {MainForm->Minwert, MainForm->Messwert, MainForm->Maxwert})
+        EXPECT_EQ(Box(b), "0.00kV/m");
+    EXPECT_EQ(MainForm->PosMax, -9999);
+    EXPECT_EQ(MainForm->NegMax, 9999);
+
+    // Exit returns to the wallpaper
+    MainForm->b_Cancel->click();
+    EXPECT_FALSE(c->isVisible());
+    EXPECT_FALSE(MainForm->GroupBox1->isVisible());
+    EXPECT_FALSE(MainForm->TeeCommander1->isVisible());
+    EXPECT_FALSE(MainForm->image_Manufac_Logo->isVisible());
+    EXPECT_TRUE(MainForm->ImageWallpaper->isVisible());
+    EXPECT_TRUE(MainForm->View->menuAction()->isEnabled());
+    EXPECT_TRUE(MainForm->Device->menuAction()->isEnabled());
+    EXPECT_EQ(Box(MainForm->Messwert), "");
+    EXPECT_EQ(Points(), 0u);
+}
+
+TEST_F(ChartViewTest, ResetWhileRunningKeepsTheTrace)
+{
+    Select("N200kVm3"); // Talvis ±200kV/m
+    MainForm->Grafik1->trigger();
+    bool reset = false;
+    onSample = [&] {
+        if (Points() == 100 && !reset) {
+            reset = true;
+            MainForm->b_Reset->click();
+            EXPECT_EQ(Box(MainForm->Maxwert), "0.00kV/m");
+            EXPECT_EQ(Box(MainForm->Minwert), "0.00kV/m");
+        }
+        if (Points() >= 110 && !MainForm->StopFlag)
+            MainForm->b_Stop_->click();
+    };
+    MainForm->b_Start->click();
+    EXPECT_EQ(Points(), 110u);
+    // the extremes restarted with the samples after the reset
+    double hi = -9999;
+    for (size_t i = 100; i < Points(); ++i)
+        if (MainForm->Chart1->PointY(i) > 0)
+            hi = std::max(hi, MainForm->Chart1->PointY(i));
+    EXPECT_DOUBLE_EQ(MainForm->PosMax, hi);
+}
+
+TEST_F(ChartViewTest, ExitWhileRunningEndsTheLoop)
+{
+    Select("N20kVm2");
+    MainForm->Grafik1->trigger();
+    onSample = [&] {
+        if (Points() >= 20 && MainForm->Chart1->isVisible())
+            MainForm->b_Cancel->click();
+    };
+    MainForm->b_Start->click();
+    EXPECT_EQ(Points(), 0u); // cleared by Exit, nothing added after it
+    EXPECT_TRUE(MainForm->ImageWallpaper->isVisible());
+    EXPECT_TRUE(MainForm->b_Start->isEnabled());
+}
+
+TEST_F(ChartViewTest, MissingConverterShowsTheErrorAndEndsWithMinusOne)
+{
+    SimConverter::SetPresent(false);
+    Select("N20kVm2");
+    MainForm->Grafik1->trigger();
+    MainForm->b_Start->click();
+    EXPECT_TRUE(MainForm->Error_1->isVisible());
+    EXPECT_EQ(MainForm->Error_1->toPlainText(),
+              "Error occurred :\n\nUSB ADC device not found !\nProgram aborted");
+    EXPECT_EQ(exitCodes, std::vector<int>{-1});
+    EXPECT_EQ(host.sleeps, std::vector<unsigned>{5000});
+    EXPECT_EQ(Points(), 0u);
+}
+
+TEST_F(ChartViewTest, DisplayWindowRunsItsOwnLoop)
+{
+    TFormDisplay* d = FormDisplay;
+    // construction state
+    EXPECT_EQ(d->LabelMesswert->text(), "");
+    EXPECT_EQ(d->LabelPosMaximum_Value->text(), "0.0");
+    EXPECT_EQ(d->StatusText(), "STOP");
+    EXPECT_EQ(d->Memo_Status->geometry(), QRect(850, 328, 100, 25));
+
+    Select("N20kVm2");
+    MainForm->PosMax = 50;
+    QString caption, opened;
+    int dl = 0;
+    int samples = 0;
+    QTimer::singleShot(0, [&] {
+        caption = d->windowTitle();
+        opened = d->LabelMesswert->text();
+        EXPECT_TRUE(d->isModal());
+        EXPECT_EQ(MainForm->PosMax, -9999);
+        onSample = [&] {
+            // three message steps per sample
+            if (++dl % 3 == 0)
+                ++samples;
+            if (samples == 100 && d->Memo_Status->x() == 725) {
+                EXPECT_EQ(d->StatusText(), "RUN sampling time = 10 mSec.");
+                EXPECT_FALSE(d->b_Start->isEnabled());
+                d->b_Stop->click();
+                EXPECT_EQ(d->Memo_Status->geometry(), QRect(1000, 328, 85, 25));
+                EXPECT_EQ(d->StatusText(), "STOP");
+            }
+        };
+        d->b_Start->click();
+        onSample = nullptr;
+        const QRegularExpression number("^-?\\d+\\.\\d\\dkV/m$");
+        EXPECT_TRUE(number.match(d->LabelMesswert->text()).hasMatch()) << d->LabelMesswert->text().toStdString();
+        EXPECT_EQ(d->LabelMesswert->font().pointSize(), DisplayFonts::Value);
+        d->b_Reset->click();
+        EXPECT_EQ(d->LabelPosMaximum_Value->text(), "0kV/m");
+        EXPECT_EQ(d->LabelPosMaximum_Value->font().pointSize(), DisplayFonts::MaximumReset);
+        EXPECT_EQ(MainForm->PosMax, -9999);
+        d->bCancel->click();
+    });
+    MainForm->Display->trigger();
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_EQ(caption, QString::fromUtf8("Ulmaro read out    Selected type =  Talvis  Range :  ±20kV/m"));
+    EXPECT_EQ(opened, "0kV/m");
+    EXPECT_EQ(d->GroupBoxSpannung->title(), "measurement reading");
+    EXPECT_TRUE(MainForm->StopFlag);
+    EXPECT_TRUE(MainForm->View->menuAction()->isEnabled());
+    EXPECT_TRUE(d->b_Start->isEnabled());
+    EXPECT_GE(samples, 100);
+}
+
+TEST_F(ChartViewTest, DisplayOverflowAndClosingByTheFrame)
+{
+    Select("N20kVm2");
+    TFormDisplay* d = FormDisplay;
+    // past the first positive excursion of the simulator (18 s)
+    QTimer::singleShot(0, [&] {
+        onSample = [&] {
+            if (MainForm->PosMax > 20.4 && d->isVisible())
+                d->close();
+        };
+        d->b_Start->click();
+        onSample = nullptr;
+    });
+    MainForm->Display->trigger();
+    EXPECT_FALSE(d->isVisible());
+    EXPECT_TRUE(MainForm->StopFlag);
+    EXPECT_EQ(d->LabelPosMaximum_Value->text(), "OVERFLOW !");
+    EXPECT_EQ(d->LabelPosMaximum_Value->font().pointSize(), DisplayFonts::MaximumOverflow);
+}
+
+} // namespace
