@@ -98,16 +98,37 @@ void Touch(const std::string& path)
 constexpr int kRun = 0;
 constexpr int kRefused = 3;
 
+// The instance that runs first and holds the lock until Release().
+class FirstInstance {
+public:
+    explicit FirstInstance(const std::string& runtimeDir)
+    {
+        Touch(flag_);
+        instance_.emplace(std::vector<std::string>{"ulmaro"}, runtimeDir, flag_, ready_);
+        started_ = WaitForFile(ready_);
+    }
+    bool Started() const { return started_; }
+    // Lets it end; its exit code.
+    std::optional<int> Release()
+    {
+        std::remove(flag_.c_str());
+        return instance_->Wait();
+    }
+
+private:
+    TempDir scratch_;
+    std::string flag_ = scratch_.file("flag"), ready_ = scratch_.file("ready");
+    std::optional<Instance> instance_;
+    bool started_ = false;
+};
+
 } // namespace
 
 TEST(SingleInstance, SecondInstanceRunsOnlyWithTheTaskWord)
 {
     TempDir runtime;
-    TempDir scratch;
-    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
-    Touch(flag);
-    Instance first({"ulmaro"}, runtime.path(), flag, ready);
-    ASSERT_TRUE(WaitForFile(ready));
+    FirstInstance first(runtime.path());
+    ASSERT_TRUE(first.Started());
 
     EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRefused);
     EXPECT_EQ(RunOnce({"ulmaro", "--demo"}, runtime.path()), kRefused);
@@ -121,8 +142,7 @@ TEST(SingleInstance, SecondInstanceRunsOnlyWithTheTaskWord)
     // The word must stand alone.
     EXPECT_EQ(RunOnce({"ulmaro", "tasks", "-task"}, runtime.path()), kRefused);
 
-    std::remove(flag.c_str());
-    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
     // The lock goes with the process that held it.
     EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
 }
@@ -130,17 +150,13 @@ TEST(SingleInstance, SecondInstanceRunsOnlyWithTheTaskWord)
 TEST(SingleInstance, LockLivesInTheRuntimeFolderUnderItsOldName)
 {
     TempDir runtime;
-    TempDir scratch;
-    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
-    Touch(flag);
-    Instance first({"ulmaro"}, runtime.path(), flag, ready);
-    ASSERT_TRUE(WaitForFile(ready));
+    FirstInstance first(runtime.path());
+    ASSERT_TRUE(first.Started());
     EXPECT_TRUE(std::filesystem::exists(runtime.file("PREVINST-" + kHelperBase + ".lock")));
     // Another runtime folder is another user's session: no conflict.
     TempDir other;
     EXPECT_EQ(RunOnce({"ulmaro"}, other.path()), kRun);
-    std::remove(flag.c_str());
-    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
 }
 
 TEST(SingleInstance, LockPathNames)
@@ -169,16 +185,12 @@ TEST(SingleInstance, NoRuntimeFolderFallsBackToTmpAndStillKeepsOneInstance)
 {
     const std::string missing = "/nonexistent/ulmaro-test";
     const std::string tmpLock = "/tmp/PREVINST-" + kHelperBase + "-uid" + std::to_string(getuid()) + ".lock";
-    TempDir scratch;
-    const std::string flag = scratch.file("flag"), ready = scratch.file("ready");
-    Touch(flag);
-    Instance first({"ulmaro"}, missing, flag, ready);
-    ASSERT_TRUE(WaitForFile(ready));
+    FirstInstance first(missing);
+    ASSERT_TRUE(first.Started());
     EXPECT_TRUE(std::filesystem::exists(tmpLock));
     EXPECT_EQ(RunOnce({"ulmaro"}, missing), kRefused);
     EXPECT_EQ(RunOnce({"ulmaro", "task"}, missing), kRun);
-    std::remove(flag.c_str());
-    EXPECT_EQ(first.Wait(), std::optional<int>(kRun));
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
     std::remove(tmpLock.c_str());
 }
 
