@@ -12,5 +12,6 @@
 // user, and the instruments' ports are opened exclusively in any case.
 bool SingleInstanceCheck(int argc, const char* const* argv);
 
-// The lock file's full path for a given executable base name.
+// The lock file's full path for a given executable base name (the text
+// stays valid until the next call from the same thread).
 const char* SingleInstanceLockPath(const char* baseName);

@@ -185,6 +185,8 @@ TEST(SingleInstance, NoRuntimeFolderFallsBackToTmpAndStillKeepsOneInstance)
 {
     const std::string missing = "/nonexistent/ulmaro-test";
     const std::string tmpLock = "/tmp/PREVINST-" + kHelperBase + "-uid" + std::to_string(getuid()) + ".lock";
+    std::error_code ec;
+    std::filesystem::remove(tmpLock, ec); // left over from an interrupted run
     FirstInstance first(missing);
     ASSERT_TRUE(first.Started());
     EXPECT_TRUE(std::filesystem::exists(tmpLock));
@@ -199,7 +201,8 @@ TEST(SingleInstance, NoLockFilePossibleStillStartsTheProgram)
     // Directories where both lock files should be: nothing can be locked.
     TempDir runtime;
     const std::string tmpLock = "/tmp/PREVINST-" + kHelperBase + "-uid" + std::to_string(getuid()) + ".lock";
-    std::remove(tmpLock.c_str());
+    std::error_code ec;
+    std::filesystem::remove(tmpLock, ec);
     ASSERT_EQ(mkdir(runtime.file("PREVINST-" + kHelperBase + ".lock").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(tmpLock.c_str(), 0700), 0);
     EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
