@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -144,6 +145,11 @@ QImage DecodeJpeg(const std::string& bytes)
 
 QImage LoadJpegFile(const std::string& path)
 {
+    // Only plain files: opening a FIFO or a device named in the settings
+    // would block the start-up or read forever.
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+        return {};
     std::ifstream f(path, std::ios::binary | std::ios::ate);
     if (!f)
         return {};

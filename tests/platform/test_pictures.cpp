@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -160,6 +161,10 @@ TEST(Pictures, FilesThatAreNoPictures)
     EXPECT_TRUE(LoadJpegFile(dir.file("missing.jpg")).isNull());
     EXPECT_TRUE(LoadJpegFile(dir.path()).isNull());
     EXPECT_TRUE(LoadJpegFile("").isNull());
+    // Neither a FIFO nor a device may hang the start-up.
+    ASSERT_EQ(mkfifo(dir.file("fifo.jpg").c_str(), 0600), 0);
+    EXPECT_TRUE(LoadJpegFile(dir.file("fifo.jpg")).isNull());
+    EXPECT_TRUE(LoadJpegFile("/dev/zero").isNull());
     dir.write("good.jpg", good);
     EXPECT_EQ(LoadJpegFile(dir.file("good.jpg")).size(), QSize(337, 89));
 }
