@@ -1,10 +1,8 @@
 #include "platform/Pictures.h"
 
 #include <csetjmp>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include <jpeglib.h>
 #include <jerror.h>
