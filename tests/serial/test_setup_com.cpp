@@ -6,6 +6,7 @@
 #include "cpm/TCPMSetup.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
+#include "serial/TComConfigDialog.h"
 #include "serial/TFoCom.h"
 #include "serial/TSetup_COM.h"
 #include "sim/PtyPeer.h"
@@ -341,4 +342,64 @@ TEST_F(SetupComTest, SavingIntoANewFolderRemembersIt)
     FoCom->UpdateCpmDataDirectory("/Data/run1.csv");
     EXPECT_EQ(MainForm->CpmDataDirectory, "/Data/");
     EXPECT_EQ(TIniFile(dir.file("SETUP.INI")).ReadString("CPM", "DataDirectory", "?"), "/Data/");
+}
+
+TEST_F(SetupComTest, TheLineSettingsDialogStartsFromTheDeviceAndItsChoiceHolds)
+{
+    PtyPeer a;
+    ports = {PtsName(a)};
+    Start(0);
+    TDeviceLineSettings shown;
+    bool found = false;
+    // Plays the user: notes what the dialog shows, picks 4800 baud, even
+    // parity, two stop bits, and confirms.
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<TComConfigDialog*>(QApplication::activeModalWidget());
+        if (!dlg)
+            return;
+        found = true;
+        dlg->StoreTo(shown);
+        dlg->ComboBaudRate->setCurrentText("4800");
+        dlg->ComboParity->setCurrentIndex(2);
+        dlg->ComboStopBits->setCurrentIndex(2);
+        dlg->Buttons->button(QDialogButtonBox::Ok)->click();
+    });
+    Setup_COM->BtSetComPara->click();
+    ASSERT_TRUE(found);
+    EXPECT_EQ(shown.BaudRate, 2400u); // the form's rate written over the device's
+    EXPECT_EQ(shown.ByteSize, 8);
+    EXPECT_EQ(shown.DtrControl, 0);
+    EXPECT_EQ(shown.RtsControl, 0);
+    TComPort* port = FoCom->ComPort1;
+    EXPECT_EQ(port->BaudRate(), brCustom);
+    EXPECT_EQ(port->CustomBaudRate(), 4800);
+    EXPECT_EQ(port->Parity(), paEven);
+    EXPECT_EQ(port->StopBits(), sb2);
+    EXPECT_EQ(port->DataBits(), db8);
+    EXPECT_EQ(port->FlowControl->DTR(), dcDisable);
+    EXPECT_EQ(port->FlowControl->XOnXOff(), xcDisable);
+    EXPECT_FALSE(port->Active());
+}
+
+TEST(ComConfigDialog, ShowsARecordAndGivesItBack)
+{
+    TComConfigDialog dlg("ttyS0");
+    EXPECT_EQ(dlg.windowTitle(), "ttyS0 Properties");
+    TDeviceLineSettings rec;
+    rec.BaudRate = 10400;
+    rec.ByteSize = 7;
+    rec.Parity = 4;
+    rec.StopBits = 1;
+    rec.DtrControl = 2;
+    rec.RtsControl = 3;
+    rec.OutX = true;
+    rec.InX = false;
+    rec.XonLim = 17; // not shown: kept as it was
+    dlg.LoadFrom(rec);
+    TDeviceLineSettings back;
+    back.XonLim = 17;
+    ASSERT_TRUE(dlg.StoreTo(back));
+    EXPECT_EQ(back, rec);
+    dlg.ComboBaudRate->setCurrentText("");
+    EXPECT_FALSE(dlg.StoreTo(back)); // no rate, no confirmation
 }
