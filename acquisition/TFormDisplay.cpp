@@ -10,8 +10,11 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QTextOption>
+
+#include <algorithm>
 
 TFormDisplay* FormDisplay = nullptr;
 
@@ -29,6 +32,24 @@ QFont Arial(int pixels = 0, int points = 0, bool bold = false, bool fixedPitch =
     f.setFixedPitch(fixedPitch);
     return f;
 }
+
+// A label that draws its text smaller when it does not fit, instead of
+// cutting digits off: a right-aligned "13.75kV/m" clipped to "3.75kV/m" is a
+// wrong reading. The font it reports stays the one it was given.
+class TFitLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        p.setFont(TFormDisplay::FontToFit(font(), text(), r.width()));
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(r, int(alignment()), text());
+    }
+};
 
 // The labels and status memo of the display as its loop sees them.
 class TDisplayWindowView : public IDisplayView {
@@ -77,7 +98,7 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
     GroupBoxSpannung->setGeometry(8, 8, 961, 361);
     GroupBoxSpannung->setFont(Arial(27, 0, true));
 
-    LabelMesswert = new QLabel(GroupBoxSpannung);
+    LabelMesswert = new TFitLabel(GroupBoxSpannung);
     LabelMesswert->setGeometry(16, 79, 921, 223);
     LabelMesswert->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     LabelMesswert->setFont(Arial(0, DisplayFonts::Value));
@@ -118,7 +139,7 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
         auto* g = new QGroupBox(GroupBox1);
         g->setGeometry(x, 48, 335, 160);
         g->setFont(Arial(27, 0, true));
-        value = new QLabel(g);
+        value = new TFitLabel(g);
         value->setGeometry(8, 40, 319, 112);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setFont(Arial(0, DisplayFonts::MaximumReset, false, true));
@@ -155,6 +176,19 @@ void TFormDisplay::SetStatusText(const QString& text)
     QTextOption o = Memo_Status->document()->defaultTextOption();
     o.setAlignment(Qt::AlignCenter);
     Memo_Status->document()->setDefaultTextOption(o);
+}
+
+QFont TFormDisplay::FontToFit(const QFont& font, const QString& text, int width)
+{
+    QFont f = font;
+    for (int i = 0; i < 8; ++i) {
+        const int needed = QFontMetrics(f).horizontalAdvance(text);
+        if (needed <= width || needed <= 0)
+            break;
+        const qreal size = f.pointSizeF() > 0 ? f.pointSizeF() : 10;
+        f.setPointSizeF(std::max<qreal>(1, size * width / needed * 0.98));
+    }
+    return f;
 }
 
 QString TFormDisplay::StatusText() const { return Memo_Status->toPlainText(); }

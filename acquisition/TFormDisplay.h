@@ -44,6 +44,8 @@ public:
     QString StatusText() const;
     // Font size of a label in points.
     static void SetFontPoints(QLabel* label, int points);
+    // `font`, made smaller if need be so that `text` fits into `width` pixels.
+    static QFont FontToFit(const QFont& font, const QString& text, int width);
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -104,6 +105,8 @@ TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
     EXPECT_DOUBLE_EQ(MainForm->NegMax, lo);
     EXPECT_EQ(Box(MainForm->Maxwert), "OVERFLOW !");
     EXPECT_EQ(Box(MainForm->Minwert), FormatChartValue(lo) + "kV/m");
+    // a mark wider than the box must not wrap: later values would scroll out of sight
+    EXPECT_EQ(MainForm->Maxwert->document()->defaultTextOption().wrapMode(), QTextOption::NoWrap);
     const double last = c->PointY(Points() - 1);
     if (std::fabs(last) <= 20.4) {
         EXPECT_EQ(Box(MainForm->Messwert), FormatChartValue(last) + "kV/m");
@@ -250,6 +253,18 @@ TEST_F(ChartViewTest, DisplayWindowRunsItsOwnLoop)
     EXPECT_TRUE(MainForm->View->menuAction()->isEnabled());
     EXPECT_TRUE(d->b_Start->isEnabled());
     EXPECT_GE(samples, 100);
+}
+
+TEST_F(ChartViewTest, DisplayDrawsLongValuesSmallerInsteadOfCuttingDigits)
+{
+    QLabel* l = FormDisplay->LabelPosMaximum_Value;
+    TFormDisplay::SetFontPoints(l, DisplayFonts::Maximum);
+    const QString text = "-13.75kV/m";
+    ASSERT_GT(QFontMetrics(l->font()).horizontalAdvance(text), l->contentsRect().width());
+    const QFont fit = TFormDisplay::FontToFit(l->font(), text, l->contentsRect().width());
+    EXPECT_LE(QFontMetrics(fit).horizontalAdvance(text), l->contentsRect().width());
+    EXPECT_GT(fit.pointSizeF(), 20);
+    EXPECT_EQ(TFormDisplay::FontToFit(l->font(), "1.00kV/m", 900).pointSize(), DisplayFonts::Maximum);
 }
 
 TEST_F(ChartViewTest, DisplayOverflowAndClosingByTheFrame)
