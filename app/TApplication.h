@@ -1,5 +1,6 @@
 #pragma once
 #include <QApplication>
+#include <functional>
 
 // The application object. An exception that escapes a handler (a serial
 // port error, say) is shown in an error box with the program's title and ends
@@ -10,6 +11,11 @@ public:
     TApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 
-    // Shows the message the way an escaped exception is shown.
-    static void ShowException(const QString& message);
+    // Runs one delivery; an escaping exception is shown (a silent abort is
+    // swallowed) and the delivery counts as not handled.
+    static bool Guarded(const std::function<bool()>& deliver);
+
+    // Shows the message the way an escaped exception is shown. Tests replace
+    // it to see what a user would have been told.
+    static std::function<void(const QString&)> ShowException;
 };
