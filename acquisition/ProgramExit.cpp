@@ -1,5 +1,7 @@
 #include "acquisition/ProgramExit.h"
 
+#include "platform/Host.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,4 +21,12 @@ void EndProgram(int code)
     // from inside the handler.
     std::fflush(nullptr);
     std::_Exit(code);
+}
+
+void AbortForMissingConverter(const std::function<void()>& showError)
+{
+    showError();
+    Host().ProcessMessages();
+    Host().Sleep(5000);
+    EndProgram(-1);
 }

@@ -6,3 +6,8 @@
 // the caller goes on as if the program had ended (it does nothing more).
 void EndProgram(int code);
 void SetEndProgramHook(std::function<void(int)> hook);
+
+// The converter is missing at a Start: `showError` puts the red error box on
+// the screen, the window gets to paint it, and after 5 s the program ends
+// with exit code -1.
+void AbortForMissingConverter(const std::function<void()>& showError);

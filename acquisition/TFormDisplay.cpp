@@ -216,12 +216,11 @@ void TFormDisplay::b_StartClick()
     }
 
     if (Usb.Wandler.OpenDevice() < 1) {
-        Error_1->setVisible(true);
-        Error_1->raise();
-        repaint();
-        Host().ProcessMessages();
-        Host().Sleep(5000);
-        EndProgram(-1);
+        AbortForMissingConverter([this] {
+            Error_1->setVisible(true);
+            Error_1->raise();
+            repaint();
+        });
         return;
     }
     Memo_Status->setGeometry(725, 328, 230, 25);

@@ -8,7 +8,6 @@
 #include "acquisition/TChart.h"
 #include "acquisition/TFormDisplay.h"
 #include "app/RangeTable.h"
-#include "platform/Host.h"
 #include "serial/TFoCom.h"
 
 #include <QMessageBox>
@@ -107,12 +106,11 @@ void TMainForm::b_StartClick()
     }
 
     if (Usb->Wandler.OpenDevice() < 1) {
-        Error_1->setVisible(true);
-        Error_1->raise();
-        repaint();
-        Host().ProcessMessages();
-        Host().Sleep(5000);
-        EndProgram(-1);
+        AbortForMissingConverter([this] {
+            Error_1->setVisible(true);
+            Error_1->raise();
+            repaint();
+        });
         return;
     }
 

@@ -202,6 +202,22 @@ TEST_F(ChartViewTest, MissingConverterShowsTheErrorAndEndsWithMinusOne)
     EXPECT_EQ(Points(), 0u);
 }
 
+TEST_F(ChartViewTest, DisplayWithoutConverterShowsItsErrorAndEndsWithMinusOne)
+{
+    SimConverter::SetPresent(false);
+    Select("N20kVm2");
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        FormDisplay->b_Start->click();
+        shown = FormDisplay->Error_1->isVisible();
+        FormDisplay->bCancel->click();
+    });
+    MainForm->Display->trigger();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(exitCodes, std::vector<int>{-1});
+    EXPECT_EQ(host.sleeps, std::vector<unsigned>{5000});
+}
+
 TEST_F(ChartViewTest, DisplayWindowRunsItsOwnLoop)
 {
     TFormDisplay* d = FormDisplay;
