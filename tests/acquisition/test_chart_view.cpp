@@ -4,6 +4,7 @@
 #include "acquisition/DisplayLoop.h"
 #include "acquisition/NumberFormat.h"
 #include "acquisition/ProgramExit.h"
+#include "acquisition/SampleSource.h"
 #include "acquisition/TChart.h"
 #include "acquisition/TFormDisplay.h"
 #include "app/AppWindows.h"
@@ -14,6 +15,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QTextDocument>
 #include <QTimer>
@@ -200,6 +202,25 @@ TEST_F(ChartViewTest, MissingConverterShowsTheErrorAndEndsWithMinusOne)
     EXPECT_EQ(exitCodes, std::vector<int>{-1});
     EXPECT_EQ(host.sleeps, std::vector<unsigned>{5000});
     EXPECT_EQ(Points(), 0u);
+}
+
+TEST_F(ChartViewTest, ChargePlateRangeIsRefusedWithAMessage)
+{
+    Select("Plate_N400V"); // device code 101
+    MainForm->Grafik1->trigger();
+    EXPECT_DOUBLE_EQ(MainForm->Chart1->ValueAxisMin(), -401 * 1.001);
+    QString message;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            message = box->windowTitle() + "|" + box->text();
+            box->accept();
+        }
+    });
+    MainForm->b_Start->click();
+    EXPECT_EQ(message, QString("Info|") + NoCpmSourceMessage);
+    EXPECT_TRUE(MainForm->b_Start->isEnabled());
+    EXPECT_EQ(Points(), 0u);
+    EXPECT_TRUE(exitCodes.empty());
 }
 
 TEST_F(ChartViewTest, DisplayWithoutConverterShowsItsErrorAndEndsWithMinusOne)
