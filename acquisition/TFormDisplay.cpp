@@ -117,6 +117,8 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
     Error_1->setReadOnly(true);
     Error_1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: red; color: white; }"));
     Error_1->setFont(Arial(21, 0, true));
+    Error_1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Error_1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Error_1->setPlainText(QStringLiteral("Error occurred :\n\nUSB ADC device not found !\nProgram aborted"));
     Error_1->document()->setDefaultTextOption(QTextOption(Qt::AlignCenter));
     Error_1->setVisible(false);

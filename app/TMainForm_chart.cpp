@@ -52,6 +52,7 @@ void ResetTimeAxis(TMainForm& f)
     f.Chart1->ClearSeries();
     f.Chart1->SetTimeAxisMax(f.TimeSpan);
     f.Chart1->SetTimeAxisStartOffset(0);
+    f.Chart1->Repaint();
 }
 
 // The serial port the instrument windows share (FoCom->ComPort1).
@@ -89,6 +90,7 @@ void TMainForm::PrepareChart()
     Chart1->SetTitle(QStringLiteral("--") + DeviceTitle + QStringLiteral("--"));
     SetBoxText(Minwert, QStringLiteral("0.00") + UnitText);
     SetBoxText(Maxwert, QStringLiteral("0.00") + UnitText);
+    Chart1->Repaint();
 }
 
 void TMainForm::b_StartClick()
@@ -109,6 +111,7 @@ void TMainForm::b_StartClick()
         AbortForMissingConverter([this] {
             Error_1->setVisible(true);
             Error_1->raise();
+            Chart1->RepaintNow();
             repaint();
         });
         return;

@@ -1,1 +1,0 @@
-// Converter access and the chart loop land here.
