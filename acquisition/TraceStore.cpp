@@ -7,6 +7,15 @@
 
 namespace {
 constexpr double Inf = std::numeric_limits<double>::infinity();
+
+void Fold(TTraceStore::TExtreme& e, const TTraceStore::TExtreme& part)
+{
+    if (!part.valid)
+        return;
+    if (!e.valid || part.min < e.min) e.min = part.min, e.minIndex = part.minIndex;
+    if (!e.valid || part.max > e.max) e.max = part.max, e.maxIndex = part.maxIndex;
+    e.valid = true;
+}
 }
 
 TTraceStore::TTraceStore() { palette_.push_back(Black); }
@@ -17,6 +26,7 @@ void TTraceStore::Clear()
     chunks_.clear();
     chunks_.shrink_to_fit();
     size_ = 0;
+    ++generation_;
     monotonic_ = true;
     lastX_ = 0;
     xExtent_ = TExtreme{};
@@ -170,27 +180,61 @@ TTraceStore::TExtreme TTraceStore::RangeMinMax(size_t first, size_t last) const
         // Each chunk is folded on its own so that indices resolve inside it.
         TExtreme part;
         chunkMinMax(chunkIndex, first & Mask, chunkEnd - (chunkIndex << ChunkBits), part);
-        if (part.valid) {
-            if (!e.valid || part.min < e.min) e.min = part.min, e.minIndex = part.minIndex;
-            if (!e.valid || part.max > e.max) e.max = part.max, e.maxIndex = part.maxIndex;
-            e.valid = true;
-        }
+        Fold(e, part);
         first = chunkEnd;
     }
     return e;
 }
 
-size_t TTraceStore::LowerBound(double x) const
+size_t TTraceStore::LowerBound(double x) const { return searchEdge(0, size_, x); }
+
+size_t TTraceStore::searchEdge(size_t lo, size_t hi, double edge) const
 {
-    size_t lo = 0, hi = size_;
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (X(mid) < x)
-            lo = mid + 1;
-        else
-            hi = mid;
+    if (lo >= hi || !(X(lo) < edge))
+        return lo;
+    // X(left) < edge; right == hi or X(right) >= edge. The samples are
+    // nearly evenly spaced, so a guess from the slope lands next to the
+    // answer and a short gallop brackets it: a handful of memory touches
+    // where a plain bisection of a long trace misses the cache every step.
+    size_t left = lo, right = hi;
+    size_t guess = lo + 1;
+    const double xl = X(lo), xh = X(hi - 1);
+    if (hi - lo > 16 && xh > xl) {
+        const double f = (edge - xl) / (xh - xl);
+        if (f > 0 && f < 1)
+            guess = lo + size_t(f * double(hi - 1 - lo));
+        guess = std::clamp(guess, lo + 1, hi);
     }
-    return lo;
+    if (guess < hi) {
+        if (X(guess) < edge) {
+            left = guess;
+            for (size_t step = 1; left + step < hi; step *= 2) {
+                if (X(left + step) < edge) {
+                    left += step;
+                } else {
+                    right = left + step;
+                    break;
+                }
+            }
+        } else {
+            right = guess;
+            for (size_t step = 1; right - left > step; step *= 2) {
+                if (X(right - step) < edge) {
+                    left = right - step;
+                    break;
+                }
+                right -= step;
+            }
+        }
+    }
+    while (right - left > 1) {
+        const size_t mid = left + (right - left) / 2;
+        if (X(mid) < edge)
+            left = mid;
+        else
+            right = mid;
+    }
+    return right;
 }
 
 double TTraceStore::ColumnEdge(double x0, double x1, int columns, int c)
@@ -200,14 +244,35 @@ double TTraceStore::ColumnEdge(double x0, double x1, int columns, int c)
     return x0 + (x1 - x0) * (double(c) / double(columns));
 }
 
-void TTraceStore::emitColumn(size_t first, size_t last, std::vector<size_t>& out) const
+void TTraceStore::emitColumn(size_t first, size_t last, std::vector<size_t>& out,
+                             TColumnCache::TColumn* cached) const
 {
     if (last - first <= 2) {
         for (size_t i = first; i < last; ++i)
             out.push_back(i);
+        if (cached)
+            *cached = {};
         return;
     }
-    const TExtreme e = RangeMinMax(first, last);
+    TExtreme e;
+    bool known = false;
+    if (cached && cached->first < cached->last) {
+        // Extremes of the samples both columns share are the remembered
+        // ones, as long as the samples holding them are still inside.
+        const size_t lo = std::max(first, cached->first), hi = std::min(last, cached->last);
+        const TExtreme& old = cached->e;
+        if (lo < hi && (!old.valid || (old.minIndex >= lo && old.minIndex < hi && old.maxIndex >= lo &&
+                                       old.maxIndex < hi))) {
+            e = old;
+            Fold(e, RangeMinMax(first, lo));
+            Fold(e, RangeMinMax(hi, last));
+            known = true;
+        }
+    }
+    if (!known)
+        e = RangeMinMax(first, last);
+    if (cached)
+        *cached = {first, last, e};
     if (!e.valid)
         return;
     if (e.minIndex == e.maxIndex) {
@@ -218,29 +283,32 @@ void TTraceStore::emitColumn(size_t first, size_t last, std::vector<size_t>& out
     }
 }
 
-void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t>& out) const
+void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t>& out, TColumnCache* cache) const
 {
     out.clear();
     if (size_ == 0 || columns <= 0)
         return;
+    if (cache) {
+        if (cache->generation != generation_ || cache->columns.size() != size_t(columns)) {
+            cache->columns.assign(size_t(columns), {});
+            cache->generation = generation_;
+            cache->size = 0;
+        } else if (cache->size == size_ && cache->x0 == x0 && cache->x1 == x1) {
+            out = cache->out;  // nothing changed since the last frame
+            return;
+        }
+    }
+    auto column = [&](size_t c) { return cache ? &cache->columns[c] : nullptr; };
     const size_t limit = 2 * size_t(columns);
 
     size_t first = 0, last = size_;
     const bool byTime = monotonic_ && std::isfinite(x0) && std::isfinite(x1);
+    double lo = x0, hi = x1;
     if (byTime) {
-        if (x1 < x0)
-            std::swap(x0, x1);
-        first = LowerBound(x0);
-        last = first;
-        // First index past x1.
-        size_t hi = size_;
-        while (last < hi) {
-            const size_t mid = last + (hi - last) / 2;
-            if (X(mid) <= x1)
-                last = mid + 1;
-            else
-                hi = mid;
-        }
+        if (hi < lo)
+            std::swap(lo, hi);
+        first = searchEdge(0, size_, lo);
+        last = searchEdge(first, size_, std::nextafter(hi, Inf));  // first index past hi
         if (first > 0)
             out.push_back(first - 1);
     }
@@ -251,31 +319,25 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
     } else if (byTime) {
         size_t a = first;
         for (int c = 1; c <= columns; ++c) {
-            size_t b = last;
-            if (c < columns) {
-                const double edge = ColumnEdge(x0, x1, columns, c);
-                size_t hi = last;
-                b = a;
-                while (b < hi) {
-                    const size_t mid = b + (hi - b) / 2;
-                    if (X(mid) < edge)
-                        b = mid + 1;
-                    else
-                        hi = mid;
-                }
-            }
-            emitColumn(a, b, out);
+            const size_t b = c < columns ? searchEdge(a, last, ColumnEdge(lo, hi, columns, c)) : last;
+            emitColumn(a, b, out, column(size_t(c - 1)));
             a = b;
         }
     } else {
         // Out-of-order times: spread the samples evenly over the columns.
         const size_t n = last - first;
         for (size_t c = 0; c < size_t(columns); ++c)
-            emitColumn(first + n * c / size_t(columns), first + n * (c + 1) / size_t(columns), out);
+            emitColumn(first + n * c / size_t(columns), first + n * (c + 1) / size_t(columns), out, column(c));
     }
 
     if (byTime && last < size_)
         out.push_back(last);
+    if (cache) {
+        cache->out = out;
+        cache->size = size_;
+        cache->x0 = x0;
+        cache->x1 = x1;
+    }
 }
 
 size_t TTraceStore::MemoryBytes() const

@@ -58,6 +58,23 @@ public:
     // only for a monotonic trace; never fails otherwise.
     size_t LowerBound(double x) const;
 
+    // What one frame's decimation found, for the next frame to build on: the
+    // axis moves by a sample or so between frames, so nearly every column
+    // keeps most of its samples and its extremes follow from the remembered
+    // ones plus the few samples that came or went.
+    class TColumnCache {
+        friend class TTraceStore;
+        struct TColumn {
+            size_t first = 0, last = 0;
+            TExtreme e;
+        };
+        std::vector<TColumn> columns;
+        std::vector<size_t> out;
+        uint64_t generation = ~uint64_t(0);
+        size_t size = 0;
+        double x0 = 0, x1 = 0;
+    };
+
     // Indices of the points to draw for the key range [x0, x1] spread over
     // `columns` pixel columns, in trace order. When the range holds no more
     // than two points per column every point is returned; otherwise each
@@ -65,7 +82,8 @@ public:
     // order they were taken), so the drawn envelope and every spike stay
     // exact. The nearest point outside each end is included so the line runs
     // on to the plot's edges.
-    void Decimate(double x0, double x1, int columns, std::vector<size_t>& out) const;
+    void Decimate(double x0, double x1, int columns, std::vector<size_t>& out,
+                  TColumnCache* cache = nullptr) const;
 
     // The key where pixel column `c` of `columns` over [x0, x1] begins.
     static double ColumnEdge(double x0, double x1, int columns, int c);
@@ -111,10 +129,13 @@ private:
     void chunkMinMax(size_t chunkIndex, size_t first, size_t last, TExtreme& e) const;
     size_t locate(const TChunk& c, size_t chunkIndex, int level, size_t block, double value,
                   bool wantMin) const;
-    void emitColumn(size_t first, size_t last, std::vector<size_t>& out) const;
+    void emitColumn(size_t first, size_t last, std::vector<size_t>& out, TColumnCache::TColumn* cached) const;
+    // First index in [lo, hi) whose x is not below `edge` (hi when none).
+    size_t searchEdge(size_t lo, size_t hi, double edge) const;
 
     std::vector<std::unique_ptr<TChunk>> chunks_;
     size_t size_ = 0;
+    uint64_t generation_ = 0;  // changes when points go (Clear)
     bool monotonic_ = true;
     double lastX_ = 0;
     TExtreme xExtent_, yExtent_;

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
 
+#include <climits>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -294,4 +296,55 @@ TEST(ChartWidget, ToolbarModesAndCursor)
     EXPECT_EQ(c.CursorText(), "");
     bar.CursorButton->trigger();
     EXPECT_FALSE(c.CursorEnabled());
+}
+
+TEST(ChartWidget, ALongTraceKeepsItsEnvelopeAndSpikesOnScreen)
+{
+    TChart c;
+    c.show();
+    c.SetValueAxisRange(-20, 20);
+    const int n = 300000;
+    std::vector<double> y(n);
+    for (int i = 0; i < n; ++i) {
+        y[i] = 8 * std::sin(i * 2e-5) + 0.3 * std::sin(i * 1.7);
+        if (i == 123457) y[i] = 18;  // one sample, far out
+        c.AddPoint(i * 0.01, y[i]);
+    }
+    c.SetTimeAxisMax((n - 1) * 0.01);
+    c.RepaintNow();
+    const QImage img = c.Plot()->toPixmap().toImage();
+    QCPAxis* xa = c.Plot()->xAxis;
+    QCPAxis* ya = c.Plot()->yAxis;
+    const QRect area = c.Plot()->axisRect()->rect();
+
+    auto darkRows = [&](int x, int& top, int& bottom) {
+        top = INT_MAX;
+        bottom = INT_MIN;
+        for (int row = area.top() + 1; row < area.bottom(); ++row)
+            if (qGray(img.pixel(x, row)) < 60) {
+                top = std::min(top, row);
+                bottom = std::max(bottom, row);
+            }
+    };
+    // The ink of a pixel column reaches the extremes of the samples that fall in it.
+    for (int x = area.left() + 5; x < area.right() - 5; x += 37) {
+        double lo = 1e9, hi = -1e9;
+        for (int i = 0; i < n; ++i) {
+            const double px = xa->coordToPixel(i * 0.01);
+            if (px >= x && px < x + 1) {
+                lo = std::min(lo, y[i]);
+                hi = std::max(hi, y[i]);
+            }
+        }
+        if (lo > hi)
+            continue;
+        int top, bottom;
+        darkRows(x, top, bottom);
+        EXPECT_NEAR(top, ya->coordToPixel(hi), 2.0) << "column " << x;
+        EXPECT_NEAR(bottom, ya->coordToPixel(lo), 2.0) << "column " << x;
+    }
+    const int spikeX = int(std::floor(xa->coordToPixel(123457 * 0.01)));
+    int top, bottom;
+    darkRows(spikeX, top, bottom);
+    EXPECT_NEAR(top, ya->coordToPixel(18), 2.0);
 }

@@ -196,6 +196,38 @@ TEST(TraceStore, DecimationKeepsEveryColumnsExtremesWithinTwoPointsPerColumn)
     }
 }
 
+TEST(TraceStore, FrameToFrameCacheGivesTheSameAnswerAsAFreshDecimation)
+{
+    // A running chart: a sample per frame, the axis growing or sliding, now
+    // and then a zoom, a resize or a cleared trace.
+    TTraceStore s;
+    std::mt19937_64 rng(21);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    TTraceStore::TColumnCache cache;
+    std::vector<size_t> cached, fresh;
+    double t = 0;
+    for (int i = 0; i < 60000; ++i) {
+        s.Append(t, noise(rng) + (i % 997 == 0 ? 30 : 0));
+        t += 0.01;
+    }
+    for (int frame = 0; frame < 3000; ++frame) {
+        for (int k = 0; k < 1 + frame % 3; ++k) {
+            s.Append(t, noise(rng) * (frame % 500 == 7 ? 100 : 1));
+            t += 0.01;
+        }
+        double x0 = frame % 2 ? 0.0 : t * 0.3, x1 = t;
+        int columns = 300;
+        if (frame % 700 > 650) { x0 = 100; x1 = 140; }    // zoomed in
+        if (frame % 900 > 880) columns = 450;              // resized
+        if (frame == 2000) { s.Clear(); t = 0; }
+        s.Decimate(x0, x1, columns, cached, &cache);
+        s.Decimate(x0, x1, columns, fresh);
+        ASSERT_EQ(cached, fresh) << "frame " << frame;
+        s.Decimate(x0, x1, columns, cached, &cache);  // unchanged frame
+        ASSERT_EQ(cached, fresh) << "frame " << frame;
+    }
+}
+
 TEST(TraceStore, DecimationGivesFullResolutionWhenZoomedIn)
 {
     TTraceStore s;
