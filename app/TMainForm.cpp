@@ -101,6 +101,7 @@ void TMainForm::SetBoxText(QPlainTextEdit* box, const QString& text)
     // setPlainText drops the alignment of the first block: keep the value right-aligned.
     QTextOption o = box->document()->defaultTextOption();
     o.setAlignment(Qt::AlignRight);
+    o.setWrapMode(QTextOption::NoWrap); // a wrapped "OVERFLOW !" scrolled later values out of sight
     box->document()->setDefaultTextOption(o);
 }
 
@@ -240,6 +241,7 @@ void TMainForm::BuildControls()
     Error_1 = new QPlainTextEdit(Chart1);
     Error_1->setGeometry(184, 128, 321, 129);
     Error_1->setReadOnly(true);
+    Error_1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Error_1->setStyleSheet("QPlainTextEdit { background: red; color: white; }");
     {
         QFont f("Arial");
