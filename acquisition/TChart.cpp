@@ -377,10 +377,10 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     d->repaintTimer.setInterval(FrameMs);
     connect(&d->repaintTimer, &QTimer::timeout, this, [this] { RepaintNow(); });
 
-    // The cursor lives on the overlay layer, which is redrawn on its own, so
-    // following the mouse never redraws the trace.
+    // The cursor lives on the overlay layer. While it is on, that layer has a
+    // buffer of its own, so following the mouse never redraws the trace; while
+    // it is off, the layer shares the main buffer and costs nothing per frame.
     QCPLayer* overlay = plot->layer("overlay");
-    overlay->setMode(QCPLayer::lmBuffered);
     d->cursorLine = new QCPItemStraightLine(plot);
     d->cursorPoint = new QCPItemTracer(plot);
     d->cursorLabel = new QCPItemText(plot);
@@ -399,6 +399,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     d->cursorLabel->setBrush(QColor(255, 255, 225));
     d->cursorLabel->setPen(QPen(Qt::darkGray));
     d->cursorLabel->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    plot->setMouseTracking(true);  // the cursor follows the mouse without a button held
     connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
         if (d->cursorOn)
             MoveCursorTo(event->position());
@@ -521,6 +522,7 @@ void TChart::ResetView()
 void TChart::SetCursorEnabled(bool on)
 {
     d->cursorOn = on;
+    d->plot->layer("overlay")->setMode(on ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (!on) {
         d->cursorLine->setVisible(false);
         d->cursorPoint->setVisible(false);

@@ -67,7 +67,7 @@ public:
     void SetMouseMode(TMouseMode mode);
     TMouseMode MouseMode() const;
     // The axes the program sets are followed until the user zooms or pans;
-    // from then on they are only remembered, until ResetView.
+    // from then on they are only remembered, until ResetView or ClearSeries.
     bool UserView() const;
     void FitAll();     // the whole trace in view (counts as a user view)
     void ResetView();  // back to the program's axes, following again

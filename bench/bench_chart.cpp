@@ -77,9 +77,27 @@ double Median(std::vector<double>& v)
     return v[v.size() / 2];
 }
 
-void Report(benchmark::State& state, std::vector<double>& ms, size_t heapBytes, size_t n)
+// The timed part, the same for both charts: a new sample is appended, the
+// axis moved, the boxes updated and the chart repainted at once.
+template <class Append, class Repaint>
+void TimeSamples(benchmark::State& state, size_t n, Append append, Repaint repaint)
 {
+    TBoxes boxes;
+    std::vector<double> ms;
+    size_t i = n;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const double v = Signal(i++);
+        append(v);
+        boxes.Update(v);
+        repaint();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
     state.counters["median_ms"] = Median(ms);
+}
+
+void ReportHeap(benchmark::State& state, size_t heapBytes, size_t n)
+{
     state.counters["heap_B_per_point"] = double(heapBytes) / double(n);
 }
 
@@ -105,22 +123,17 @@ void BM_Ours(benchmark::State& state, bool sliding)
     chart.RepaintNow();
     QApplication::processEvents();
 
-    TBoxes boxes;
-    std::vector<double> ms;
-    size_t i = n;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const double v = Signal(i++);
-        chart.AddPoint(timeX, v);
-        timeX += Dt;
-        chart.SetTimeAxisMax(timeX);
-        if (sliding)
-            chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
-        boxes.Update(v);
-        chart.RepaintNow();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    Report(state, ms, heapBytes, n);
+    TimeSamples(
+        state, n,
+        [&](double v) {
+            chart.AddPoint(timeX, v);
+            timeX += Dt;
+            chart.SetTimeAxisMax(timeX);
+            if (sliding)
+                chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
+        },
+        [&] { chart.RepaintNow(); });
+    ReportHeap(state, heapBytes, n);
     state.counters["store_B_per_point"] = double(storeBytes) / double(n);
 }
 
@@ -164,20 +177,15 @@ void BM_QCustomPlot(benchmark::State& state, bool sliding)
     plot.replot(QCustomPlot::rpImmediateRefresh);
     QApplication::processEvents();
 
-    TBoxes boxes;
-    std::vector<double> ms;
-    size_t i = n;
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const double v = Signal(i++);
-        graph->addData(timeX, v);
-        timeX += Dt;
-        setAxis();
-        boxes.Update(v);
-        plot.replot(QCustomPlot::rpImmediateRefresh);
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-    }
-    Report(state, ms, heapBytes, n);
+    TimeSamples(
+        state, n,
+        [&](double v) {
+            graph->addData(timeX, v);
+            timeX += Dt;
+            setAxis();
+        },
+        [&] { plot.replot(QCustomPlot::rpImmediateRefresh); });
+    ReportHeap(state, heapBytes, n);
 }
 
 void Register(const char* name, void (*fn)(benchmark::State&, bool), bool sliding)
