@@ -399,6 +399,8 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     d->cursorLabel->setBrush(QColor(255, 255, 225));
     d->cursorLabel->setPen(QPen(Qt::darkGray));
     d->cursorLabel->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    // The label hangs off the marked point, a few pixels away, and moves with it.
+    d->cursorLabel->position->setParentAnchor(d->cursorPoint->position);
     plot->setMouseTracking(true);  // the cursor follows the mouse without a button held
     connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
         if (d->cursorOn)
@@ -562,8 +564,7 @@ void TChart::MoveCursorTo(const QPointF& pixel)
         const bool low = py < area.top() + 30;
         d->cursorLabel->setPositionAlignment((right ? Qt::AlignRight : Qt::AlignLeft) |
                                              (low ? Qt::AlignTop : Qt::AlignBottom));
-        d->cursorLabel->position->setType(QCPItemPosition::ptAbsolute);
-        d->cursorLabel->position->setCoords(px + (right ? -8 : 8), py + (low ? 8 : -8));
+        d->cursorLabel->position->setCoords(right ? -8 : 8, low ? 8 : -8);
     }
     plot->layer("overlay")->replot();
 }

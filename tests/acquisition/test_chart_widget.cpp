@@ -10,6 +10,7 @@
 #include <qcustomplot.h>
 
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <vector>
 
@@ -347,4 +348,32 @@ TEST(ChartWidget, ALongTraceKeepsItsEnvelopeAndSpikesOnScreen)
     int top, bottom;
     darkRows(spikeX, top, bottom);
     EXPECT_NEAR(top, ya->coordToPixel(18), 2.0);
+}
+
+TEST(ChartWidget, OddPointsDrawWithoutHarm)
+{
+    TChart c;
+    c.show();
+    c.SetValueAxisRange(-5, 5);
+    c.SetTimeAxisMax(100);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < 20000; ++i)
+        c.AddPoint((i * 7919) % 10000 * 0.01, std::sin(i * 0.01));  // times out of order
+    c.AddPoint(50, nan);
+    c.AddPoint(51, inf);
+    c.AddPoint(nan, 1);
+    c.AddPoint(52, 1e300);
+    c.RepaintNow();
+    c.FitAll();
+    c.RepaintNow();
+    c.SetCursorEnabled(true);
+    c.MoveCursorTo(QPointF(c.Plot()->axisRect()->center()));
+    EXPECT_FALSE(c.CursorText().isEmpty());
+    TempDir dir;
+    EXPECT_TRUE(c.SavePng(QString::fromStdString(dir.file("odd.png"))));
+    EXPECT_EQ(c.PointCount(), 20004u);
+    // Whatever came in goes out again, readable, with no exponent.
+    EXPECT_TRUE(c.CsvText().endsWith("\r\n50;nan\r\n51;inf\r\nnan;1\r\n52;1" + QString(300, '0') + "\r\n"))
+        << c.CsvText().right(400).toStdString();
 }
