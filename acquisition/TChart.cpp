@@ -273,7 +273,8 @@ struct TChart::Impl {
     double valueMin = 0, valueMax = 0;
 
     bool userView = false;
-    int applying = 0;  // > 0 while the chart itself moves the axes
+    int applying = 0;
+    int tickWidth = -1;  // plot width the time-axis ticks were last made for  // > 0 while the chart itself moves the axes
     TMouseMode mouseMode = mmNone;
 
     QCPItemStraightLine* cursorLine = nullptr;
@@ -367,8 +368,13 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     // After a resize the layout has the new width only here, so the range and
     // the ticks are set again before anything is drawn.
     connect(plot, &QCustomPlot::afterLayout, this, [this] {
+        const QCPRange before = d->plot->xAxis->range();
         d->ApplyAxes();
-        d->plot->axisRect()->update(QCPLayoutElement::upPreparation);
+        const int width = d->plot->axisRect()->width();
+        if (d->plot->xAxis->range() != before || width != d->tickWidth) {
+            d->tickWidth = width;
+            d->plot->axisRect()->update(QCPLayoutElement::upPreparation);
+        }
     });
     connect(plot, &QCustomPlot::beforeReplot, this, [this] { d->plot->setLocale(QLocale()); });
     connect(plot, &QCustomPlot::afterReplot, this, [this] { ++d->replots; });
