@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QPrinter>
 #include <gtest/gtest.h>
 #include <qcustomplot.h>
 
@@ -192,6 +193,14 @@ TEST(ChartWidget, PngAndPdfAreWritten)
     ASSERT_TRUE(c.SavePdf(pdf));
     EXPECT_GT(QFileInfo(png).size(), 1000);
     EXPECT_GT(QFileInfo(pdf).size(), 1000);
+
+    // Printing goes through the same drawing; a PDF printer stands in for paper.
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    const QString printed = QString::fromStdString(dir.file("printed.pdf"));
+    printer.setOutputFileName(printed);
+    c.PrintTo(&printer);
+    EXPECT_GT(QFileInfo(printed).size(), 1000);
 
     // The trace is really drawn: black pixels inside the plot area.
     QImage img(png);
