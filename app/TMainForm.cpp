@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
@@ -62,6 +63,8 @@ void AssignAccessKeysDeep(QMenu* menu)
             AssignAccessKeysDeep(a->menu());
 }
 
+constexpr int kValueBoxPixels = 32;
+
 QPlainTextEdit* ValueBox(QWidget* parent, int x, int y, const QString& hint = {})
 {
     auto* box = new QPlainTextEdit(parent);
@@ -71,7 +74,7 @@ QPlainTextEdit* ValueBox(QWidget* parent, int x, int y, const QString& hint = {}
     box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     box->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont f = box->font();
-    f.setPixelSize(32);
+    f.setPixelSize(kValueBoxPixels);
     box->setFont(f);
     box->document()->setDefaultTextOption(QTextOption(Qt::AlignRight));
     box->document()->setDocumentMargin(1);
@@ -103,6 +106,21 @@ void TMainForm::SetBoxText(QPlainTextEdit* box, const QString& text)
     o.setAlignment(Qt::AlignRight);
     o.setWrapMode(QTextOption::NoWrap); // a wrapped "OVERFLOW !" scrolled later values out of sight
     box->document()->setDefaultTextOption(o);
+    // A text wider than the box ("OVERFLOW !", a long reading) would lose its
+    // first characters on the left: draw it smaller instead, back to 32 px
+    // when it fits again.
+    QFont f = box->font();
+    const int room = box->contentsRect().width() - 2 * int(box->document()->documentMargin()) - 4;
+    int px = kValueBoxPixels;
+    for (; px > 10; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).horizontalAdvance(text) <= room)
+            break;
+    }
+    if (box->font().pixelSize() != px) {
+        f.setPixelSize(px);
+        box->setFont(f);
+    }
 }
 
 TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMainWindow(parent)

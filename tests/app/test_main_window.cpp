@@ -177,3 +177,17 @@ TEST_F(MainWindowTest, AReadableBannerReplacesTheLogo)
     Start("[Menue]\nBanner=" + dir.file("banner.jpg") + "\n");
     EXPECT_EQ(MainForm->LogoPicture.size(), QSize(40, 20));
 }
+
+TEST_F(MainWindowTest, ValueBoxesShowLongTextsWhole)
+{
+    Start();
+    QPlainTextEdit* box = MainForm->Maxwert;
+    TMainForm::SetBoxText(box, "12.35kV/m");
+    EXPECT_EQ(box->font().pixelSize(), 32);
+    TMainForm::SetBoxText(box, "OVERFLOW !");
+    EXPECT_EQ(TMainForm::BoxText(box), "OVERFLOW !");
+    const int room = box->contentsRect().width() - 2 * int(box->document()->documentMargin());
+    EXPECT_LE(QFontMetrics(box->font()).horizontalAdvance("OVERFLOW !"), room);
+    TMainForm::SetBoxText(box, "-0.30kV/m");
+    EXPECT_EQ(box->font().pixelSize(), 32);
+}
