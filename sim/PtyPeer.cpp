@@ -223,6 +223,10 @@ void PtyPeer::Stop()
     char buf[64];
     while (::read(wake_[0], buf, sizeof buf) > 0) {
     }
+    // The script is over, the line is not: direct reads from the calling
+    // thread pump it themselves and must not find the stop request.
+    std::lock_guard<std::mutex> lk(mu_);
+    stop_ = false;
 }
 
 bool PtyPeer::Failed() const

@@ -101,6 +101,10 @@ TEST_F(PtyPeerTest, ServeAnswersEveryByteUntilStopped)
     peer.Stop();
     Put("c");
     EXPECT_EQ(Get(2, 100), "");
+    // The line stays usable from the calling thread once the script is over.
+    EXPECT_EQ(peer.ReadNow(1, 1000), "c");
+    Put("d");
+    EXPECT_EQ(peer.ReadNow(1, 1000), "d");
 }
 
 TEST_F(PtyPeerTest, DirectUseWithoutAScript)
