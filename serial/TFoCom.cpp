@@ -39,6 +39,9 @@ TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
     SaveDialog1->setOption(QFileDialog::ReadOnly, false);
     SaveDialog1->setSizeGripEnabled(true);
     SaveDialog1->setDirectory(QString::fromStdString(HomeDirectory()));
+
+    MemoTestOutput = new QPlainTextEdit(this);
+    MemoTestOutput->setPlainText(QStringLiteral("MemoTestOutput"));
 }
 
 TFoCom::~TFoCom()

@@ -2,6 +2,7 @@
 #include "serial/ComPort.h"
 
 #include <QFileDialog>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 // The hidden form that owns the program's one serial port and the save
@@ -15,6 +16,8 @@ public:
     // Every serial instrument talks through this port, one at a time.
     TComPort* ComPort1 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+    // Carried on the form for diagnostics; nothing writes to it.
+    QPlainTextEdit* MemoTestOutput = nullptr;
 
     // Closes ComPort1 (the charge plate monitor window's exit).
     void ClosePort();

@@ -129,6 +129,9 @@ TEST_F(SetupComTest, TheWindowAndTheFormCarryTheirDesignValues)
     EXPECT_TRUE(save->testOption(QFileDialog::DontConfirmOverwrite));
     EXPECT_EQ(save->nameFilters(), QStringList{"CSV (*.csv)"});
     EXPECT_EQ(save->directory().absolutePath() + "/", QString::fromStdString(HomeDirectory()));
+    ASSERT_NE(FoCom->MemoTestOutput, nullptr);
+    EXPECT_EQ(FoCom->MemoTestOutput->toPlainText(), "MemoTestOutput");
+    EXPECT_FALSE(FoCom->isVisible());
 }
 
 TEST_F(SetupComTest, TheListIsSortedAndTheStoredIndexPicksFromIt)
