@@ -12,6 +12,8 @@ std::function<void(const QString&)> TApplication::ShowException = [](const QStri
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
+void TApplication::SetTitle(const QString& title) { QApplication::setApplicationName(title); }
+
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
     return Guarded([&] { return QApplication::notify(receiver, event); });

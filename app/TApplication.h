@@ -15,6 +15,11 @@ public:
     // swallowed) and the delivery counts as not handled.
     static bool Guarded(const std::function<bool()>& deliver);
 
+    // Names the program. Only the application name is set: a display name
+    // would make the platform append " — <name>" to every window caption,
+    // and the captions are the program's own texts.
+    static void SetTitle(const QString& title);
+
     // Shows the message the way an escaped exception is shown. Tests replace
     // it to see what a user would have been told.
     static std::function<void(const QString&)> ShowException;

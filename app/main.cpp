@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <cstring>
 #include <strings.h>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -18,16 +19,27 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (strcasecmp(argv[i], "--demo") == 0)
             demo = true;
+    // Qt takes its own options out of argv; the command-line words the main
+    // window looks for are counted as the user typed them.
+    const std::vector<const char*> words(argv, argv + argc);
 
     TApplication app(argc, argv);
-    TApplication::setApplicationName("Ulmaro read out");
-    TApplication::setApplicationDisplayName("Ulmaro read out");
+    TApplication::SetTitle("Ulmaro read out");
     TApplication::setQuitOnLastWindowClosed(false);
 
-    CreateAllWindows(argc, argv, demo);
-    MainForm->show();
-    MainForm->activateWindow();
-    const int rc = app.exec();
+    // An exception that gets this far (a window that cannot be built) is
+    // shown in the error box; the program then ends. The windows are not
+    // torn down then: the one that failed may have left its global behind.
+    int rc = 1;
+    const bool ran = TApplication::Guarded([&] {
+        CreateAllWindows(int(words.size()), words.data(), demo);
+        MainForm->show();
+        MainForm->activateWindow();
+        rc = app.exec();
+        return true;
+    });
+    if (!ran)
+        return 1;
     DestroyAllWindows();
     return rc;
 }

@@ -3,6 +3,7 @@
 #include "app/TApplication.h"
 #include "serial/ComTypes.h"
 
+#include <QGuiApplication>
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -40,4 +41,17 @@ TEST(EscapedExceptions, NormalDeliveriesPassTheirResult)
     EXPECT_TRUE(TApplication::Guarded([] { return true; }));
     EXPECT_FALSE(TApplication::Guarded([] { return false; }));
     EXPECT_TRUE(shown.messages.isEmpty());
+}
+
+TEST(ApplicationTitle, NamesTheProgramWithoutSuffixingEveryCaption)
+{
+    const QString oldName = QCoreApplication::applicationName();
+    TApplication::SetTitle("Ulmaro read out");
+    EXPECT_EQ(QCoreApplication::applicationName(), "Ulmaro read out");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Ulmaro read out");
+    // No display name of its own was pinned (the platform would add " — "
+    // and that name to every window caption): it still follows the name.
+    QCoreApplication::setApplicationName("probe");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe");
+    QCoreApplication::setApplicationName(oldName);
 }
