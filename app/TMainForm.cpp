@@ -414,6 +414,13 @@ void TMainForm::LoadBanner()
 
 void TMainForm::closeEvent(QCloseEvent* e)
 {
+    // While a serial instrument window has the main window disabled, its
+    // frame's close button does nothing (as a disabled window's never did):
+    // ending here would tear the windows down under the instrument's session.
+    if (!isEnabled()) {
+        e->ignore();
+        return;
+    }
     // A running loop ends at its next look at the flag; then the program ends.
     StopFlag = true;
     e->accept();

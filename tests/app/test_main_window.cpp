@@ -191,3 +191,13 @@ TEST_F(MainWindowTest, ValueBoxesShowLongTextsWhole)
     TMainForm::SetBoxText(box, "-0.30kV/m");
     EXPECT_EQ(box->font().pixelSize(), 32);
 }
+
+TEST_F(MainWindowTest, ADisabledMainWindowCannotBeClosed)
+{
+    Start();
+    MainForm->show();
+    MainForm->setEnabled(false); // a serial instrument window is open
+    EXPECT_FALSE(MainForm->close());
+    EXPECT_TRUE(MainForm->isVisible());
+    EXPECT_FALSE(MainForm->StopFlag);
+}
