@@ -75,6 +75,17 @@ QString FormatGeneral(double value, int precision)
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*G", precision, value);
     QString s = QString::fromLatin1(buf);
+    // The general format writes its exponent bare ("1E4", "1E-5"), not the
+    // C library's padded "1E+04".
+    if (const int e = s.indexOf(QLatin1Char('E')); e >= 0) {
+        QString exp = s.mid(e + 1);
+        const bool negative = exp.startsWith(QLatin1Char('-'));
+        if (negative || exp.startsWith(QLatin1Char('+')))
+            exp.remove(0, 1);
+        while (exp.size() > 1 && exp.startsWith(QLatin1Char('0')))
+            exp.remove(0, 1);
+        s = s.left(e + 1) + (negative ? QStringLiteral("-") : QString()) + exp;
+    }
     const QString dp = QLocale().decimalPoint();
     s.replace(QLatin1Char('.'), dp);
     return s;

@@ -198,6 +198,19 @@ TEST(GeneralFormat, ShortestFormWithLimitedDigits)
     EXPECT_EQ(FormatGeneral(0.1, 15), "0.1");
 }
 
+TEST(GeneralFormat, ScientificFormBeyondThePrecisionWithABareExponent)
+{
+    EXPECT_EQ(FormatGeneral(1000, 4), "1000");
+    EXPECT_EQ(FormatGeneral(10000, 4), "1E4");
+    EXPECT_EQ(FormatGeneral(25000, 4), "2.5E4");
+    EXPECT_EQ(FormatGeneral(0.0001, 4), "0.0001");
+    EXPECT_EQ(FormatGeneral(0.00001, 4), "1E-5");
+    EXPECT_EQ(FormatGeneral(-1.5e20, 15), "-1.5E20");
+    EXPECT_EQ(FormatGeneral(1e100, 15), "1E100");
+    LocaleGuard g(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FormatGeneral(25000, 4), "2,5E4");
+}
+
 TEST(DeviceMenu, EveryRangeLeafHasATableRowAndUniqueName)
 {
     TMainState st;
@@ -205,8 +218,9 @@ TEST(DeviceMenu, EveryRangeLeafHasATableRowAndUniqueName)
     int leaves = 0;
     for (const TMenuEntry& e : DeviceMenuTable()) {
         EXPECT_TRUE(names.insert(e.Item).second) << e.Item;
-        if (*e.Parent)
+        if (*e.Parent) {
             EXPECT_TRUE(names.count(e.Parent)) << e.Item << " comes before its parent";
+        }
         if (e.kind != TMenuEntry::Range)
             continue;
         ++leaves;
