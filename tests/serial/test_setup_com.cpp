@@ -216,13 +216,18 @@ TEST_F(SetupComTest, ChoosingAPortOpensItStoresTheIndexAndEnablesTwoInstruments)
 
 TEST_F(SetupComTest, ReselectingTheChosenEntryDoesNothing)
 {
-    PtyPeer a;
-    ports = {PtsName(a)};
+    PtyPeer a, b;
+    ports = {PtsName(a), PtsName(b)};
     Start(0);
     ASSERT_EQ(std::remove(dir.file("SETUP.INI").c_str()), 0);
     Choose(0);
     EXPECT_FALSE(IniExists()); // nothing written
     EXPECT_FALSE(FoCom->ComPort1->Active()); // nor opened
+    // Another entry is stored even though the settings file went away.
+    Choose(1);
+    EXPECT_TRUE(IniExists());
+    EXPECT_EQ(StoredIndex(), 1);
+    EXPECT_TRUE(FoCom->ComPort1->Active());
 }
 
 TEST_F(SetupComTest, APortThatCannotBeOpenedRaisesButTheIndexIsStored)
