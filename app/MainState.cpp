@@ -56,7 +56,7 @@ void ReadProgramSettings(TMainState& st, const TIniFile& ini)
     st.TestOutput = ini.ReadBool("CPM", "TestOutput", false);
 
     // The chart's first time axis covers 60 periods of the display window.
-    st.TimeSpan = st.Sampling_time_Display * 60 * 0.001;
+    st.TimeSpan = st.Sampling_time_Display * 60.0 * 0.001; // in floating point: a huge period must not wrap
 }
 
 bool CommandLineHasWord(int argc, const char* const* argv, const char* word)

@@ -155,7 +155,7 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
     SetBoxText(Maxwert, {});
     SetBoxText(Messwert, {});
     // 6.
-    TimeSpan = Sampling_time_Display * 60 * 0.001;
+    TimeSpan = Sampling_time_Display * 60.0 * 0.001;
     Chart1->SetTimeAxisMax(TimeSpan);
     Chart1->SetTimeAxisStartOffset(0);
     Chart1->ClearSeries();

@@ -65,6 +65,15 @@ TEST(ProgramSettings, NonNumericValuesFallBackToTheirDefaults)
     EXPECT_DOUBLE_EQ(st.Value_Opt1_LeftAxisMax, 0);
 }
 
+TEST(ProgramSettings, AHugeDisplayPeriodGivesAWideSpanNotAWrappedOne)
+{
+    TempDir dir;
+    dir.write("SETUP_ULMARO.INI", "[SetUP_ADC]\nSampling_time_Display=100000000\n");
+    TMainState st;
+    ReadProgramSettings(st, TIniFile(dir.file("SETUP_ULMARO.INI")));
+    EXPECT_DOUBLE_EQ(st.TimeSpan, 6e6);
+}
+
 TEST(CommandLine, WordsMatchInAnyCaseWithinTheFirstSix)
 {
     const char* a[] = {"/opt/ulmaro", "TASK"};
