@@ -118,6 +118,10 @@ void TMainForm::b_StartClick()
     }
 
     StopFlag = false;
+    // Running is not the stopped state: a Reset while this run goes on must
+    // restart only the extremes, not wipe the trace continued from the last
+    // Stop. The next Stop marks the view stopped again.
+    StoppedFlag = false;
     TUsbSampleSource usb(*Usb);
     TDeviceSampleSource source(usb);
     TMainChartView view(*this);

@@ -10,6 +10,8 @@
 #include "app/AppWindows.h"
 #include "app/TMainForm.h"
 #include "platform/Paths.h"
+#include "serial/TFoCom.h"
+#include "sim/PtyPeer.h"
 #include "sim/SimConverter.h"
 #include "tests/acquisition/fake_usb.h"
 #include "tests/support/TestSupport.h"
@@ -174,6 +176,63 @@ TEST_F(ChartViewTest, ResetWhileRunningKeepsTheTrace)
         if (MainForm->Chart1->PointY(i) > 0)
             hi = std::max(hi, MainForm->Chart1->PointY(i));
     EXPECT_DOUBLE_EQ(MainForm->PosMax, hi);
+}
+
+TEST_F(ChartViewTest, ResetWhileRunningAfterStopAndStartKeepsTheTrace)
+{
+    Select("N20kVm2");
+    MainForm->Grafik1->trigger();
+    StopAt(30);
+    MainForm->b_Start->click();
+    ASSERT_TRUE(MainForm->StoppedFlag);
+
+    // Start again from the stopped state, Reset while this run goes on
+    bool reset = false;
+    size_t keptByReset = 0;
+    onSample = [&] {
+        if (Points() == 40 && !reset) {
+            reset = true;
+            MainForm->b_Reset->click();
+            keptByReset = Points();
+        }
+        if (Points() >= 50 && !MainForm->StopFlag)
+            MainForm->b_Stop_->click();
+    };
+    MainForm->b_Start->click();
+    ASSERT_TRUE(reset);
+    EXPECT_EQ(keptByReset, 40u);
+    ASSERT_EQ(Points(), 50u);
+    for (size_t i = 0; i < Points(); ++i)
+        EXPECT_NEAR(MainForm->Chart1->PointX(i), i * 0.01, 1e-9);
+    EXPECT_TRUE(MainForm->StoppedFlag);
+}
+
+TEST_F(ChartViewTest, StopClosesTheSerialPortWhateverTheDevice)
+{
+    PtyPeer peer;
+    Select("N20kVm2"); // a converter range
+    MainForm->Grafik1->trigger();
+    FoCom->ComPort1->DeviceName(peer.SlavePath());
+    FoCom->ComPort1->Open();
+    ASSERT_TRUE(FoCom->ComPort1->Active());
+    MainForm->b_Stop_->click();
+    EXPECT_FALSE(FoCom->ComPort1->Active());
+    EXPECT_TRUE(MainForm->b_Start->isEnabled());
+}
+
+TEST_F(ChartViewTest, DisplayExitClosesTheSerialPortOnlyForTheChargePlateMonitor)
+{
+    PtyPeer peer;
+    TComPort* port = FoCom->ComPort1;
+    port->DeviceName(peer.SlavePath());
+    port->Open();
+    for (const char* item : {"N20kVm2", "Plate_N400V"}) {
+        Select(item);
+        QTimer::singleShot(0, [&] { FormDisplay->bCancel->click(); });
+        MainForm->Display->trigger();
+        EXPECT_FALSE(FormDisplay->isVisible()) << item;
+        EXPECT_EQ(port->Active(), MainForm->DeviceCode < 100) << item;
+    }
 }
 
 TEST_F(ChartViewTest, ExitWhileRunningEndsTheLoop)
