@@ -5,7 +5,36 @@
 #include "serial/DataDirectory.h"
 #include "serial/TComConfigDialog.h"
 
+#include <QFileInfo>
+#include <QMessageBox>
+
 TFoCom* FoCom = nullptr;
+
+namespace {
+
+// A save dialog that takes a file name only inside a folder that exists:
+// both saves append to the file they are given and cannot create folders.
+class TExistingFolderSaveDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (!files.isEmpty()) {
+            const QFileInfo info(files.front());
+            if (!info.isDir() && !QFileInfo(info.absolutePath()).isDir()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     info.absolutePath()
+                                         + QStringLiteral("\nPath does not exist.\nCheck the path and try again."));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
 
 TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
 {
@@ -29,8 +58,8 @@ TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
     ComPort1->Timeouts->WriteConstant(1000);
 
     // Both charge plate monitor saves append to the file they are given, so
-    // no question about overwriting; the folder must exist.
-    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save Data"));
+    // no question about overwriting; the folder must exist (see above).
+    SaveDialog1 = new TExistingFolderSaveDialog(this, QStringLiteral("Save Data"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setFileMode(QFileDialog::AnyFile);
     SaveDialog1->setDefaultSuffix(QStringLiteral("csv"));

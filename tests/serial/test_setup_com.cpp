@@ -134,6 +134,29 @@ TEST_F(SetupComTest, TheWindowAndTheFormCarryTheirDesignValues)
     EXPECT_FALSE(FoCom->isVisible());
 }
 
+TEST_F(SetupComTest, TheSaveDialogTakesNamesOnlyInFoldersThatExist)
+{
+    Start();
+    QFileDialog* save = FoCom->SaveDialog1;
+    const QString base = QString::fromStdString(dir.path());
+    save->setDirectory(base);
+    save->selectFile(base + "/no such folder/run1.csv");
+    MessageBoxCatcher box;
+    box.Arm();
+    QMetaObject::invokeMethod(save, "accept"); // as the Save button does
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_EQ(box.title, "Save Data");
+    EXPECT_TRUE(box.text.contains("Path does not exist.")) << box.text.toStdString();
+    EXPECT_NE(save->result(), QDialog::Accepted);
+
+    save->setDirectory(base);
+    save->selectFile(base + "/run1.csv");
+    QMetaObject::invokeMethod(save, "accept"); // as the Save button does
+    EXPECT_EQ(box.seen, 1);
+    EXPECT_EQ(save->result(), QDialog::Accepted);
+    EXPECT_EQ(save->selectedFiles().value(0), base + "/run1.csv");
+}
+
 TEST_F(SetupComTest, TheListIsSortedAndTheStoredIndexPicksFromIt)
 {
     ports = {"COM2", "COM10", "COM1"};
