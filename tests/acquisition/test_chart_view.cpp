@@ -381,6 +381,18 @@ TEST_F(ChartViewTest, DisplayOverflowAndClosingByTheFrame)
     EXPECT_TRUE(MainForm->StopFlag);
     EXPECT_EQ(d->LabelPosMaximum_Value->text(), "OVERFLOW !");
     EXPECT_EQ(d->LabelPosMaximum_Value->font().pointSize(), DisplayFonts::MaximumOverflow);
+
+    // Reset after an overflow: both extremes back to their reset size and zero
+    const int valueFont = d->LabelMesswert->font().pointSize();
+    d->b_Reset->click();
+    for (QLabel* l : {d->LabelPosMaximum_Value, d->LabelNegMaximum_Value}) {
+        EXPECT_EQ(l->text(), "0kV/m");
+        EXPECT_EQ(l->font().pointSize(), DisplayFonts::MaximumReset);
+    }
+    EXPECT_EQ(d->LabelMesswert->text(), "0kV/m");
+    EXPECT_EQ(d->LabelMesswert->font().pointSize(), valueFont); // left as it was
+    EXPECT_EQ(MainForm->PosMax, -9999);
+    EXPECT_EQ(MainForm->NegMax, 9999);
 }
 
 } // namespace
