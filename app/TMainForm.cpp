@@ -417,9 +417,14 @@ void TMainForm::closeEvent(QCloseEvent* e)
     // While a serial instrument window has the main window disabled, its
     // frame's close button does nothing (as a disabled window's never did):
     // ending here would tear the windows down under the instrument's session.
+    // With no such window left on screen nothing would enable it again, so
+    // the close goes through then.
     if (!isEnabled()) {
-        e->ignore();
-        return;
+        for (const QWidget* w : QApplication::topLevelWidgets())
+            if (w != this && w->isVisible()) {
+                e->ignore();
+                return;
+            }
     }
     // A running loop ends at its next look at the flag; then the program ends.
     StopFlag = true;

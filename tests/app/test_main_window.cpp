@@ -192,12 +192,15 @@ TEST_F(MainWindowTest, ValueBoxesShowLongTextsWhole)
     EXPECT_EQ(box->font().pixelSize(), 32);
 }
 
-TEST_F(MainWindowTest, ADisabledMainWindowCannotBeClosed)
+TEST_F(MainWindowTest, ADisabledMainWindowCannotBeClosedUnderAnInstrumentWindow)
 {
     Start();
     MainForm->show();
-    MainForm->setEnabled(false); // a serial instrument window is open
+    CPMSetup->show();
+    MainForm->setEnabled(false); // the instrument window has it
     EXPECT_FALSE(MainForm->close());
     EXPECT_TRUE(MainForm->isVisible());
     EXPECT_FALSE(MainForm->StopFlag);
+    CPMSetup->hide();
+    MainForm->setEnabled(true);
 }
