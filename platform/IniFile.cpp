@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -70,10 +71,24 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
     CSimpleIniA ini;
-    Load(ini, path_); // a missing file is created by the save below
+    // A missing file is created by the save below; one that exists but cannot
+    // be read must not be replaced by a file holding only this key.
+    if (!Load(ini, path_) && access(path_.c_str(), F_OK) == 0)
+        return false;
     if (ini.SetValue(section.c_str(), key.c_str(), value.c_str()) < 0)
         return false;
-    return ini.SaveFile(path_.c_str(), false) >= 0;
+    // Written beside and renamed over, so a full disk or a crash mid-write
+    // leaves the old file (with its calibration values) whole.
+    const std::string tmp = path_ + ".new";
+    if (ini.SaveFile(tmp.c_str(), false) < 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        return false;
+    }
+    return true;
 }
 
 bool TIniFile::WriteInteger(const std::string& section, const std::string& key, int value)

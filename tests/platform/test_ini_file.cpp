@@ -4,6 +4,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(IniFile, MissingFileGivesEveryDefault)
 {
@@ -74,4 +76,35 @@ TEST(IniFile, UnwritableFileReportsFailure)
     TIniFile ini("/proc/no-such-dir/SETUP.INI");
     EXPECT_FALSE(ini.WriteInteger("CPM", "ComPortIndex", 1));
     EXPECT_EQ(ini.ReadInteger("CPM", "ComPortIndex", 4), 4);
+}
+
+TEST(IniFile, AnUnreadableFileIsNotReplacedByAWrite)
+{
+    TempDir dir;
+    {
+        // Something that exists but does not read as a file.
+        ASSERT_EQ(mkdir(dir.file("odd.ini").c_str(), 0700), 0);
+        TIniFile odd(dir.file("odd.ini"));
+        EXPECT_FALSE(odd.WriteInteger("CPM", "ComPortIndex", 2));
+    }
+    if (geteuid() == 0)
+        return; // root reads every file whatever its mode
+    dir.write("SETUP.INI", "[Ohmra]\nCal1=1.5\n");
+    chmod(dir.file("SETUP.INI").c_str(), 0200);
+    TIniFile ini(dir.file("SETUP.INI"));
+    EXPECT_FALSE(ini.WriteInteger("CPM", "ComPortIndex", 2));
+    chmod(dir.file("SETUP.INI").c_str(), 0600);
+    EXPECT_EQ(ini.ReadString("Ohmra", "Cal1", ""), "1.5");
+}
+
+TEST(IniFile, AFailedSaveLeavesTheOldFileWhole)
+{
+    TempDir dir;
+    dir.write("SETUP.INI", "[Ohmra]\nCal1=1.5\n");
+    // The temporary file's place is taken by a directory: the save fails.
+    ASSERT_EQ(mkdir(dir.file("SETUP.INI.new").c_str(), 0700), 0);
+    TIniFile ini(dir.file("SETUP.INI"));
+    EXPECT_FALSE(ini.WriteString("Ohmra", "Cal2", "2.5"));
+    EXPECT_EQ(ini.ReadString("Ohmra", "Cal1", ""), "1.5");
+    EXPECT_EQ(ini.ReadString("Ohmra", "Cal2", "none"), "none");
 }
