@@ -1,4 +1,5 @@
 #include "sim/PtyPeer.h"
+#include "sim/SimInstrument.h"
 
 #include <cerrno>
 #include <chrono>
@@ -63,6 +64,8 @@ PtyPeer::~PtyPeer()
 {
     Stop();
     CloseMaster();
+    if (deadMaster_ >= 0)
+        ::close(deadMaster_);
     if (slave_ >= 0)
         ::close(slave_);
     for (int fd : wake_)
@@ -161,6 +164,71 @@ PtyPeer& PtyPeer::Serve(std::function<std::string(uint8_t)> reply)
         }
     });
     return *this;
+}
+
+namespace {
+
+class PeerLine final : public ISimLine {
+public:
+    explicit PeerLine(PtyPeer& peer, std::string& out, bool& hangUp) : peer_(peer), out_(out), hangUp_(hangUp) {}
+    void Send(const std::string& bytes) override { out_ += bytes; }
+    void HangUp() override { hangUp_ = true; }
+    int64_t NowMs() const override { return ::NowMs(); }
+
+private:
+    PtyPeer& peer_;
+    std::string& out_;
+    bool& hangUp_;
+};
+
+} // namespace
+
+PtyPeer& PtyPeer::Host(ISimInstrument& instrument, int tickMs)
+{
+    steps_.push_back([&instrument, tickMs](PtyPeer& p) {
+        const int tick = tickMs > 0 ? tickMs : 1;
+        for (;;) {
+            std::string in;
+            {
+                std::lock_guard<std::mutex> lk(p.mu_);
+                in.swap(p.unread_);
+            }
+            std::string out;
+            bool hangUp = false;
+            {
+                // Bytes are sent in the order the instrument produced them;
+                // a hang-up asked for mid-batch still lets what came before
+                // it go out first.
+                std::lock_guard<std::mutex> ik(p.instrumentMu_);
+                PeerLine line(p, out, hangUp);
+                for (unsigned char c : in) {
+                    instrument.OnByte(c, line);
+                    if (hangUp)
+                        break;
+                }
+                if (!hangUp)
+                    instrument.OnTick(line);
+            }
+            if (!out.empty() && !p.WriteAll(out))
+                return true;
+            if (hangUp) {
+                p.CloseMaster();
+                return true;
+            }
+            if (!p.Pump(tick)) {
+                std::lock_guard<std::mutex> lk(p.mu_);
+                if (p.stop_ || p.master_ < 0)
+                    return true;
+            }
+        }
+    });
+    return *this;
+}
+
+void PtyPeer::WithInstrument(const std::function<void()>& fn)
+{
+    std::lock_guard<std::mutex> ik(instrumentMu_);
+    fn();
 }
 
 PtyPeer& PtyPeer::Do(std::function<void(PtyPeer&)> step)
@@ -357,7 +425,18 @@ void PtyPeer::CloseMaster()
 {
     std::lock_guard<std::mutex> lk(mu_);
     if (master_ >= 0) {
-        ::close(master_);
+        // dup2 closes the pty master at once (the near end sees the hang-up)
+        // but leaves its number taken, so another thread still holding the
+        // number reads or writes /dev/null instead of somebody else's file.
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null >= 0 && ::dup2(null, master_) >= 0) {
+            ::close(null);
+            deadMaster_ = master_;
+        } else {
+            if (null >= 0)
+                ::close(null);
+            ::close(master_);
+        }
         master_ = -1;
         hungUp_ = true;
     }

@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+class ISimInstrument;
+
 // The far end of a serial line for tests and simulated instruments: a
 // pseudo-terminal whose slave path stands in for a serial device, and a
 // thread on the master side that plays a script (expect these bytes, answer
@@ -41,6 +43,13 @@ public:
     // Answers every received byte with what `reply` returns, until Stop() or
     // a hang-up. A simulated instrument is one such handler.
     PtyPeer& Serve(std::function<std::string(uint8_t)> reply);
+    // Hosts a simulated instrument until Stop() or a hang-up: every received
+    // byte goes to it, and it is ticked at least every tickMs so it can talk
+    // on its own. The instrument must outlive the peer's script.
+    PtyPeer& Host(ISimInstrument& instrument, int tickMs = 5);
+    // Runs `fn` while the hosted instrument is not being called, so a test or
+    // the program can change its settings safely from another thread.
+    void WithInstrument(const std::function<void()>& fn);
     // Runs `step` on the peer's thread (for anything the steps above lack).
     PtyPeer& Do(std::function<void(PtyPeer&)> step);
 
@@ -78,6 +87,11 @@ private:
     void CloseMaster();
 
     int master_ = -1;
+    // After a hang-up the master's descriptor number stays taken by
+    // /dev/null until the peer goes, so a read or write racing the hang-up
+    // can never reach a file opened meanwhile under the same number.
+    int deadMaster_ = -1;
+    std::mutex instrumentMu_;
     int slave_ = -1;
     int wake_[2] = {-1, -1};
     std::string slavePath_;
