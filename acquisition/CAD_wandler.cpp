@@ -1,7 +1,7 @@
 #include "acquisition/CAD_wandler.h"
 
 #include "acquisition/UsbApi.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "acquisition/NumberFormat.h"
 #include "acquisition/SampleSource.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 
 #include <QLocale>

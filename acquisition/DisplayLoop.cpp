@@ -3,7 +3,7 @@
 #include "acquisition/ChartLoop.h"
 #include "acquisition/NumberFormat.h"
 #include "acquisition/SampleSource.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 
 #include <cmath>

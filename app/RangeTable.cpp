@@ -1,6 +1,6 @@
 #include "app/RangeTable.h"
 
-#include "app/MainState.h"
+#include "core/MainState.h"
 
 namespace {
 

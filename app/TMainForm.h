@@ -1,5 +1,5 @@
 #pragma once
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "app/RangeTable.h"
 
 #include <QAction>

@@ -1,4 +1,5 @@
 #include "app/AppWindows.h"
+#include "app/QtPrompt.h"
 #include "app/TApplication.h"
 #include "app/TMainForm.h"
 #include "platform/SingleInstance.h"
@@ -26,6 +27,8 @@ int main(int argc, char** argv)
     TApplication app(argc, argv);
     TApplication::SetTitle("Ulmaro read out");
     TApplication::setQuitOnLastWindowClosed(false);
+    TQtPrompt prompt;
+    SetPrompt(&prompt);
 
     // An exception that gets this far (a window that cannot be built) is
     // shown in the error box; the program then ends. The windows are not
@@ -41,5 +44,6 @@ int main(int argc, char** argv)
     if (!ran)
         return 1;
     DestroyAllWindows();
+    SetPrompt(nullptr);
     return rc;
 }

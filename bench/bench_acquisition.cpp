@@ -6,7 +6,7 @@
 #include "acquisition/NumberFormat.h"
 #include "acquisition/SampleSource.h"
 #include "acquisition/UsbApi.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 #include "serial/DataDirectory.h"
 
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 

@@ -1,6 +1,6 @@
 #include "serial/TFoCom.h"
 
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/Paths.h"
 #include "serial/DataDirectory.h"
 #include "serial/TComConfigDialog.h"

@@ -1,7 +1,7 @@
 // The chart view's loop without widgets: scripted readings, a recording view
 // and a clock that moves only when the loop waits.
 #include "acquisition/ChartLoop.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "tests/acquisition/fake_usb.h"
 #include "tests/acquisition/loop_fakes.h"
 #include "tests/support/TestSupport.h"

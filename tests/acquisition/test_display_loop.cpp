@@ -1,7 +1,7 @@
 // The numeric display's loop without widgets.
 #include "acquisition/DisplayLoop.h"
 #include "acquisition/NumberFormat.h"
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "tests/acquisition/fake_usb.h"
 #include "tests/acquisition/loop_fakes.h"
 

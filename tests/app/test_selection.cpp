@@ -1,6 +1,6 @@
 // Program settings, command-line words, the range table and the captions a
 // selection produces.
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "app/RangeTable.h"
 #include "platform/IniFile.h"
 #include "tests/support/TestSupport.h"

@@ -1,6 +1,6 @@
 // The folder of a saved file and the remembered data folder of the charge
 // plate monitor.
-#include "app/MainState.h"
+#include "core/MainState.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "serial/DataDirectory.h"

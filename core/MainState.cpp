@@ -1,4 +1,4 @@
-#include "app/MainState.h"
+#include "core/MainState.h"
 
 #include "platform/IniFile.h"
 #include "platform/Paths.h"

@@ -1,0 +1,7 @@
+#include "core/MainLink.h"
+
+TMainLink& MainLink()
+{
+    static TMainLink link;
+    return link;
+}
