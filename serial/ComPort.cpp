@@ -376,6 +376,10 @@ std::string TCustomComPort::ReadUntil(uint8_t terminator)
 {
     std::string s;
     do {
+        // A line that never sends the terminator would otherwise grow the
+        // text without end; what was read is dropped with the error.
+        if (s.size() >= kMaxReplyLength)
+            RaiseError(0, kMsgReplyTooLong);
         s += ReadChar();
     } while (uint8_t(s.back()) != terminator);
     return s;

@@ -72,6 +72,10 @@ inline constexpr const char* kMsgClosedPort = "Can't perform this operation on a
 inline constexpr const char* kMsgOpenPort = "Can't perform this operation on an open port";
 inline constexpr const char* kMsgTimeout = "Timeout";
 inline constexpr const char* kMsgNoThread = "Can't create thread";
+inline constexpr const char* kMsgReplyTooLong = "Received text too long";
+// Longest text a read up to a terminator collects: far beyond every reply of
+// the instruments, so only a line that babbles without its terminator meets it.
+inline constexpr size_t kMaxReplyLength = 4096;
 
 // The device's line settings record: what the port component reads from the
 // device, overwrites in part and writes back. Codes as the enumerations'
