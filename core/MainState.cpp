@@ -4,7 +4,11 @@
 #include "platform/Paths.h"
 
 #include <QLocale>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 TMainState* MainState = nullptr;
@@ -72,21 +76,57 @@ bool CommandLineHasWord(int argc, const char* const* argv, const char* word)
 
 QString FormatGeneral(double value, int precision)
 {
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+    if (value == 0)
+        return QStringLiteral("0");
+
+    // Rounded the way the value boxes round: on the value's 15-digit decimal
+    // text, half away from zero, so 1.0005 gives 1.001 and 1234.5 gives 1235
+    // (the C library would round the binary value, half to even: 1, 1234).
+    constexpr int SourceDigits = 15;
+    precision = std::clamp(precision, 1, SourceDigits);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*G", precision, value);
-    QString s = QString::fromLatin1(buf);
-    // The general format writes its exponent bare ("1E4", "1E-5"), not the
-    // C library's padded "1E+04".
-    if (const int e = s.indexOf(QLatin1Char('E')); e >= 0) {
-        QString exp = s.mid(e + 1);
-        const bool negative = exp.startsWith(QLatin1Char('-'));
-        if (negative || exp.startsWith(QLatin1Char('+')))
-            exp.remove(0, 1);
-        while (exp.size() > 1 && exp.startsWith(QLatin1Char('0')))
-            exp.remove(0, 1);
-        s = s.left(e + 1) + (negative ? QStringLiteral("-") : QString()) + exp;
+    std::snprintf(buf, sizeof buf, "%.*e", SourceDigits - 1, std::fabs(value));
+    std::string digits(1, buf[0]);
+    digits.append(buf + 2, SourceDigits - 1);
+    int exponent = std::atoi(std::strchr(buf, 'e') + 1);  // value = d.ddd x 10^exponent
+
+    const bool roundUp = digits[size_t(precision)] >= '5';
+    digits.resize(size_t(precision));
+    if (roundUp) {
+        int i = precision - 1;
+        while (i >= 0 && digits[size_t(i)] == '9')
+            digits[size_t(i--)] = '0';
+        if (i >= 0) {
+            ++digits[size_t(i)];
+        } else {
+            digits.insert(digits.begin(), '1');  // 9.9995 -> 10.00
+            digits.pop_back();
+            ++exponent;
+        }
     }
+    while (digits.size() > 1 && digits.back() == '0')
+        digits.pop_back();
+
     const QString dp = QLocale().decimalPoint();
-    s.replace(QLatin1Char('.'), dp);
+    QString s = value < 0 ? QStringLiteral("-") : QString();
+    const QString d = QString::fromLatin1(digits.data(), qsizetype(digits.size()));
+    if (exponent < -4 || exponent >= precision) {
+        // Scientific form with a bare exponent ("1E4", "2.5E-5"), not the
+        // C library's padded "1E+04".
+        s += d.left(1);
+        if (d.size() > 1)
+            s += dp + d.mid(1);
+        s += QStringLiteral("E") + QString::number(exponent);
+    } else if (exponent < 0) {
+        s += QStringLiteral("0") + dp + QString(-exponent - 1, QLatin1Char('0')) + d;
+    } else if (d.size() > exponent + 1) {
+        s += d.left(exponent + 1) + dp + d.mid(exponent + 1);
+    } else {
+        s += d + QString(exponent + 1 - d.size(), QLatin1Char('0'));
+    }
     return s;
 }

@@ -66,6 +66,9 @@ void ReadProgramSettings(TMainState& st, const TIniFile& ini);
 // words, the program path included.
 bool CommandLineHasWord(int argc, const char* const* argv, const char* word);
 
-// Number in general format: shortest form with up to `precision` significant
-// digits and the system's decimal separator ("10", "2.5", "0.5").
+// Number in general format: shortest form with up to `precision` (at most
+// 15) significant digits and the system's decimal separator ("10", "2.5",
+// "0.5"); scientific with a bare exponent ("1E4") when the exponent is below
+// -4 or reaches the precision. Rounds like the value boxes: on the 15-digit
+// decimal text, half away from zero (1.0005 -> "1.001" at 4 digits).
 QString FormatGeneral(double value, int precision);

@@ -1,4 +1,5 @@
 #include "acquisition/NumberFormat.h"
+#include "core/MainState.h"
 #include "tests/support/TestSupport.h"
 
 #include <QLocale>
@@ -64,4 +65,21 @@ TEST(NumberFormat, DecimalsPerRangeCode)
     for (int c : {43, 53, 60, 1, 4, 7, 21, 28, 70, 73, 80, 112, 0, 999})
         EXPECT_EQ(DisplayDecimals(c), 2) << c;
     EXPECT_EQ(DisplayDecimals(42), 3);
+}
+
+// Captions (general format) and value boxes (fixed format) show one reading
+// alike: both round the 15-digit decimal text half away from zero.
+TEST(NumberFormat, GeneralAndFixedFormatRoundAlike)
+{
+    EXPECT_EQ(FormatGeneral(1.0005, 4), "1.001");
+    EXPECT_EQ(FormatValue(1.0005, 3), "1.001");
+    EXPECT_EQ(FormatGeneral(1234.5, 4), "1235");
+    EXPECT_EQ(FormatValue(1234.5, 0), "1235");
+    EXPECT_EQ(FormatGeneral(-12.345, 4), "-12.35");
+    EXPECT_EQ(FormatChartValue(-12.345), "-12.35");
+    for (double v : {0.5, 2.005, 20.02, 199.95, 0.125, 7.0725}) {
+        SCOPED_TRACE(v);
+        const QString fixed = FormatValue(v, 3);
+        EXPECT_EQ(FormatGeneral(v, 4).toDouble(), fixed.toDouble());
+    }
 }

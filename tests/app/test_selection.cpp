@@ -6,6 +6,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <cmath>
+#include <limits>
 #include <set>
 
 TEST(ProgramSettings, NoFileGivesDefaultsAndASixTenthSecondSpan)
@@ -218,6 +220,42 @@ TEST(GeneralFormat, ScientificFormBeyondThePrecisionWithABareExponent)
     EXPECT_EQ(FormatGeneral(1e100, 15), "1E100");
     LocaleGuard g(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(FormatGeneral(25000, 4), "2,5E4");
+}
+
+TEST(GeneralFormat, RoundsTheDecimalTextHalfAwayFromZero)
+{
+    // Halves that the binary value would round down or to even.
+    EXPECT_EQ(FormatGeneral(1.0005, 4), "1.001");
+    EXPECT_EQ(FormatGeneral(1234.5, 4), "1235");
+    EXPECT_EQ(FormatGeneral(-1234.5, 4), "-1235");
+    EXPECT_EQ(FormatGeneral(0.00012345, 4), "0.0001235");
+    EXPECT_EQ(FormatGeneral(2.675, 3), "2.68");
+    // Below the half stays down.
+    EXPECT_EQ(FormatGeneral(1.00049, 4), "1");
+    // A carry through every digit moves the exponent, and may reach the
+    // scientific form.
+    EXPECT_EQ(FormatGeneral(9.9995, 4), "10");
+    EXPECT_EQ(FormatGeneral(999.96, 4), "1000");
+    EXPECT_EQ(FormatGeneral(9999.5, 4), "1E4");
+    EXPECT_EQ(FormatGeneral(0.000099996, 4), "0.0001");
+    EXPECT_EQ(FormatGeneral(-0.000099994, 4), "-9.999E-5");
+    // The 15-digit text hides binary noise: 0.1 + 0.2 is 0.3.
+    EXPECT_EQ(FormatGeneral(0.1 + 0.2, 15), "0.3");
+    EXPECT_EQ(FormatGeneral(123456789012345678.0, 15), "1.23456789012346E17");
+}
+
+TEST(GeneralFormat, ZeroAndOddValues)
+{
+    EXPECT_EQ(FormatGeneral(0, 4), "0");
+    EXPECT_EQ(FormatGeneral(-0.0, 4), "0");
+    EXPECT_EQ(FormatGeneral(std::numeric_limits<double>::infinity(), 4), "INF");
+    EXPECT_EQ(FormatGeneral(-std::numeric_limits<double>::infinity(), 4), "-INF");
+    EXPECT_EQ(FormatGeneral(std::nan(""), 4), "NAN");
+    EXPECT_EQ(FormatGeneral(5e-324, 4), "4.941E-324");
+    EXPECT_EQ(FormatGeneral(1.7976931348623157e308, 4), "1.798E308");
+    // Precisions outside 1..15 are held to those bounds.
+    EXPECT_EQ(FormatGeneral(1.25, 0), "1");
+    EXPECT_EQ(FormatGeneral(0.1, 17), "0.1");
 }
 
 TEST(DeviceMenu, EveryRangeLeafHasATableRowAndUniqueName)
