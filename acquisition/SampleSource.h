@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 
 struct USB;
 
@@ -8,16 +9,30 @@ struct USB;
 class ISampleSource {
 public:
     virtual ~ISampleSource() = default;
+    // Before a loop: opens what the readings come from and readies it for the
+    // device and range. False when it is not there (the converter missing);
+    // an instrument's failure is thrown. A source whose instrument reports
+    // its unit puts that into `unit`; otherwise `unit` is left alone.
+    virtual bool Prepare(int deviceCode, int rangeCode, QString& unit)
+    {
+        (void)deviceCode, (void)rangeCode, (void)unit;
+        return true;
+    }
     // Device codes below 100: the converter voltage in volts. 100 and above:
     // the charge plate monitor's display value, not yet multiplied by the
     // range factor. Failures of a serial instrument are thrown.
     virtual double ReadSample(int deviceCode) = 0;
+    // After a loop, however it ended.
+    virtual void Finish() {}
+    // Stop and Exit: lets go of the line (the serial port) until the next Prepare.
+    virtual void Release() {}
 };
 
 // The USB converter through a window's own converter record.
 class TUsbSampleSource : public ISampleSource {
 public:
     explicit TUsbSampleSource(USB& usb) : usb_(usb) {}
+    bool Prepare(int deviceCode, int rangeCode, QString& unit) override;
     double ReadSample(int deviceCode) override;
 
 private:
@@ -33,12 +48,25 @@ public:
         : usb_(usb), cpm_(cpm) {}
     void SetCpmSource(ISampleSource* cpm) { cpm_ = cpm; }
     bool HasCpmSource() const { return cpm_ != nullptr; }
+    bool Prepare(int deviceCode, int rangeCode, QString& unit) override;
     double ReadSample(int deviceCode) override;
+    void Finish() override;
+    void Release() override;
 
 private:
     ISampleSource& usb_;
     ISampleSource* cpm_;
+    ISampleSource* running_ = nullptr; // the one prepared last
 };
 
 // The text of the error a device without a reading source raises.
 extern const char* const NoCpmSourceMessage;
+
+// The charge plate monitor's sources of the main window's chart and of the
+// display window. The program hands them in once the serial port exists;
+// until then both stay null and a Start on a monitor range is refused.
+struct TSerialSources {
+    ISampleSource* Chart = nullptr;
+    ISampleSource* Display = nullptr;
+};
+TSerialSources& SerialSources();

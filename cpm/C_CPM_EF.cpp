@@ -1,6 +1,7 @@
 #include "cpm/C_CPM_EF.h"
 
 #include "core/MainState.h"
+#include "cpm/CpmSampleSource.h"
 #include "platform/Host.h"
 #include "platform/Prompt.h"
 #include "serial/ComPort.h"
@@ -13,16 +14,30 @@ C_CPM_EF* CpmChart = nullptr;
 C_CPM_EF* CpmDisplay = nullptr;
 C_CPM_EF* CpmDecay = nullptr;
 
+namespace {
+TCpmSampleSource* g_chartSource = nullptr;
+TCpmSampleSource* g_displaySource = nullptr;
+} // namespace
+
 void CreateCpmInstances(TCustomComPort& port)
 {
     DestroyCpmInstances();
     CpmChart = new C_CPM_EF(port);
     CpmDisplay = new C_CPM_EF(port);
     CpmDecay = new C_CPM_EF(port);
+    // The chart closes the port before it opens it; the display only opens it.
+    g_chartSource = new TCpmSampleSource(*CpmChart, true);
+    g_displaySource = new TCpmSampleSource(*CpmDisplay, false);
+    SerialSources().Chart = g_chartSource;
+    SerialSources().Display = g_displaySource;
 }
 
 void DestroyCpmInstances()
 {
+    SerialSources() = TSerialSources{};
+    delete g_chartSource;
+    delete g_displaySource;
+    g_chartSource = g_displaySource = nullptr;
     delete CpmChart;
     delete CpmDisplay;
     delete CpmDecay;

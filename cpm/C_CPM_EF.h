@@ -164,7 +164,9 @@ private:
 };
 
 // The three instances of the run (chart, display window, decay window), all
-// on the program's one serial port; null until created.
+// on the program's one serial port; null until created. Creating them also
+// hands the chart and the display window their monitor sources
+// (SerialSources()).
 extern C_CPM_EF* CpmChart;
 extern C_CPM_EF* CpmDisplay;
 extern C_CPM_EF* CpmDecay;
