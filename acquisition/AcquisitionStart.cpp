@@ -31,6 +31,8 @@ TStartOutcome RunAcquisition(TMainState& st, TDeviceSampleSource& source, const 
         return TStartOutcome::Refused;
     }
 
+    if (w.BeforePrepare)
+        w.BeforePrepare(code);
     TFinishGuard finish(source);
     QString unit = st.UnitText;
     if (!source.Prepare(code, st.RangeCode, unit)) {
@@ -47,4 +49,10 @@ TStartOutcome RunAcquisition(TMainState& st, TDeviceSampleSource& source, const 
     if (w.RunLoop)
         w.RunLoop(loopUnit);
     return TStartOutcome::Ran;
+}
+
+void ReleaseSerialSource(ISampleSource* monitor)
+{
+    if (monitor)
+        monitor->Release();
 }

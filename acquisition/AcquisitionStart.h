@@ -5,11 +5,15 @@
 
 struct TMainState;
 class TDeviceSampleSource;
+class ISampleSource;
 
 // What a window does around the shared Start of the chart and the display.
 struct TAcquisitionWindow {
     // Puts the red "USB ADC device not found" box on the screen.
     std::function<void()> ShowConverterError;
+    // Once the Start is not refused, before the source is prepared (the chart
+    // readies its axes and titles for the monitor here).
+    std::function<void(int deviceCode)> BeforePrepare;
     // Right before the loop, once the source is ready (the display's status memo).
     std::function<void(int deviceCode)> BeforeLoop;
     // The window's loop, run with the unit text the source reported.
@@ -31,3 +35,7 @@ enum class TStartOutcome {
 // the loop however it ended. An instrument's error (a time-out, say) is
 // thrown on to the caller after the clean-up.
 TStartOutcome RunAcquisition(TMainState& state, TDeviceSampleSource& source, const TAcquisitionWindow& window);
+
+// Stop and Exit of the chart and the display: the monitor's source lets go
+// of the serial port (nothing when there is none).
+void ReleaseSerialSource(ISampleSource* monitor);

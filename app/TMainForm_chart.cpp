@@ -1,6 +1,7 @@
 // The chart view of the main window and the View menu's entries.
 #include "app/TMainForm.h"
 
+#include "acquisition/AcquisitionStart.h"
 #include "acquisition/CAD_wandler.h"
 #include "acquisition/ChartLoop.h"
 #include "acquisition/ProgramExit.h"
@@ -55,13 +56,6 @@ void ResetTimeAxis(TMainForm& f)
     f.Chart1->Repaint();
 }
 
-// The serial port the instrument windows share (FoCom->ComPort1).
-void CloseSerialPort()
-{
-    if (FoCom && FoCom->ComPort1)
-        FoCom->ComPort1->Close();
-}
-
 } // namespace
 
 void TMainForm::Grafik1Click()
@@ -99,35 +93,32 @@ void TMainForm::b_StartClick()
         Usb = &g_mainUsb;
     b_Start->setEnabled(false);
 
-    if (DeviceCode >= 100) {
-        // The charge plate monitor's readings do not reach the chart yet.
-        b_Start->setEnabled(true);
-        QMessageBox::information(this, QStringLiteral("Info"),
-                                 QString::fromUtf8(NoCpmSourceMessage));
-        return;
-    }
-
-    if (Usb->Wandler.OpenDevice() < 1) {
-        AbortForMissingConverter([this] {
-            Error_1->setVisible(true);
-            Error_1->raise();
-            Chart1->RepaintNow();
-            repaint();
-        });
-        return;
-    }
-
-    StopFlag = false;
-    // Running is not the stopped state: a Reset while this run goes on must
-    // restart only the extremes, not wipe the trace continued from the last
-    // Stop. The next Stop marks the view stopped again.
-    StoppedFlag = false;
     TUsbSampleSource usb(*Usb);
-    TDeviceSampleSource source(usb);
+    TDeviceSampleSource source(usb, SerialSources().Chart);
     TMainChartView view(*this);
     TChartLoop loop(*this, view, source);
-    const QString unit = UnitText;
-    loop.Run(DeviceTitle, DeviceCode, RangeCode, unit);
+    TAcquisitionWindow w;
+    w.ShowConverterError = [this] {
+        Error_1->setVisible(true);
+        Error_1->raise();
+        Chart1->RepaintNow();
+        repaint();
+    };
+    w.BeforePrepare = [this](int deviceCode) {
+        // The monitor's range sets the axes and titles before the instrument
+        // reports its unit.
+        if (deviceCode >= 100)
+            PrepareChart();
+    };
+    w.BeforeLoop = [this](int) {
+        // Running is not the stopped state: a Reset while this run goes on
+        // must restart only the extremes, not wipe the trace continued from
+        // the last Stop. The next Stop marks the view stopped again.
+        StoppedFlag = false;
+    };
+    w.RunLoop = [&](const QString& unit) { loop.Run(DeviceTitle, DeviceCode, RangeCode, unit); };
+    if (RunAcquisition(*this, source, w) == TStartOutcome::Refused)
+        b_Start->setEnabled(true);
 }
 
 void TMainForm::b_Stop_Click()
@@ -135,7 +126,8 @@ void TMainForm::b_Stop_Click()
     StopFlag = true;
     StoppedFlag = true;
     b_Start->setEnabled(true);
-    CloseSerialPort();
+    // The serial port closes whatever the device code.
+    ReleaseSerialSource(SerialSources().Chart);
 }
 
 void TMainForm::b_ResetClick()
