@@ -1,14 +1,115 @@
 #pragma once
-#include <QWidget>
+#include "cpm/C_CPM_EF.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QComboBox>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <string>
 
-class TCPMSetup : public QWidget {
+// The charge plate monitor's decay-time window: the decay parameters, a
+// run with the live plate voltage, the results and their file, the read-out
+// of the files stored in the monitor, and the way to the decay chart. It
+// drives the decay instance of C_CPM_EF and is that instance's feeds.
+class TCPMSetup : public QWidget, public ICpmFeeds {
     Q_OBJECT
 public:
     explicit TCPMSetup(QWidget* parent = nullptr);
-    QPlainTextEdit* MemoDisplay = new QPlainTextEdit(this);
+
+    QGroupBox* GBDisplay = nullptr;
+    QPlainTextEdit* MemoDisplay = nullptr;
+    QGroupBox* GroupBoxsetup = nullptr;
+    QGroupBox* SelectMode = nullptr;
+    QButtonGroup* SelectModeItems = nullptr;
+    QGroupBox* GroupBoxParameters = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* ComboBoxVStart = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* ComboBoxVStop = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* ComboBoxOffsetTime = nullptr;
+    QPushButton* ButtonReadSetup = nullptr;
+    QPushButton* BitBtnStart = nullptr;
+    QPushButton* BitBtnChart = nullptr;
+    QPushButton* BitBtnBreak = nullptr;
+    QPushButton* BitBtnReadFile = nullptr;
+    QPushButton* BitBtnInfo = nullptr;
+    QPushButton* ButtonClearDisplay = nullptr;
+    QPushButton* BitBtnCancel = nullptr;
+    QGroupBox* GroupBoxResult = nullptr;
+    QGroupBox* GroupBoxPosDecayTime = nullptr;
+    QLabel* LabelPosDecayTime = nullptr;
+    QGroupBox* GroupBoxNegDecayTime = nullptr;
+    QLabel* LabelNegDecayTime = nullptr;
+    QGroupBox* GroupBoxOffset = nullptr;
+    QLabel* LabelOffset = nullptr;
+    QPushButton* BitBtnSaveResult = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QPushButton* BitBtnOK = nullptr;
+    // Beside "OK &save": leaves the comment entry without writing anything.
+    QPushButton* BitBtnCancelSave = nullptr;
+
+    // Read-out data, indexed by file number.
+    std::array<std::string, 100> StoredRecords;
+    std::array<QString, 100> StoredComments;
+
+    // --- handlers ----------------------------------------------------------------
+    void BitBtnStartClick();
+    void BitBtnBreakClick();
+    void BitBtnInfoClick();
+    void ButtonReadSetupClick();
+    void ButtonClearDisplayClick();
+    void BitBtnCancelClick();
+    void BitBtnSaveResultClick();
+    void BitBtnOKClick();
+    void BitBtnCancelSaveClick();
+    void BitBtnReadFileClick();
+    void BitBtnChartClick();
+
+    // --- operations ----------------------------------------------------------------
+    void EnableControls(bool on);
+    void SendDecaySetup();
+    int AskFileRange(int& first, int& last);
+    int ReadAndReportFiles(int first, int& last);
+    int AskFileComments(int first, int last);
+
+    int SelectModeIndex() const;
+    void SetSelectModeIndex(int index);
+    // The decay instance, with this window as its feeds.
+    C_CPM_EF& Cpm();
+    // True while a run waits for its frames.
+    bool Running() const { return running_; }
+
+    // The file dialog of both saves; tests put their own choice in its place.
+    std::function<bool(const QString& initialDir, QString& fileName)> ChooseSaveFile;
+
+    // --- ICpmFeeds -----------------------------------------------------------------
+    void SetOffsetCaption(const QString& text) override;
+    void SetVoltageText(const QString& text) override;
+    void ClearChart() override;
+    void AddPoint(TCpmSeries series, double x, double y, TCpmColour colour) override;
+    void ClearMemo() override;
+    void SetMemoFontSize(int points) override;
+    void AddMemoLine(const QString& line) override;
+    bool AskSaveFileName(const QString& initialDir, QString& fileName) override;
+    void DataDirectoryUpdate(const QString& fileName) override;
+
+private:
+    // After a port error inside a run or read-out: the window usable again
+    // and the port closed and, where the device is still there, open again.
+    void RecoverFromPortError();
+    bool running_ = false;
+    bool readingFiles_ = false;
+    bool commentOk_ = false;
+    bool commentCancel_ = false;
+    bool exited_ = false;
 };
 
 extern TCPMSetup* CPMSetup;
