@@ -1,8 +1,568 @@
 #include "ohmra/TFormOhmra.h"
 
+#include "core/MainLink.h"
+#include "core/MainState.h"
+#include "ohmra/C_Ohmra.h"
+#include "ohmra/TFormOhmraFComment.h"
+#include "ohmra/TOhmraRadioGroup.h"
+#include "platform/Host.h"
+#include "serial/ComPort.h"
+#include "serial/Conversions.h"
+#include "serial/TFoCom.h"
+#include "widgets/Fonts.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QScreen>
+#include <stdexcept>
+
 TFormOhmra* FormOhmra = nullptr;
 
-TFormOhmra::TFormOhmra(QWidget* parent) : QWidget(parent)
+namespace {
+constexpr int SetupHeightTimerOff = 288;
+constexpr int SetupHeightTimerOn = 457;
+const QString SelectTimeText = QStringLiteral("         Select time");
+
+// The record store lives with the comment window; a window made on its own
+// (as in a test of this window alone) keeps one of its own.
+TOhmraFileStore& Store()
+{
+    static TOhmraFileStore own;
+    if (FormOhmraFComment)
+        return *FormOhmraFComment;
+    return own;
+}
+
+OhmraFilesStruct& Live() { return Store().OhmraFiles[0]; }
+
+QString Hex2(int v) { return QString::fromStdString(NTOC(double(v & 0xFF), 16, 2)); }
+
+QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int w, int h)
+{
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+double NumberOf(const QString& x) { return QLocale().toDouble(x); }
+} // namespace
+
+TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
 {
     setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("Ohmra"));
+    setFont(Arial(0, 10));
+    setFixedSize(920, 650);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        const QRect a = s->availableGeometry();
+        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 20);
+    }
+    if (!port && FoCom)
+        port = FoCom->ComPort1;
+    if (!port)
+        throw std::logic_error("TFormOhmra needs the serial port");
+    ohmra_ = std::make_unique<C_Ohmra>(*port);
+
+    // --- readings ------------------------------------------------------------
+    Ohmra_GroupBox_V = new QGroupBox(QStringLiteral("Resistor measured value"), this);
+    Ohmra_GroupBox_V->setGeometry(16, 16, 640, 150);
+    Label_Ohmra_Me = MakeLabel(QString(), Ohmra_GroupBox_V, 10, 24, 620, 116);
+    Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label_Ohmra_Me->setFont(Arial(0, 24, true));
+
+    Ohmra_GroupBox_H = new QGroupBox(QStringLiteral("Humidity"), this);
+    Ohmra_GroupBox_H->setGeometry(16, 180, 312, 80);
+    Label_Ohmra_Hu = MakeLabel(QString(), Ohmra_GroupBox_H, 10, 22, 292, 50);
+    Ohmra_GroupBox_T = new QGroupBox(QStringLiteral("Air temperature"), this);
+    Ohmra_GroupBox_T->setGeometry(344, 180, 312, 80);
+    Label_Ohmra_Te = MakeLabel(QString(), Ohmra_GroupBox_T, 10, 22, 292, 50);
+    for (QLabel* l : {Label_Ohmra_Hu, Label_Ohmra_Te}) {
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setFont(Arial(0, 22, true));
+    }
+
+    GroupBoxInfo = new QGroupBox(QStringLiteral("Info"), this);
+    GroupBoxInfo->setGeometry(16, 274, 640, 90);
+    MemoInfo = new QPlainTextEdit(GroupBoxInfo);
+    MemoInfo->setGeometry(8, 22, 624, 60);
+    MemoInfo->setReadOnly(true);
+    MemoInfo->setTabStopDistance(40);
+
+    // --- stored-file range ----------------------------------------------------
+    GroupBoxFiles = new QGroupBox(QStringLiteral("Input range"), this);
+    GroupBoxFiles->setGeometry(16, 378, 640, 90);
+    Label1 = MakeLabel(QStringLiteral("File number from : "), GroupBoxFiles, 14, 36, 140, 24);
+    MaskEdit_start_fn = new QLineEdit(GroupBoxFiles);
+    MaskEdit_start_fn->setGeometry(156, 34, 44, 28);
+    Label2 = MakeLabel(QStringLiteral("to"), GroupBoxFiles, 212, 36, 24, 24);
+    MaskEdit_end_fn = new QLineEdit(GroupBoxFiles);
+    MaskEdit_end_fn->setGeometry(240, 34, 44, 28);
+    for (QLineEdit* e : {MaskEdit_start_fn, MaskEdit_end_fn}) {
+        e->setInputMask(QStringLiteral("00"));
+        e->setText(QStringLiteral("1"));
+    }
+    BitBtn_OK_FileNo = new QPushButton(QStringLiteral("OK"), GroupBoxFiles);
+    BitBtn_OK_FileNo->setGeometry(304, 32, 90, 32);
+    LabelReadFNo = MakeLabel(QStringLiteral("Read No. : "), GroupBoxFiles, 420, 36, 90, 24);
+    LabelFNo = MakeLabel(QString(), GroupBoxFiles, 512, 36, 60, 24);
+    GroupBoxFiles->hide();
+
+    // --- settings -------------------------------------------------------------
+    GroupBox_Ohmra_Setup = new QGroupBox(QStringLiteral("Setup"), this);
+    GroupBox_Ohmra_Setup->setGeometry(672, 16, 232, SetupHeightTimerOff);
+    RadioGroup_Ohmra_VM = new TOhmraRadioGroup(
+        QStringLiteral("Voltage mode"), {QStringLiteral("Auto"), QStringLiteral("10V"), QStringLiteral("100V")},
+        GroupBox_Ohmra_Setup);
+    RadioGroup_Ohmra_VM->setGeometry(12, 24, 208, 92);
+    RadioGroup_Ohmra_DM = new TOhmraRadioGroup(QStringLiteral("Display Mode"),
+                                               {QStringLiteral("Expo"), QStringLiteral("Techn")}, GroupBox_Ohmra_Setup);
+    RadioGroup_Ohmra_DM->setGeometry(12, 122, 208, 72);
+    RadioGroup_Ohmra_TI = new TOhmraRadioGroup(QStringLiteral("Timer"), {QStringLiteral("OFF"), QStringLiteral("ON")},
+                                               GroupBox_Ohmra_Setup);
+    RadioGroup_Ohmra_TI->setGeometry(12, 200, 208, 72);
+    RadioGroup_Ohmra_TiMo = new TOhmraRadioGroup(
+        QStringLiteral("Timer mode"), {QStringLiteral("Lapse"), QStringLiteral("Average")}, GroupBox_Ohmra_Setup);
+    RadioGroup_Ohmra_TiMo->setGeometry(12, 284, 208, 72);
+    RadioGroup_Ohmra_TiMo->hide();
+    ComboBox_Ohmra_Time = new QComboBox(GroupBox_Ohmra_Setup);
+    ComboBox_Ohmra_Time->setGeometry(12, 374, 208, 30);
+    QStringList times;
+    for (int s = 1; s <= 10; ++s)
+        times << QStringLiteral("%1 sec").arg(s);
+    for (int s : {15, 20, 30, 40, 50, 60, 70, 80, 90, 100, 120, 180, 240})
+        times << QStringLiteral("%1 sec").arg(s);
+    ComboBox_Ohmra_Time->addItems(times);
+    ComboBox_Ohmra_Time->setPlaceholderText(SelectTimeText);
+    ComboBox_Ohmra_Time->setCurrentIndex(-1);
+    ComboBox_Ohmra_Time->hide();
+    RadioGroup_Ohmra_TiMo->SetItemIndex(0);
+    RadioGroup_Ohmra_TI->SetItemIndex(0);
+    RadioGroup_Ohmra_DM->SetItemIndex(1);
+    RadioGroup_Ohmra_VM->SetItemIndex(0);
+
+    // --- buttons --------------------------------------------------------------
+    auto button = [this](const QString& caption, const QString& hint) {
+        auto* b = new QPushButton(caption, this);
+        b->setToolTip(hint);
+        return b;
+    };
+    BitBtn_init = button(QStringLiteral("&Init"), QStringLiteral("Init Ohmra and read info"));
+    BitBtn_start = button(QStringLiteral("Sta&rt"), QStringLiteral("Start a single measurement"));
+    BitBtn_stop = button(QStringLiteral("B&reak"), QStringLiteral("Stop measurement"));
+    BitBtn_save = button(QStringLiteral("&Save"), QStringLiteral("Save measurement data to file"));
+    BitBtn_readFile = button(QStringLiteral("Read &File"), QStringLiteral("Read data files from Ohmra"));
+    BitBtn_reset = button(QStringLiteral("&Reset"), QStringLiteral("Reset Ohmra"));
+    BitBtn_exit = button(QStringLiteral("E&xit"), QStringLiteral("Exit and go to the main menu"));
+    int x = 17;
+    for (QPushButton* b : {BitBtn_init, BitBtn_start, BitBtn_stop, BitBtn_save, BitBtn_readFile, BitBtn_reset,
+                           BitBtn_exit}) {
+        b->setGeometry(x, 592, 118, 40);
+        x += 128;
+    }
+
+    // --- comment entry ----------------------------------------------------------
+    GroupBox_Input_Comment = new QGroupBox(QStringLiteral("Input comment"), this);
+    GroupBox_Input_Comment->setGeometry(280, 320, 360, 120);
+    GroupBox_Input_Comment->setAutoFillBackground(true);
+    Edit_Comment = new QLineEdit(GroupBox_Input_Comment);
+    Edit_Comment->setGeometry(12, 30, 336, 28);
+    BitBtnOK = new QPushButton(QStringLiteral("&OK"), GroupBox_Input_Comment);
+    BitBtnOK->setGeometry(12, 72, 120, 34);
+    BitBtnCancel = new QPushButton(QStringLiteral("&Cancel"), GroupBox_Input_Comment);
+    BitBtnCancel->setGeometry(228, 72, 120, 34);
+    GroupBox_Input_Comment->hide();
+
+    for (QPushButton* b : {BitBtn_save, BitBtn_start, BitBtn_stop, BitBtn_readFile, BitBtn_reset})
+        b->setEnabled(false);
+
+    connect(BitBtn_init, &QPushButton::clicked, this, [this] { BitBtn_initClick(); });
+    connect(BitBtn_start, &QPushButton::clicked, this, [this] { BitBtn_startClick(); });
+    connect(BitBtn_stop, &QPushButton::clicked, this, [this] { BitBtn_stopClick(); });
+    connect(BitBtn_save, &QPushButton::clicked, this, [this] { BitBtn_saveClick(); });
+    connect(BitBtn_readFile, &QPushButton::clicked, this, [this] { BitBtn_readFileClick(); });
+    connect(BitBtn_reset, &QPushButton::clicked, this, [this] { BitBtn_resetClick(); });
+    connect(BitBtn_exit, &QPushButton::clicked, this, [this] { BitBtn_exitClick(); });
+    connect(BitBtn_OK_FileNo, &QPushButton::clicked, this, [this] { BitBtn_OK_FileNoClick(); });
+    connect(BitBtnOK, &QPushButton::clicked, this, [this] { BitBtnOKClick(); });
+    connect(BitBtnCancel, &QPushButton::clicked, this, [this] { BitBtnCancelClick(); });
+    connect(Edit_Comment, &QLineEdit::returnPressed, this, [this] { Edit1KeyPress(); });
+    RadioGroup_Ohmra_TI->OnClick = [this] { RadioGroup_Ohmra_TIClick(); };
+}
+
+TFormOhmra::~TFormOhmra() = default;
+
+void TFormOhmra::SetMeFont(int points) { SetFontPoints(Label_Ohmra_Me, points); }
+
+void TFormOhmra::ButtonsOn()
+{
+    for (QPushButton* b : {BitBtn_exit, BitBtn_init, BitBtn_reset, BitBtn_readFile, BitBtn_stop, BitBtn_start})
+        b->setEnabled(true);
+}
+
+void TFormOhmra::ButtonsOff()
+{
+    BitBtn_exit->setEnabled(true);
+    for (QPushButton* b : {BitBtn_init, BitBtn_reset, BitBtn_save, BitBtn_readFile, BitBtn_stop, BitBtn_start})
+        b->setEnabled(false);
+}
+
+void TFormOhmra::RadioGroup_Ohmra_TIClick()
+{
+    const bool on = RadioGroup_Ohmra_TI->ItemIndex() == 1;
+    RadioGroup_Ohmra_TiMo->setVisible(on);
+    ComboBox_Ohmra_Time->setVisible(on);
+    GroupBox_Ohmra_Setup->resize(GroupBox_Ohmra_Setup->width(), on ? SetupHeightTimerOn : SetupHeightTimerOff);
+}
+
+void TFormOhmra::BitBtn_initClick()
+{
+    exited_ = false;
+    Label_Ohmra_Me->clear();
+    MemoInfo->clear();
+    MemoInfo->appendPlainText(QStringLiteral("\t\t\t     Initialize Ohmra, please wait...."));
+    ButtonsOff();
+    Label_Ohmra_Me->clear();
+    Label_Ohmra_Te->clear();
+    Label_Ohmra_Hu->clear();
+    Host().ProcessMessages();
+    if (exited_)
+        return;
+
+    C_Ohmra& o = *ohmra_;
+    o.Measure("C004");
+    Host().Sleep(300);
+    o.Reset();
+    Host().Sleep(3500);
+    QString date, version, serial;
+    if (o.ReadInfo(date, version, serial) != 0)
+        return;
+
+    BitBtn_save->setEnabled(false);
+    for (QPushButton* b : {BitBtn_start, BitBtn_stop, BitBtn_readFile, BitBtn_reset, BitBtn_init})
+        b->setEnabled(true);
+    SetMeFont(24);
+    Host().ProcessMessages();
+    MemoInfo->clear();
+    MemoInfo->appendPlainText(QStringLiteral("    SW version : ") + version + QStringLiteral("   /  Serial number : ") +
+                              serial + QStringLiteral("   /  date of production : ") + date);
+    Store().InfoSerial = serial;
+    Store().InfoSwVersion = version;
+    Store().InfoDate = date;
+}
+
+void TFormOhmra::BitBtn_startClick()
+{
+    exited_ = false;
+    BitBtn_save->setEnabled(false);
+    BitBtn_stop->setEnabled(true);
+    for (QPushButton* b : {BitBtn_init, BitBtn_readFile, BitBtn_reset})
+        b->setEnabled(false);
+    BitBtn_exit->setEnabled(true);
+    BitBtn_start->setEnabled(false);
+    SetMeFont(24);
+    Label_Ohmra_Me->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label_Ohmra_Me->setText(QStringLiteral("Start measurement, please wait...."));
+    Label_Ohmra_Hu->clear();
+    Label_Ohmra_Te->clear();
+    Host().ProcessMessages();
+    if (exited_)
+        return;
+
+    Aborted = false;
+    const int d = RadioGroup_Ohmra_DM->ItemIndex();
+    const int v = RadioGroup_Ohmra_VM->ItemIndex();
+    const int t = RadioGroup_Ohmra_TI->ItemIndex();
+    Live().TechnMode = 1;
+    if (MainState && MainState->OhmraFirstStart) {
+        LastVoltageMode = 3;
+        MainState->OhmraFirstStart = false;
+    }
+
+    int m = 0;
+    if (d == 0)
+        m += kOhmraModeExpo;
+    if (v == 0)
+        m += kOhmraModeAutoVoltage;
+    if (v == 1)
+        m += kOhmraMode10V;
+    int s = 0;
+    if (t == 1) {
+        m += kOhmraModeTimerOn;
+        if (RadioGroup_Ohmra_TiMo->ItemIndex() == 1)
+            m += kOhmraModeTimerAverage;
+        const QString text = ComboBox_Ohmra_Time->currentIndex() >= 0 ? ComboBox_Ohmra_Time->currentText()
+                                                                       : SelectTimeText;
+        const QString number = text.section(QLatin1Char(' '), 0, 0);
+        bool ok = false;
+        s = number.toInt(&ok);
+        if (!ok)
+            throw std::runtime_error("'" + number.toStdString() + "' is not a valid integer value");
+    }
+    // The value font replaces the waiting text's once there is a value to show.
+    auto show = [this](const QString& text) {
+        SetMeFont(50);
+        Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Label_Ohmra_Me->setText(text);
+    };
+
+    QString command = QStringLiteral("C0") + Hex2(m);
+    if (t == 1) {
+        command += Hex2(s);
+        Ohmra_GroupBox_V->setTitle(QStringLiteral("Remaining time"));
+    }
+    const QString plain = QStringLiteral("C0") + Hex2(m & 0x0F);
+    const std::string cmd = command.toStdString();
+    const std::string plainCmd = plain.toStdString();
+    // After the countdown the meter holds the timed result; the timer
+    // command would only report the seconds again, so the readings that are
+    // shown and saved are taken with the plain command.
+    const std::string finalCmd = plainCmd;
+
+    C_Ohmra& o = *ohmra_;
+    Host().Sleep(100);
+    int r = 2;
+    if (t == 1) {
+        o.Measure(plainCmd);
+        Host().Sleep(100);
+    }
+    if (v != LastVoltageMode) {
+        if (t != 1)
+            o.Measure(plainCmd);
+        Host().Sleep(300);
+        o.Reset();
+        Host().Sleep(4000);
+        LastVoltageMode = v;
+    }
+
+    while (!Aborted) {
+        if (t == 1 && r >= 2) {
+            o.Measure(cmd);
+            r = o.Timer;
+            if (r <= s)
+                show(QString::number(r) + QStringLiteral(" Sec."));
+            Host().Sleep(800);
+        } else {
+            Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
+            o.Measure(finalCmd);
+            QString u;
+            const QString x = C_Ohmra::FormatResistance(o.Mantissa, o.Exponent, u);
+            OhmraFilesStruct& rec = Live();
+            rec.Unit = QStringLiteral("Ohm");
+            const bool out = (o.Status & kOhmraStatusOutOfRange) != 0;
+            const bool high = (o.Status & kOhmraStatusHigh) != 0;
+            if (out && high) {
+                show(QStringLiteral("OVERFLOW"));
+                rec.Value = 9999;
+                rec.Unit.clear();
+                rec.ExpoText = QStringLiteral("9999");
+            } else if (out) {
+                show(QStringLiteral("UNDERFLOW"));
+                rec.Value = 0;
+                rec.Unit.clear();
+                rec.ExpoText = QStringLiteral("0");
+            } else if (d == 1) {
+                rec.TechnMode = 1;
+                show(x + QLatin1Char(' ') + u);
+            } else {
+                rec.Value = NumberOf(x);
+                rec.ExpoText = C_Ohmra::ExpoText(o.Mantissa, o.Exponent, 3);
+                show(rec.ExpoText + QStringLiteral(" Ohm"));
+                rec.TechnMode = 0;
+            }
+
+            o.Measure(finalCmd);
+            Label_Ohmra_Hu->setText(QString::number(o.Humidity) + QStringLiteral(" %r.F."));
+            Label_Ohmra_Te->setText(QString::number(o.Temperature) + QStringLiteral(" \u00B0C"));
+            rec.TechnUnit = u;
+            if (o.Status & kOhmraStatusOutOfRange) {
+                rec.TechnUnit.clear();
+                rec.Value = (o.Status & kOhmraStatusHigh) ? 9999 : 0;
+            } else {
+                rec.Value = NumberOf(x);
+            }
+            rec.Humidity = o.Humidity;
+            rec.Temperature = o.Temperature;
+            rec.Timer = t == 1 ? s : 0;
+            rec.AverageLapse = (o.Status & kOhmraStatusAverage) ? 'A' : 'L';
+            break;
+        }
+        Host().ProcessMessages();
+        if (exited_)
+            return;
+    }
+
+    if (Aborted) {
+        SetMeFont(40);
+        Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Label_Ohmra_Me->setText(QStringLiteral("Measurement aborted!"));
+        Label_Ohmra_Hu->clear();
+        Label_Ohmra_Te->clear();
+    }
+    if (t == 1) {
+        Host().Sleep(500);
+        ButtonsOff();
+        o.Reset();
+        Host().Sleep(3500);
+    }
+    ButtonsOn();
+    BitBtn_save->setEnabled(true);
+}
+
+void TFormOhmra::BitBtn_stopClick()
+{
+    std::string ignored;
+    ohmra_->Transfer("C4", ignored, false);
+    Aborted = true;
+    ButtonsOn();
+}
+
+void TFormOhmra::BitBtn_resetClick()
+{
+    ButtonsOff();
+    ohmra_->Reset();
+    Host().Sleep(3500);
+    ButtonsOn();
+}
+
+void TFormOhmra::BitBtnOKClick() { CommentOk = true; }
+void TFormOhmra::BitBtnCancelClick() { CommentCancel = true; }
+void TFormOhmra::Edit1KeyPress() { CommentOk = true; }
+
+void TFormOhmra::BitBtn_saveClick()
+{
+    exited_ = false;
+    ButtonsOff();
+    TOhmraFileStore& store = Store();
+    store.FirstIndex = 0;
+    GroupBox_Input_Comment->show();
+    GroupBox_Input_Comment->raise();
+    GroupBox_Input_Comment->setEnabled(true);
+    CommentOk = CommentCancel = false;
+    Edit_Comment->setFocus();
+    while (!CommentOk && !CommentCancel && !exited_) {
+        Host().ProcessMessages();
+        Host().Sleep(1);
+    }
+    GroupBox_Input_Comment->hide();
+    GroupBox_Input_Comment->setEnabled(false);
+    if (exited_ || !CommentOk) {
+        Live().Comment.clear();
+    } else {
+        Live().Comment = Edit_Comment->text();
+        store.CurrentIndex = 0;
+        store.LastIndex = 0;
+        if (FormOhmraFComment)
+            FormOhmraFComment->SaveToCsv(true, 0);
+    }
+    if (exited_)
+        return;
+    ButtonsOn();
+    BitBtn_save->setEnabled(false);
+}
+
+void TFormOhmra::BitBtn_OK_FileNoClick() { FileNoOk = true; }
+
+void TFormOhmra::BitBtn_readFileClick()
+{
+    exited_ = false;
+    ButtonsOff();
+    GroupBoxFiles->show();
+    FileNoOk = false;
+    LabelReadFNo->hide();
+    LabelFNo->hide();
+    MaskEdit_start_fn->setText(QStringLiteral("1"));
+    MaskEdit_end_fn->setText(QStringLiteral("1"));
+    MaskEdit_start_fn->setFocus();
+    TOhmraFileStore& store = Store();
+    store.ClearStoredFiles();
+
+    int first = 0, last = 0;
+    bool valid = false;
+    for (;;) {
+        Host().ProcessMessages();
+        if (exited_)
+            return;
+        bool ok1 = false, ok2 = false;
+        const int a = MaskEdit_start_fn->text().remove(QLatin1Char(' ')).toInt(&ok1);
+        const int b = MaskEdit_end_fn->text().remove(QLatin1Char(' ')).toInt(&ok2);
+        if (ok1 && ok2) {
+            first = a;
+            last = b;
+            valid = first >= 1 && last >= first;
+            BitBtn_OK_FileNo->setEnabled(valid);
+        }
+        // OK clicked in the same batch as an edit that spoiled the range
+        // does not count: the comment window must never browse past its end.
+        if (FileNoOk && valid)
+            break;
+        FileNoOk = false;
+        Host().Sleep(1);
+    }
+
+    LabelReadFNo->show();
+    LabelFNo->show();
+    QString unit;
+    for (int n = first; n <= last; ++n) {
+        std::string data;
+        if (ohmra_->ReadStoredFile(n, data) != 0)
+            continue;
+        LabelFNo->setText(QString::number(n));
+        Host().ProcessMessages();
+        if (exited_)
+            return;
+        store.TakeStoredFile(n, data, unit);
+    }
+    Host().Sleep(100);
+    ohmra_->Reset();
+    Host().Sleep(100);
+
+    TFormOhmraFComment* c = FormOhmraFComment;
+    if (c)
+        c->EditComments->clear();
+    store.FirstIndex = first;
+    store.LastIndex = last;
+    LabelReadFNo->hide();
+    LabelFNo->hide();
+    GroupBoxFiles->hide();
+    store.Saved = true;
+    ButtonsOn();
+    if (!c)
+        return;
+    hide();
+    c->show();
+    c->setEnabled(true);
+    c->CurrentIndex = c->FirstIndex;
+    c->LabelFileNumber->setText(QString::number(first));
+    c->EditComments->show();
+    c->ShowRecord();
+    c->EditComments->setFocus();
+    c->raise();
+    c->activateWindow();
+}
+
+void TFormOhmra::BitBtn_exitClick() { FormClose(); }
+
+void TFormOhmra::FormClose()
+{
+    exited_ = true;
+    Label_Ohmra_Me->clear();
+    Label_Ohmra_Hu->clear();
+    Label_Ohmra_Te->clear();
+    ButtonsOn();
+    GroupBoxFiles->hide();
+    GroupBox_Input_Comment->hide();
+    hide();
+    if (MainState)
+        MainState->StopFlag = true;
+    CallHook(MainLink().ReturnToMain);
+    CallHook(MainLink().CloseDisplay);
+    BitBtn_init->setEnabled(true);
+    ohmra_->Port().Close();
+}
+
+void TFormOhmra::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
 }

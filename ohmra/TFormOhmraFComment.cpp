@@ -1,8 +1,250 @@
 #include "ohmra/TFormOhmraFComment.h"
 
+#include "ohmra/TFormOhmra.h"
+#include "ohmra/TOhmraRadioGroup.h"
+#include "platform/Host.h"
+#include "platform/Prompt.h"
+#include "serial/DataDirectory.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScreen>
+#include <algorithm>
+
 TFormOhmraFComment* FormOhmraFComment = nullptr;
+
+namespace {
+QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, int w = 160, int h = 22)
+{
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+} // namespace
 
 TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
 {
     setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("Ohmra "));
+    setFixedSize(560, 300);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        const QRect a = s->availableGeometry();
+        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 30);
+    }
+
+    GroupBoxOhmraFileComments = new QGroupBox(QStringLiteral(" Input file comments "), this);
+    GroupBoxOhmraFileComments->setGeometry(8, 8, 544, 284);
+    QGroupBox* g = GroupBoxOhmraFileComments;
+
+    LabelFileNumber_ = MakeLabel(QStringLiteral("File number"), g, 16, 30);
+    LabelResistor_ = MakeLabel(QStringLiteral("Resistor"), g, 16, 54);
+    LabelHumidity_ = MakeLabel(QStringLiteral("Humidity"), g, 16, 78);
+    LabelTemperature_ = MakeLabel(QStringLiteral("Temperature"), g, 16, 102);
+    LabelTimer_ = MakeLabel(QStringLiteral("Timer"), g, 16, 126);
+    LabelAL_ = MakeLabel(QStringLiteral("Average / Lapse"), g, 16, 150);
+    LabelFileNumber = MakeLabel(QStringLiteral("1"), g, 180, 30);
+    LabelResistor = MakeLabel(QStringLiteral("0"), g, 180, 54);
+    LabelHumidity = MakeLabel(QStringLiteral("0"), g, 180, 78);
+    LabelTemperature = MakeLabel(QStringLiteral("0"), g, 180, 102);
+    LabelTimer = MakeLabel(QStringLiteral("0"), g, 180, 126);
+    LabelAL = MakeLabel(QStringLiteral("Average"), g, 180, 150);
+    QFont bold = LabelFileNumber->font();
+    bold.setBold(true);
+    for (QLabel* l : {LabelFileNumber, LabelResistor, LabelHumidity, LabelTemperature, LabelTimer, LabelAL})
+        l->setFont(bold);
+    LabelFileNumber_->setCursor(Qt::PointingHandCursor);
+    LabelFileNumber_->installEventFilter(this);
+    GroupBoxOhmraFileComments->installEventFilter(this);
+
+    BitBtnStart = new QPushButton(QStringLiteral("<<"), g);
+    BitBtnStart->setToolTip(QStringLiteral("Go to the first file number."));
+    BitBtnPrevious = new QPushButton(QStringLiteral("<"), g);
+    BitBtnPrevious->setToolTip(QStringLiteral("Go to previous file number."));
+    BitBtnNext = new QPushButton(QStringLiteral(">"), g);
+    BitBtnNext->setToolTip(QStringLiteral("Go to next file number."));
+    BitBtnEnd = new QPushButton(QStringLiteral(">>"), g);
+    BitBtnEnd->setToolTip(QStringLiteral("Go to the last file number."));
+    int x = 16;
+    for (QPushButton* b : {BitBtnStart, BitBtnPrevious, BitBtnNext, BitBtnEnd}) {
+        b->setGeometry(x, 182, 72, 28);
+        x += 80;
+    }
+
+    LabelComment = MakeLabel(QStringLiteral("Comment"), g, 16, 218);
+    EditComments = new QLineEdit(g);
+    EditComments->setGeometry(16, 240, 312, 26);
+
+    Ohmra_RadioGroup = new TOhmraRadioGroup(QStringLiteral("Save Mode"), {QStringLiteral("Tech"), QStringLiteral("Expo")}, g);
+    Ohmra_RadioGroup->setGeometry(360, 26, 168, 76);
+    Ohmra_RadioGroup->SetItemIndex(0);
+    Ohmra_RadioGroup->setToolTip(QStringLiteral("Select data format for save value of resistance"));
+
+    BitBtnSave = new QPushButton(QStringLiteral("&Save"), g);
+    BitBtnSave->setToolTip(QStringLiteral("Save data to file"));
+    BitBtnSave->setGeometry(360, 182, 168, 30);
+    BitBtnExit = new QPushButton(QStringLiteral("&Exit"), g);
+    BitBtnExit->setGeometry(360, 238, 168, 30);
+
+    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save As"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
+    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
+    SaveDialog1->setDefaultSuffix(QStringLiteral("CSV"));
+    RunSaveDialog = [](QFileDialog& dlg) {
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().first();
+    };
+
+    connect(BitBtnStart, &QPushButton::clicked, this, [this] { BitBtnStartClick(); });
+    connect(BitBtnPrevious, &QPushButton::clicked, this, [this] { BitBtnPreviousClick(); });
+    connect(BitBtnNext, &QPushButton::clicked, this, [this] { BitBtnNextClick(); });
+    connect(BitBtnEnd, &QPushButton::clicked, this, [this] { BitBtnEndClick(); });
+    connect(EditComments, &QLineEdit::returnPressed, this, [this] { EditCommentsKeyPress(); });
+    connect(BitBtnSave, &QPushButton::clicked, this, [this] { BitBtnSaveClick(); });
+    connect(BitBtnExit, &QPushButton::clicked, this, [this] { BitBtnExitClick(); });
+}
+
+bool TFormOhmraFComment::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == LabelFileNumber_) {
+            LabelFileNumber_Click();
+            return true;
+        }
+        if (watched == GroupBoxOhmraFileComments) {
+            // Only the frame itself, not a label a click fell through.
+            const auto* me = static_cast<QMouseEvent*>(event);
+            if (GroupBoxOhmraFileComments->childAt(me->position().toPoint()) == nullptr) {
+                BitBtnEndClick();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormOhmraFComment::ShowRecord()
+{
+    CurrentIndex = std::clamp(CurrentIndex, 0, kRecords - 1);
+    OhmraFilesStruct& r = OhmraFiles[size_t(CurrentIndex)];
+    r.FileNumber = CurrentIndex;
+    LabelFileNumber->setText(QString::number(r.FileNumber));
+    QLocale loc;
+    loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
+    LabelResistor->setText(loc.toString(r.Value, 'f', 1) + QLatin1Char(' ') + r.TechnUnit);
+    LabelHumidity->setText(QString::number(r.Humidity) + QStringLiteral(" %r/H"));
+    LabelTemperature->setText(QString::number(r.Temperature) + QStringLiteral(" \u00B0C"));
+    LabelTimer->setText(QString::number(r.Timer) + QStringLiteral(" sec."));
+    LabelAL->setText(r.AverageLapse ? QString(QChar::fromLatin1(r.AverageLapse)) : QString());
+    EditComments->setText(r.Comment);
+    setVisible(true);
+    EditComments->setVisible(true);
+    if (EditComments->isEnabled() && isEnabled())
+        EditComments->setFocus();
+    Host().ProcessMessages();
+}
+
+void TFormOhmraFComment::TakeOverComment()
+{
+    OhmraFiles[size_t(CurrentIndex)].Comment = EditComments->text();
+}
+
+void TFormOhmraFComment::BitBtnStartClick()
+{
+    CurrentIndex = FirstIndex;
+    ShowRecord();
+}
+
+void TFormOhmraFComment::BitBtnEndClick()
+{
+    CurrentIndex = LastIndex;
+    ShowRecord();
+    Saved = false;
+}
+
+void TFormOhmraFComment::BitBtnPreviousClick()
+{
+    if (CurrentIndex <= FirstIndex)
+        return;
+    TakeOverComment();
+    --CurrentIndex;
+    ShowRecord();
+    Saved = false;
+}
+
+void TFormOhmraFComment::BitBtnNextClick()
+{
+    TakeOverComment();
+    if (CurrentIndex != LastIndex && CurrentIndex < kRecords - 1)
+        ++CurrentIndex;
+    ShowRecord();
+    Saved = false;
+}
+
+void TFormOhmraFComment::EditCommentsKeyPress() { BitBtnNextClick(); }
+
+void TFormOhmraFComment::LabelFileNumber_Click()
+{
+    for (int n = FirstIndex; n <= LastIndex; ++n)
+        if (n >= 0 && n < kRecords)
+            OhmraFiles[size_t(n)].Comment.clear();
+}
+
+void TFormOhmraFComment::BitBtnSaveClick()
+{
+    for (OhmraFilesStruct& r : OhmraFiles)
+        r.TechnMode = 1;
+    const int32_t r = SaveToCsv(false, Ohmra_RadioGroup->ItemIndex());
+    if (r < 0)
+        Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
+                         QStringLiteral("Data error !"), TPromptIcon::Error);
+}
+
+bool TFormOhmraFComment::LeaveWindow()
+{
+    if (!Saved && !Prompt().OkCancel(QStringLiteral("File is not saved yet, cancel it anyway?"),
+                                     QStringLiteral("Query"), TPromptIcon::Question))
+        return false;
+    hide();
+    setEnabled(false);
+    if (FormOhmra) {
+        FormOhmra->show();
+        FormOhmra->setEnabled(true);
+        FormOhmra->raise();
+        FormOhmra->activateWindow();
+    }
+    return true;
+}
+
+void TFormOhmraFComment::BitBtnExitClick() { LeaveWindow(); }
+
+void TFormOhmraFComment::closeEvent(QCloseEvent* event)
+{
+    // Closing the window by its frame must not strand the user: the
+    // measurement window is hidden while this one is up, and the main window
+    // is disabled. It leaves the way Exit does, or not at all.
+    FormClose();
+    if (isVisible() && !LeaveWindow()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+int32_t TFormOhmraFComment::SaveToCsv(bool single, int saveMode)
+{
+    const QString folder = OhmraDataDirectory();
+    SaveDialog1->setNameFilters({QStringLiteral("Comma-Separated Values (*.CSV)"), QStringLiteral("Text files (*.txt)"),
+                                 QStringLiteral("All files (*.*)")});
+    SaveDialog1->selectNameFilter(QStringLiteral("Comma-Separated Values (*.CSV)"));
+    SaveDialog1->setDirectory(folder);
+    SaveDialog1->selectFile(single ? QStringLiteral(".CSV") : InfoSerial + QStringLiteral(".CSV"));
+    const QString chosen = RunSaveDialog ? RunSaveDialog(*SaveDialog1) : QString();
+    if (chosen.isEmpty())
+        return kOhmraSaveCancelled;
+    UpdateOhmraDataDirectory(folder, chosen);
+    return WriteCsv(chosen, single, saveMode, QDateTime::currentDateTime());
 }

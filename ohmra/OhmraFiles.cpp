@@ -1,0 +1,211 @@
+#include "ohmra/OhmraFiles.h"
+
+#include "ohmra/C_Ohmra.h"
+#include "platform/CsvText.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Prompt.h"
+#include "serial/Conversions.h"
+#include "serial/DataDirectory.h"
+
+#include <QFile>
+#include <QLocale>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+const QString CrLf = QStringLiteral("\r\n");
+
+// The locale's long time format without its time-zone field.
+QString LongTimeFormat()
+{
+    const QString fmt = QLocale().timeFormat(QLocale::LongFormat);
+    QString out;
+    bool quoted = false;
+    for (const QChar c : fmt) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        out += c;
+    }
+    return out.trimmed();
+}
+
+int ByteAt(const std::string& hex, size_t i) { return HexToInt(hex.substr(2 * i, 2)); }
+
+// Writes all of `bytes`; false on a short write.
+bool WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+QString OhmraValueText(double value)
+{
+    // Fifteen significant digits first, then the shortest fixed form of that.
+    const double v = QString::number(value, 'g', 15).toDouble();
+    QLocale loc;
+    loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
+    if (std::abs(v) >= 1e15)
+        return loc.toString(v, 'E', 14);
+    return loc.toString(v, 'f', QLocale::FloatingPointShortest);
+}
+
+void TOhmraFileStore::ClearStoredFiles()
+{
+    for (int n = 1; n < kRecords; ++n) {
+        OhmraFilesStruct& r = OhmraFiles[size_t(n)];
+        r.FileNumber = 0;
+        r.Value = 0;
+        r.Humidity = 0;
+        r.Temperature = 0;
+        r.Timer = 0;
+        r.AverageLapse = 0;
+        r.TechnMode = 0;
+        r.Comment.clear();
+        r.TechnUnit.clear();
+        r.ExpoText.clear();
+    }
+}
+
+bool TOhmraFileStore::TakeStoredFile(int n, const std::string& data, QString& unit)
+{
+    if (n < 1 || n >= kRecords || data.size() < 16)
+        return false;
+    const int m = ByteAt(data, 1) + 256 * ByteAt(data, 2);
+    int32_t range = 0, e = 0;
+    C_Ohmra::SplitRangeExponent(data.substr(6, 2), range, e);
+    OhmraFilesStruct& r = OhmraFiles[size_t(n)];
+    r.FileNumber = n;
+    r.Value = QLocale().toDouble(C_Ohmra::FormatResistance(m, e, unit));
+    r.TechnUnit = unit;
+    r.ExpoText = C_Ohmra::ExpoText(m, e);
+    r.Unit = QStringLiteral("Ohm");
+    r.Temperature = ByteAt(data, 4);
+    r.Humidity = ByteAt(data, 5);
+    r.Timer = ByteAt(data, 7);
+    r.AverageLapse = (ByteAt(data, 6) & kOhmraStatusAverage) ? 'A' : 'L';
+    return true;
+}
+
+QString TOhmraFileStore::InstrumentHeader()
+{
+    return QStringLiteral("Time;Date;Serial number;Sw Version;date of production");
+}
+
+QString TOhmraFileStore::RecordHeader()
+{
+    return QStringLiteral("File number;Resistor;Unit;Temperature(\u00B0C);Humidity(%r/F);Timer(sec.);A/L;Comment");
+}
+
+QString TOhmraFileStore::InstrumentLine(const QDateTime& now) const
+{
+    const QLocale loc;
+    return loc.toString(now.time(), LongTimeFormat()) + QLatin1Char(';') +
+           loc.toString(now.date(), QLocale::ShortFormat) + QStringLiteral(";'") + InfoSerial +
+           QStringLiteral(";'") + InfoSwVersion + QLatin1Char(';') + InfoDate;
+}
+
+QString TOhmraFileStore::RecordLine(int n, int saveMode) const
+{
+    const OhmraFilesStruct& r = OhmraFiles[size_t(n)];
+    const bool techn = r.TechnMode != 0 && saveMode != 1;
+    const QString resistance = techn ? OhmraValueText(r.Value) : r.ExpoText;
+    const QString unit = techn ? r.TechnUnit : r.Unit;
+    return QString::number(n) + QLatin1Char(';') + resistance + QLatin1Char(';') + unit + QLatin1Char(';') +
+           QString::number(r.Temperature) + QLatin1Char(';') + QString::number(r.Humidity) + QLatin1Char(';') +
+           QString::number(r.Timer) + QLatin1Char(';') + QChar::fromLatin1(r.AverageLapse) + QLatin1Char(';') +
+           CsvField(r.Comment);
+}
+
+int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int saveMode, const QDateTime& now)
+{
+    const std::string path = QFile::encodeName(fileName).toStdString();
+    bool isNew = false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        isNew = true;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0)
+            Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"),
+                             TPromptIcon::Error);
+        else
+            ::close(fd);
+    }
+    const QString instrumentLine = InstrumentLine(now);
+
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        Prompt().Message(QStringLiteral("Save file is not possible, to file is probably already open!"),
+                         QStringLiteral("File error !"), TPromptIcon::Error);
+        return kOhmraSaveRecordHeader;
+    }
+    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+
+    std::vector<std::pair<QString, int32_t>> pieces;
+    const bool headers = !single || isNew;
+    if (headers)
+        pieces.emplace_back(InstrumentHeader() + (single ? QStringLiteral(";") : CrLf), kOhmraSaveInstrumentHeader);
+    if (!single)
+        pieces.emplace_back(instrumentLine + CrLf, kOhmraSaveInstrumentLine);
+    if (headers)
+        pieces.emplace_back(RecordHeader() + CrLf, kOhmraSaveRecordHeader);
+    if (single)
+        pieces.emplace_back(instrumentLine + QLatin1Char(';'), kOhmraSaveInstrumentLine);
+    for (int n = FirstIndex; n <= LastIndex; ++n)
+        if (n >= 0 && n < kRecords)
+            pieces.emplace_back(RecordLine(n, saveMode) + CrLf, kOhmraSaveRecordLine);
+
+    for (const auto& [text, code] : pieces) {
+        if (!WriteAll(fd, ToWindows1252(text))) {
+            // Nothing of a failed save stays behind: no torn line, no
+            // headers without their records.
+            if (before >= 0) {
+                [[maybe_unused]] const int r = ::ftruncate(fd, before);
+            }
+            ::close(fd);
+            return code;
+        }
+    }
+    ::close(fd);
+    Saved = true;
+    Prompt().Message(QStringLiteral("File saved successfully."), QStringLiteral("File saved"),
+                     TPromptIcon::Information);
+    return kOhmraSaveOk;
+}
+
+QString OhmraDataDirectory()
+{
+    const TIniFile ini(SetupIniPath());
+    const std::string dir = ini.ReadString("Ohmra", "DataDirectory", HomeDirectory());
+    return QString::fromStdString(dir);
+}
+
+bool UpdateOhmraDataDirectory(const QString& current, const QString& fileName)
+{
+    const QString dir = DirectoryOf(fileName);
+    if (dir == current)
+        return false;
+    TIniFile ini(SetupIniPath());
+    ini.WriteString("Ohmra", "DataDirectory", dir.toStdString());
+    return true;
+}
