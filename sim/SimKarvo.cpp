@@ -130,6 +130,9 @@ void SimKarvo::OnByte(uint8_t byte, ISimLine& line)
         return;
     }
     if (c == kEnq) {
+        // Every command starts with ENQ; a data frame that was announced
+        // and did not come is not waited for any longer.
+        expect_ = Expect::Command;
         ++Enqs;
         enqAt_ = now;
         if (!EnqAnswer.empty() && !Silent)
