@@ -329,6 +329,21 @@ TEST_F(ComPortTest, ReadUntilWithoutTerminatorEndsInATimeout)
     EXPECT_TRUE(port.Active());
 }
 
+TEST_F(ComPortTest, ReadUntilGivesUpOnALineLongerThanAnyReply)
+{
+    port.Open();
+    std::string longest(kMaxReplyLength - 1, 'a');
+    longest += '\x03';
+    peer.Send(longest).Send(std::string(kMaxReplyLength + 500, 'b')).Send("\x03").Start();
+    EXPECT_EQ(port.ReadUntil(3), longest); // the terminator at the bound still counts
+    const EComError e = ExpectComError([&] { port.ReadUntil(3); });
+    EXPECT_EQ(e.Code, 0);
+    EXPECT_STREQ(e.what(), kMsgReplyTooLong);
+    EXPECT_TRUE(port.Active());
+    // What was read is dropped; the line goes on where the read stopped.
+    EXPECT_EQ(port.ReadUntil(3), std::string(500, 'b') + "\x03");
+}
+
 TEST_F(ComPortTest, ReadByteReturnsEveryByteValueUnchanged)
 {
     port.Open();
