@@ -278,6 +278,7 @@ void TFormGripo::BitBtnPrintDataClick()
     }
     if (PrintDialogGripo->exec() != QDialog::Accepted)
         return;
+    printer_->setResolution(PrintResolution);
     if (!PrintStatistics(*printer_, *Gripo))
         Prompt().Message(QStringLiteral("The printer could not be started."), QStringLiteral("Error"),
                          TPromptIcon::Error);

@@ -53,6 +53,9 @@ public:
     void BitBtnPrintDataClick();
     void BitBtn_CancelClick();
 
+    // The layout's pixel positions are laid out for a printer of this many
+    // dots per inch; the print-out is drawn at it whatever the printer.
+    static constexpr int PrintResolution = 600;
     // The print-out of the statistics record onto `printer` (a PDF printer
     // in the tests). False when the printer could not be started.
     static bool PrintStatistics(QPrinter& printer, const C_Gripo& data);

@@ -69,6 +69,8 @@ void SimGripo::OnByte(uint8_t byte, ISimLine& line)
     ++Commands;
     if (Silent)
         return;
+    if (CountsThePress)
+        Measurement();
     Answer(byte, line);
 }
 

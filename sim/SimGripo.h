@@ -35,6 +35,10 @@ public:
     // more below the wrist-strap limit when `wristLow`.
     void Measurement(bool wristLow = false, bool wristHigh = false, bool shoeLow = false, bool shoeHigh = false);
 
+    // Pressing the plate to read the statistics is a measurement as well:
+    // when set, each command counts one more measurement before the reply.
+    bool CountsThePress = false;
+
     // What the simulator saw.
     int Commands = 0;            // command bytes answered (or ignored while silent)
     int GoodAcknowledgements = 0;
