@@ -186,8 +186,15 @@ void SimOhmra::Handle(const std::string& cmd, ISimLine& line)
             Answer(d, line);
             return;
         }
+        // A plain measurement once a timer run has begun hands out the
+        // run's result (ending a run that has a second or so left).
+        const bool afterRun = timerRunning_ || timerDone_;
+        if (timerRunning_) {
+            timerRunning_ = false;
+            timerDone_ = true;
+        }
         Measurement m = Live;
-        if (timerDone_ && Timed.mantissa >= 0)
+        if (afterRun && Timed.mantissa >= 0)
             m = Timed;
         if (Wander && m.mantissa > 0) {
             static const int steps[] = {0, 3, 7, 4, -2, -6, -3, 1};

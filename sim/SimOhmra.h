@@ -69,8 +69,8 @@ public:
 
     // --- settings ------------------------------------------------------------
     Measurement Live;                 // what a measurement answers
-    // What a plain measurement answers once a timer run has finished
-    // (mantissa < 0: the same as Live).
+    // What a plain measurement answers once a timer run has begun: the
+    // run's result (mantissa < 0: the same as Live).
     Measurement Timed{-1};
     // Wall time of one timer second (tests shorten it).
     int MsPerTimerSecond = 1000;
