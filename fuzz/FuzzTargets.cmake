@@ -23,3 +23,5 @@ ulmaro_fuzz(fuzz_setup_ulmaro_ini SOURCES fuzz_setup_ulmaro_ini.cpp FuzzSupport.
 ulmaro_fuzz(fuzz_setup_ini SOURCES fuzz_setup_ini.cpp FuzzSupport.cpp LIBS ulmaro_serial ulmaro_core)
 ulmaro_fuzz(fuzz_jpeg SOURCES fuzz_jpeg.cpp LIBS ulmaro_platform)
 ulmaro_fuzz(fuzz_cpm SOURCES fuzz_cpm.cpp FuzzPort.cpp FuzzSupport.cpp LIBS ulmaro_cpm)
+ulmaro_fuzz(fuzz_ohmra SOURCES fuzz_ohmra.cpp FuzzPort.cpp FuzzSupport.cpp LIBS ulmaro_ohmra)
+ulmaro_fuzz(fuzz_gripo SOURCES fuzz_gripo.cpp FuzzPort.cpp FuzzSupport.cpp LIBS ulmaro_gripo)

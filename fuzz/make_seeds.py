@@ -53,5 +53,45 @@ def cpm():
     write("fuzz_cpm", "stored_files", b"\x05" + b"\x00\x04" + bursts(ACK, frame(ident), ENQ, *stored))
 
 
+def ohmra_frame(data):
+    b = bytes([0x02, len(data) + 3]) + data
+    return b + bytes([sum(b) // len(b)])
+
+
+def ohmra():
+    ack = b"\x06\x04"
+    # mantissa 4700, range 1 exponent 0, 23 degrees, 45 %, status AVRG, timer 0
+    meas = bytes([0xC0, 0x5C, 0x12, 0x20, 23, 45, 0x01, 0])
+    write("fuzz_ohmra", "measure", bytes([0x00 | (4 << 3)]) + bursts(ack + ohmra_frame(meas)))
+    write("fuzz_ohmra", "measure_timer", bytes([0x00 | (0x1D << 3)]) + bursts(ack + ohmra_frame(bytes([0xC0, 10]))))
+    bad = ohmra_frame(meas)[:-1] + b"\x00"
+    write("fuzz_ohmra", "measure_bad_checksum", bytes([0x80 | (4 << 3)]) + bursts(ack + bad, ack + ohmra_frame(meas)))
+    write("fuzz_ohmra", "measure_nak", bytes([0x00]) + bursts(b"\x15"))
+    write("fuzz_ohmra", "measure_short_len", bytes([0x00]) + bursts(ack + b"\x02\x01\x00"))
+    info = bytes([0xA1, 0x05, 0x00, 1, 12, 0xFF, 3, 4, 10, 0x31, 0x2E, 0x30, 0x32])
+    write("fuzz_ohmra", "info", bytes([0x01]) + bursts(ack + ohmra_frame(info)))
+    write("fuzz_ohmra", "stored", bytes([0x02 | (6 << 3)]) + bursts(ack + ohmra_frame(meas)))
+    para = bytes([0x91, 0xF0, 0x00]) + bytes([200, 0] * 7) + bytes([0x08, 0xFF]) + bytes([200, 0] * 2)
+    write("fuzz_ohmra", "parameters", bytes([0x03]) + bursts(ack + ohmra_frame(para), ack, ack, ack))
+    write("fuzz_ohmra", "decoders", bytes([0x04]) + bytes([0x5C, 0x12, 0x00, 9, 5]))
+    write("fuzz_ohmra", "checksum", bytes([0x05]) + b"0204822D")
+
+
+def gripo():
+    for clear, cmd in ((0, 0x7A), (1, 0x7B)):
+        counts = [120, 3, 5, 2, 0]
+        body = bytes([0x55]) + b"".join(bytes([c >> 8, c & 255]) for c in counts)
+        reply = body + bytes([(cmd + sum(body)) % 256])
+        write("fuzz_gripo", "read_%d" % clear, bytes([clear]) + bursts(reply, bytes([cmd])))
+    body = bytes(11)
+    write("fuzz_gripo", "empty_counts", bytes([0]) + bursts(body + bytes([0x7A]), b"\x7a"))
+    write("fuzz_gripo", "bad_checksum", bytes([0]) + bursts(bytes(12)))
+    write("fuzz_gripo", "wrong_echo", bytes([0]) + bursts(body + bytes([0x7A]), b"\x00"))
+    big = bytes([0]) + bytes([0xFF] * 10)
+    write("fuzz_gripo", "full_counts", bytes([0]) + bursts(big + bytes([(0x7A + sum(big)) % 256]), b"\x7a"))
+
+
 if __name__ == "__main__":
     cpm()
+    ohmra()
+    gripo()
