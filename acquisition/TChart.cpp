@@ -1,6 +1,8 @@
 #include "acquisition/TChart.h"
 
 #include "acquisition/TraceStore.h"
+#include "core/MainState.h"
+#include "platform/CsvText.h"
 #include "platform/Paths.h"
 
 #include <QActionGroup>
@@ -8,7 +10,9 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
@@ -58,13 +62,57 @@ QString PlainTime(double t, const QLocale& locale = PlainLocale())
     return PlainNumber(std::round(t * 1000.0) / 1000.0, locale);
 }
 
-const char CsvHeader[] = "Time;Value\r\n";
+QString CsvHeader(const QString& unit)
+{
+    const QString value = unit.isEmpty() ? QStringLiteral("Value") : "Value (" + CsvField(unit) + ")";
+    return "Time (s);" + value + ";Time stamp\r\n";
+}
 
-void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale)
+// Wall-clock stamps as ISO 8601 local time with milliseconds and the UTC
+// offset ("2026-12-09T14:05:09.120+01:00"). Converting to local time is the
+// costly part, and a trace holds many samples per second: the text of the
+// whole second is kept and only the milliseconds change.
+class TStampText {
+public:
+    void Append(QString& text, qint64 ms)
+    {
+        if (ms == TTraceStore::NoStamp)
+            return;
+        qint64 second = ms / 1000, milli = ms % 1000;
+        if (milli < 0) {
+            --second;
+            milli += 1000;
+        }
+        if (second != second_ || !valid_) {
+            const QDateTime local = QDateTime::fromSecsSinceEpoch(second);
+            const QDateTime withOffset = local.toOffsetFromUtc(local.offsetFromUtc());
+            const QString iso = withOffset.toString(Qt::ISODate);  // ...THH:mm:ss+hh:mm or Z
+            const qsizetype t = iso.indexOf('T');
+            const qsizetype zone = t < 0 ? -1 : iso.indexOf(QRegularExpression("[Z+-]"), t);
+            head_ = zone < 0 ? iso : iso.left(zone);
+            zone_ = zone < 0 ? QString() : iso.mid(zone);
+            second_ = second;
+            valid_ = true;
+        }
+        text += head_;
+        text += '.';
+        text += QString::number(milli).rightJustified(3, '0');
+        text += zone_;
+    }
+
+private:
+    bool valid_ = false;
+    qint64 second_ = 0;
+    QString head_, zone_;
+};
+
+void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale, TStampText& stamp)
 {
     text += PlainTime(s.X(i), locale);
     text += ';';
     text += PlainNumber(s.Y(i), locale);
+    text += ';';
+    stamp.Append(text, s.Stamp(i));
     text += "\r\n";
 }
 
@@ -434,10 +482,18 @@ void TChart::ClearSeries()
     d->ApplyAxes();
 }
 
-void TChart::AddPoint(double x, double y, const QColor& colour) { d->store.Append(x, y, colour.rgba()); }
+void TChart::AddPoint(double x, double y, const QColor& colour)
+{
+    d->store.Append(x, y, colour.rgba(), QDateTime::currentMSecsSinceEpoch());
+}
+void TChart::AddPoint(double x, double y, const QColor& colour, qint64 stampMs)
+{
+    d->store.Append(x, y, colour.rgba(), stampMs);
+}
 size_t TChart::PointCount() const { return d->store.Size(); }
 double TChart::PointX(size_t i) const { return d->store.X(i); }
 double TChart::PointY(size_t i) const { return d->store.Y(i); }
+qint64 TChart::PointStamp(size_t i) const { return d->store.Stamp(i); }
 QColor TChart::PointColor(size_t i) const { return QColor::fromRgba(d->store.Colour(i)); }
 const TTraceStore& TChart::Store() const { return d->store; }
 
@@ -584,9 +640,10 @@ QString TChart::CsvText() const
 {
     const TTraceStore& s = d->store;
     const QLocale locale = PlainLocale();
-    QString text = CsvHeader;
+    TStampText stamp;
+    QString text = CsvHeader(ValueAxisTitle());
     for (size_t i = 0; i < s.Size(); ++i)
-        AppendCsvLine(text, s, i, locale);
+        AppendCsvLine(text, s, i, locale, stamp);
     return text;
 }
 
@@ -598,13 +655,14 @@ bool TChart::ExportCsv(const QString& path) const
     // Written in slices so a day's trace does not need one huge string.
     const TTraceStore& s = d->store;
     const QLocale locale = PlainLocale();
-    QString block = CsvHeader;
+    TStampText stamp;
+    QString block = CsvHeader(ValueAxisTitle());
     for (size_t i = 0; i <= s.Size(); ++i) {
         if (i < s.Size())
-            AppendCsvLine(block, s, i, locale);
+            AppendCsvLine(block, s, i, locale, stamp);
         if (block.size() > (1 << 20) || i == s.Size()) {
-            const QByteArray bytes = block.toUtf8();
-            if (file.write(bytes) != bytes.size())
+            const std::string bytes = ToWindows1252(block);
+            if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
                 return false;
             block.clear();
         }
@@ -678,6 +736,8 @@ TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent),
     connect(PrintButton, &QAction::triggered, this, &TTeeCommander::PrintButtonClick);
 }
 
+TTeeCommander::~TTeeCommander() = default;
+
 void TTeeCommander::ZoomButtonClick(bool checked)
 {
     chart_->SetMouseMode(checked ? TChart::mmZoom : TChart::mmNone);
@@ -694,49 +754,142 @@ void TTeeCommander::CursorButtonClick(bool checked) { chart_->SetCursorEnabled(c
 
 namespace {
 
-// Asks for a file name; adds the extension when the user typed none.
-QString AskFileName(QWidget* parent, const QString& caption, const QString& filter, const QString& suffix)
+// The folder of the last file saved from a chart toolbar in this run.
+QString g_lastFolder;
+
+// Nothing but letters, digits, "-" and "_", no leading "-" (a shell would
+// take it for an option), no empty name.
+QString FileNamePart(const QString& text)
 {
-    QString path = QFileDialog::getSaveFileName(parent, caption, QString::fromStdString(HomeDirectory()), filter);
-    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty())
-        path += "." + suffix;
-    return path;
+    QString out;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber() || c == '-' || c == '_')
+            out += c;
+        else if (!out.endsWith('_'))
+            out += '_';
+    }
+    while (out.startsWith('-') || out.startsWith('_'))
+        out.remove(0, 1);
+    while (out.endsWith('_'))
+        out.chop(1);
+    return out;
 }
 
+// The device the chart shows: the selection's title, else the one the
+// chart's own title carries ("--Talvis--  Start : ...").
+QString ChartDeviceTitle(const TChart& chart)
+{
+    if (MainState && !MainState->DeviceTitle.isEmpty() && MainState->DeviceTitle != "0")
+        return MainState->DeviceTitle;
+    const QString title = chart.Title().section('\n', 0, 0);
+    if (title.startsWith("--")) {
+        const qsizetype end = title.indexOf("--", 2);
+        if (end > 2)
+            return title.mid(2, end - 2);
+    }
+    return title;
+}
+
+// A message that, like the dialogs, leaves the loop running.
 void ReportWriteFailure(QWidget* parent, const QString& path)
 {
-    QMessageBox::critical(parent, "Error", "The file could not be written:\n" + path);
+    auto* box = new QMessageBox(QMessageBox::Critical, "Error", "The file could not be written:\n" + path,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 }  // namespace
 
+QString TTeeCommander::DefaultFolder()
+{
+    if (!g_lastFolder.isEmpty() && QFileInfo(g_lastFolder).isDir())
+        return g_lastFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QString::fromStdString(HomeDirectory());
+}
+
+QString TTeeCommander::DefaultFileName(const QString& suffix, const QDateTime& when) const
+{
+    QString device = FileNamePart(ChartDeviceTitle(*chart_));
+    if (device.isEmpty())
+        device = "Chart";
+    return device + "_" + when.toString("yyyy-MM-dd_HH-mm-ss") + "." + suffix;
+}
+
+bool TTeeCommander::RaiseOpenDialog()
+{
+    // One dialog at a time; a second click brings the open one forward.
+    QWidget* open = SaveDialog1 ? static_cast<QWidget*>(SaveDialog1.data()) : PrintDialog1.data();
+    if (!open)
+        return false;
+    open->raise();
+    open->activateWindow();
+    return true;
+}
+
+void TTeeCommander::OpenSaveDialog(const QString& caption, const QString& filter, const QString& suffix, TWriter write)
+{
+    if (RaiseOpenDialog())
+        return;
+    auto* dialog = new QFileDialog(this, caption, DefaultFolder(), filter);
+    dialog->setObjectName("SaveDialog1");
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setDefaultSuffix(suffix);
+    dialog->selectFile(DefaultFileName(suffix));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this, write](const QString& path) {
+        if (path.isEmpty())
+            return;
+        g_lastFolder = QFileInfo(path).absolutePath();
+        if (!write(path))
+            ReportWriteFailure(this, path);
+    });
+    SaveDialog1 = dialog;
+    dialog->open();
+}
+
 void TTeeCommander::SavePngButtonClick()
 {
-    const QString path = AskFileName(this, "Save chart as PNG", "PNG pictures (*.png)", "png");
-    if (!path.isEmpty() && !chart_->SavePng(path))
-        ReportWriteFailure(this, path);
+    OpenSaveDialog("Save chart as PNG", "PNG pictures (*.png)", "png",
+                   [this](const QString& path) { return chart_->SavePng(path); });
 }
 
 void TTeeCommander::SavePdfButtonClick()
 {
-    const QString path = AskFileName(this, "Save chart as PDF", "PDF documents (*.pdf)", "pdf");
-    if (!path.isEmpty() && !chart_->SavePdf(path))
-        ReportWriteFailure(this, path);
+    OpenSaveDialog("Save chart as PDF", "PDF documents (*.pdf)", "pdf",
+                   [this](const QString& path) { return chart_->SavePdf(path); });
 }
 
 void TTeeCommander::ExportCsvButtonClick()
 {
-    const QString path = AskFileName(this, "Export chart points", "CSV files (*.csv)", "csv");
-    if (!path.isEmpty() && !chart_->ExportCsv(path))
-        ReportWriteFailure(this, path);
+    OpenSaveDialog("Export chart points", "CSV files (*.csv)", "csv",
+                   [this](const QString& path) { return chart_->ExportCsv(path); });
 }
 
 void TTeeCommander::PrintButtonClick()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(chart_->Title().isEmpty() ? QString("Chart") : chart_->Title().section('\n', 0, 0));
-    QPrintDialog dialog(&printer, this);
-    if (dialog.exec() == QDialog::Accepted)
-        chart_->PrintTo(&printer);
+    if (RaiseOpenDialog())
+        return;
+    // The printer outlives the handler: it is used when the dialog is accepted.
+    if (!printer_) {
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer_->setPageOrientation(QPageLayout::Landscape);
+    }
+    printer_->setDocName(chart_->Title().isEmpty() ? QString("Chart") : chart_->Title().section('\n', 0, 0));
+    auto* dialog = new QPrintDialog(printer_.get(), this);
+    dialog->setObjectName("PrintDialog1");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this] { PrintDialogAccepted(); });
+    PrintDialog1 = dialog;
+    dialog->open();
+}
+
+void TTeeCommander::PrintDialogAccepted()
+{
+    if (printer_)
+        chart_->PrintTo(printer_.get());
 }

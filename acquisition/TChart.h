@@ -1,12 +1,18 @@
 #pragma once
 #include <QColor>
+#include <QDateTime>
+#include <QPointer>
 #include <QString>
 #include <QToolBar>
 #include <QWidget>
 #include <cstddef>
+#include <functional>
+#include <memory>
 
 class QCustomPlot;
 class QAction;
+class QFileDialog;
+class QPrintDialog;
 class QPrinter;
 class TTraceStore;
 
@@ -21,12 +27,15 @@ public:
     explicit TChart(QWidget* parent = nullptr);
     ~TChart() override;
 
-    // Series1
+    // Series1. A point is stamped with the wall-clock time it is added at,
+    // unless a stamp (milliseconds since the epoch) comes with it.
     void ClearSeries();
     void AddPoint(double x, double y, const QColor& colour = Qt::black);
+    void AddPoint(double x, double y, const QColor& colour, qint64 stampMs);
     size_t PointCount() const;
     double PointX(size_t i) const;
     double PointY(size_t i) const;
+    qint64 PointStamp(size_t i) const;  // TTraceStore::NoStamp when it has none
 
     // Time axis (bottom): minimum 0, maximum as set; the start offset in
     // pixels (zero or negative) shifts the axis start left out of the plot.
@@ -78,8 +87,13 @@ public:
     void MoveCursorTo(const QPointF& pixel);
     QString CursorText() const;
 
-    // The whole trace at full resolution: "Time;Value" and one line per point,
-    // semicolon-separated, the locale's decimal separator, CR LF line ends.
+    // The whole trace at full resolution: a header naming the unit ("Time
+    // (s);Value (kV/m);Time stamp") and one line per point: time on the axis,
+    // value, and the wall-clock time the point was taken (ISO 8601 with
+    // milliseconds and the UTC offset; empty when unknown). The time axis
+    // counts samples x period, the stamp tells when a sample really was.
+    // Semicolon-separated, the locale's decimal separator, CR LF line ends;
+    // the file is Windows-1252.
     QString CsvText() const;
     bool ExportCsv(const QString& path) const;
     bool SavePng(const QString& path);
@@ -92,11 +106,15 @@ private:
 };
 
 // `TeeCommander1`: the chart's toolbar (zoom and pan, fit all, save as PNG
-// and PDF, export the plotted points as CSV, print).
+// and PDF, export the plotted points as CSV, print). Its file and print
+// dialogs never block: they are opened, the button handler returns, and the
+// file is written when the dialog is accepted, so an acquisition loop that
+// runs around the toolbar goes on sampling while a dialog is open.
 class TTeeCommander : public QToolBar {
     Q_OBJECT
 public:
     explicit TTeeCommander(TChart* chart, QWidget* parent = nullptr);
+    ~TTeeCommander() override;
 
     QAction* ZoomButton;
     QAction* PanButton;
@@ -118,6 +136,23 @@ public:
     void ExportCsvButtonClick();
     void PrintButtonClick();
 
+    // The dialog open at the moment (null when none).
+    QPointer<QFileDialog> SaveDialog1;
+    QPointer<QPrintDialog> PrintDialog1;
+
+    // A file name to offer: the device title and the date and time, with
+    // nothing that file systems or shells dislike ("Talvis_2026-12-09_14-05-09.csv").
+    QString DefaultFileName(const QString& suffix, const QDateTime& when = QDateTime::currentDateTime()) const;
+    // The folder the dialogs open in: the last one a file was saved to in
+    // this run, else the user's documents folder.
+    static QString DefaultFolder();
+
 private:
+    using TWriter = std::function<bool(const QString&)>;
+    void OpenSaveDialog(const QString& caption, const QString& filter, const QString& suffix, TWriter write);
+    void PrintDialogAccepted();
+    bool RaiseOpenDialog();
+
     TChart* chart_;
+    std::unique_ptr<QPrinter> printer_;
 };

@@ -63,7 +63,7 @@ uint8_t TTraceStore::paletteIndex(uint32_t argb)
     return uint8_t(best);
 }
 
-void TTraceStore::Append(double x, double y, uint32_t argb)
+void TTraceStore::Append(double x, double y, uint32_t argb, int64_t stampMs)
 {
     const size_t i = size_;
     const size_t p = i & Mask;
@@ -76,6 +76,17 @@ void TTraceStore::Append(double x, double y, uint32_t argb)
     c.x[p] = x;
     c.y[p] = y;
     c.c[p] = paletteIndex(argb);
+    int32_t offset = NoOffset;
+    if (stampMs != NoStamp) {
+        if (c.t0 == NoStamp)
+            c.t0 = stampMs;
+        // A clock set weeks away within one chunk loses that point's stamp
+        // rather than giving it a wrong one.
+        int64_t delta = 0;
+        if (!__builtin_sub_overflow(stampMs, c.t0, &delta) && delta > NoOffset && delta <= INT32_MAX)
+            offset = int32_t(delta);
+    }
+    c.t[p] = offset;
 
     if (i > 0 && !(x >= lastX_))
         monotonic_ = false;

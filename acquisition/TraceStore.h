@@ -13,7 +13,9 @@
 // blocks of 8, 16, ... samples, which answers "lowest and highest value in
 // samples a..b" with a few dozen comparisons whatever the length. Colours
 // are stored as one-byte indices into a small palette: nearly every point is
-// black.
+// black. Each point may carry the wall-clock time it was taken at, kept as a
+// 32-bit millisecond offset from the first stamp of its chunk (a chunk covers
+// minutes, the offset reaches ±24 days).
 //
 // x is expected to grow from point to point (the acquisition appends in time
 // order); the store notices when it does not and then decimates by index
@@ -33,7 +35,11 @@ public:
     TTraceStore(const TTraceStore&) = delete;
     TTraceStore& operator=(const TTraceStore&) = delete;
 
-    void Append(double x, double y, uint32_t argb = Black);
+    // Marks a point without a wall-clock time.
+    static constexpr int64_t NoStamp = INT64_MIN;
+
+    // `stampMs`: the point's wall-clock time in milliseconds since the epoch.
+    void Append(double x, double y, uint32_t argb = Black, int64_t stampMs = NoStamp);
     void Clear();
 
     size_t Size() const { return size_; }
@@ -43,6 +49,13 @@ public:
     uint32_t Colour(size_t i) const { return palette_[chunk(i).c[i & Mask]]; }
     uint8_t ColourIndex(size_t i) const { return chunk(i).c[i & Mask]; }
     uint32_t PaletteColour(uint8_t index) const { return palette_[index]; }
+    // The wall-clock time of point i, or NoStamp.
+    int64_t Stamp(size_t i) const
+    {
+        const TChunk& c = chunk(i);
+        const int32_t offset = c.t[i & Mask];
+        return offset == NoOffset ? NoStamp : c.t0 + offset;
+    }
 
     // True while every x so far was >= the one before it.
     bool XMonotonic() const { return monotonic_; }
@@ -98,6 +111,7 @@ private:
     static constexpr size_t Mask = ChunkSize - 1;
     static constexpr int FirstLevel = 3;  // blocks of 8 samples
     static constexpr size_t FirstBlock = size_t(1) << FirstLevel;
+    static constexpr int32_t NoOffset = INT32_MIN;
 
     struct TMinMax {
         double min, max;
@@ -118,6 +132,8 @@ private:
         double x[ChunkSize];
         double y[ChunkSize];
         uint8_t c[ChunkSize];
+        int32_t t[ChunkSize];
+        int64_t t0 = NoStamp;  // the first stamp of the chunk; offsets count from it
         TMinMax pyramid[PyramidSize];
         TMinMax& block(int level, size_t b) { return pyramid[LevelOffsets[size_t(level)] + b]; }
         const TMinMax& block(int level, size_t b) const { return pyramid[LevelOffsets[size_t(level)] + b]; }

@@ -3,6 +3,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -153,17 +155,19 @@ TEST(ChartWidget, TimeLabelsAreWholeNumbersThatFitTheAxis)
 
 TEST(ChartWidget, CsvExportWritesEveryPointWithTheLocalesSeparator)
 {
+    const qint64 none = TTraceStore::NoStamp;
     TChart c;
-    c.AddPoint(0.0, 1.5);
-    c.AddPoint(0.01, -2.25);
-    c.AddPoint(0.01 + 0.01, 0.123 * 20);  // binary noise must not reach the file
-    c.AddPoint(1234.5, 10000);
+    c.SetValueAxisTitle("kV/m");
+    c.AddPoint(0.0, 1.5, Qt::black, none);
+    c.AddPoint(0.01, -2.25, Qt::black, none);
+    c.AddPoint(0.01 + 0.01, 0.123 * 20, Qt::black, none);  // binary noise must not reach the file
+    c.AddPoint(1234.5, 10000, Qt::black, none);
     double t = 0;
     for (int i = 0; i < 100000; ++i)
         t += 0.01;  // the loop's time after 100000 samples, drift and all
-    c.AddPoint(t, -0.000125);
-    const QString expected =
-        "Time;Value\r\n0;1.5\r\n0.01;-2.25\r\n0.02;2.46\r\n1234.5;10000\r\n1000;-0.000125\r\n";
+    c.AddPoint(t, -0.000125, Qt::black, none);
+    const QString expected = "Time (s);Value (kV/m);Time stamp\r\n0;1.5;\r\n0.01;-2.25;\r\n0.02;2.46;\r\n"
+                             "1234.5;10000;\r\n1000;-0.000125;\r\n";
     EXPECT_EQ(c.CsvText(), expected);
 
     TempDir dir;
@@ -171,10 +175,57 @@ TEST(ChartWidget, CsvExportWritesEveryPointWithTheLocalesSeparator)
     EXPECT_EQ(ReadAll(dir.file("trace.csv")), expected);
 
     LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(c.CsvText(),
-              "Time;Value\r\n0;1,5\r\n0,01;-2,25\r\n0,02;2,46\r\n1234,5;10000\r\n1000;-0,000125\r\n");
+    EXPECT_EQ(c.CsvText(), "Time (s);Value (kV/m);Time stamp\r\n0;1,5;\r\n0,01;-2,25;\r\n0,02;2,46;\r\n"
+                           "1234,5;10000;\r\n1000;-0,000125;\r\n");
 
     EXPECT_FALSE(c.ExportCsv(QString::fromStdString(dir.file("no/such/folder/trace.csv"))));
+}
+
+TEST(ChartWidget, CsvExportStampsEachPointWithItsWallClockTime)
+{
+    TChart c;
+    // A unit from the settings file is the user's text: Windows-1252 in the
+    // file, and a ";" in it must not open a column.
+    c.SetValueAxisTitle(QString::fromUtf8("µA;x"));
+    const qint64 start = QDateTime(QDate(2026, 12, 9), QTime(14, 5, 9, 120)).toMSecsSinceEpoch();
+    c.AddPoint(0, 1, Qt::black, start);
+    c.AddPoint(0.01, 2, Qt::black, start + 880);    // the next second
+    c.AddPoint(0.02, 3, Qt::black, start + 885);    // within that second
+    c.AddPoint(0.03, 4, Qt::black, start - 1120);   // clock set back, across a second
+    const qint64 before = QDateTime::currentMSecsSinceEpoch();
+    c.AddPoint(0.04, 5);                            // stamped as it comes in
+    const qint64 after = QDateTime::currentMSecsSinceEpoch();
+
+    const QStringList lines = c.CsvText().split("\r\n");
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines[0], QString::fromUtf8("Time (s);Value (µA,x);Time stamp"));
+    EXPECT_EQ(lines[6], "");
+    const QRegularExpression iso(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d)$)");
+    const qint64 expected[] = {start, start + 880, start + 885, start - 1120};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const QStringList fields = lines[i + 1].split(';');
+        ASSERT_EQ(fields.size(), 3);
+        EXPECT_TRUE(iso.match(fields[2]).hasMatch()) << fields[2].toStdString();
+        const qint64 back = QDateTime::fromString(fields[2], Qt::ISODateWithMs).toMSecsSinceEpoch();
+        if (i < 4) {
+            EXPECT_EQ(back, expected[i]);
+        } else {
+            EXPECT_GE(back, before);
+            EXPECT_LE(back, after);
+        }
+    }
+    EXPECT_TRUE(lines[1].contains("T14:05:09.120"));
+    EXPECT_TRUE(lines[2].contains("T14:05:10.000"));
+    EXPECT_TRUE(lines[4].contains("T14:05:08.000"));
+
+    TempDir dir;
+    ASSERT_TRUE(c.ExportCsv(QString::fromStdString(dir.file("stamped.csv"))));
+    QFile f(QString::fromStdString(dir.file("stamped.csv")));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray file = f.readAll();
+    EXPECT_TRUE(file.startsWith("Time (s);Value (\xB5" "A,x);Time stamp\r\n"));
+    EXPECT_EQ(QString::fromLatin1(file), c.CsvText());
 }
 
 TEST(ChartWidget, PngAndPdfAreWritten)
@@ -369,10 +420,10 @@ TEST(ChartWidget, OddPointsDrawWithoutHarm)
     const double inf = std::numeric_limits<double>::infinity();
     for (int i = 0; i < 20000; ++i)
         c.AddPoint((i * 7919) % 10000 * 0.01, std::sin(i * 0.01));  // times out of order
-    c.AddPoint(50, nan);
-    c.AddPoint(51, inf);
-    c.AddPoint(nan, 1);
-    c.AddPoint(52, 1e300);
+    c.AddPoint(50, nan, Qt::black, TTraceStore::NoStamp);
+    c.AddPoint(51, inf, Qt::black, TTraceStore::NoStamp);
+    c.AddPoint(nan, 1, Qt::black, TTraceStore::NoStamp);
+    c.AddPoint(52, 1e300, Qt::black, TTraceStore::NoStamp);
     c.RepaintNow();
     c.FitAll();
     c.RepaintNow();
@@ -383,6 +434,6 @@ TEST(ChartWidget, OddPointsDrawWithoutHarm)
     EXPECT_TRUE(c.SavePng(QString::fromStdString(dir.file("odd.png"))));
     EXPECT_EQ(c.PointCount(), 20004u);
     // Whatever came in goes out again, readable, with no exponent.
-    EXPECT_TRUE(c.CsvText().endsWith("\r\n50;nan\r\n51;inf\r\nnan;1\r\n52;1" + QString(300, '0') + "\r\n"))
+    EXPECT_TRUE(c.CsvText().endsWith("\r\n50;nan;\r\n51;inf;\r\nnan;1;\r\n52;1" + QString(300, '0') + ";\r\n"))
         << c.CsvText().right(400).toStdString();
 }

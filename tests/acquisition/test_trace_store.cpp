@@ -267,15 +267,17 @@ TEST(TraceStore, TimesOutOfOrderDoNotBreakDecimation)
     EXPECT_LE(s.LowerBound(50), s.Size());
 }
 
-TEST(TraceStore, MemoryStaysUnder24BytesPerPointAtTenMillion)
+TEST(TraceStore, MemoryStaysWithin28BytesPerPointAtTenMillion)
 {
     TTraceStore s;
     const size_t n = 10'000'000;
+    const int64_t start = 1'765'000'000'000;
     for (size_t i = 0; i < n; ++i)
-        s.Append(i * 0.01, double(i % 1000));
+        s.Append(i * 0.01, double(i % 1000), TTraceStore::Black, start + int64_t(i) * 10);
     const double perPoint = double(s.MemoryBytes()) / double(n);
-    EXPECT_LE(perPoint, 24.0);
-    EXPECT_GE(perPoint, 17.0);  // x, y and a colour byte at the very least
+    EXPECT_LE(perPoint, 28.0);
+    EXPECT_GE(perPoint, 21.0);  // x, y, a colour byte and a stamp at the very least
+    EXPECT_EQ(s.Stamp(n - 1), start + int64_t(n - 1) * 10);
     RecordProperty("bytes_per_point", std::to_string(perPoint));
     const auto e = s.RangeMinMax(0, n);
     EXPECT_EQ(e.min, 0.0);
@@ -283,4 +285,48 @@ TEST(TraceStore, MemoryStaysUnder24BytesPerPointAtTenMillion)
 
     s.Clear();
     EXPECT_LT(s.MemoryBytes(), size_t(4096));
+}
+
+TEST(TraceStore, WallClockStampsComeBackAsTheyWent)
+{
+    TTraceStore s;
+    const int64_t start = 1'765'290'309'120;  // 2025-12-09, a time of day with milliseconds
+    s.Append(0, 1);                           // no stamp
+    s.Append(0.01, 2, TTraceStore::Black, start);
+    s.Append(0.02, 3, TTraceStore::Black, start - 5000);  // the clock was set back
+    s.Append(0.03, 4, TTraceStore::Black, start + (int64_t(1) << 31));  // weeks later: too far for the chunk
+    s.Append(0.04, 5, TTraceStore::Black, start + (int64_t(1) << 31) - 1);
+    s.Append(0.05, 6, TTraceStore::Black, TTraceStore::NoStamp);
+    EXPECT_EQ(s.Stamp(0), TTraceStore::NoStamp);
+    EXPECT_EQ(s.Stamp(1), start);
+    EXPECT_EQ(s.Stamp(2), start - 5000);
+    EXPECT_EQ(s.Stamp(3), TTraceStore::NoStamp);
+    EXPECT_EQ(s.Stamp(4), start + (int64_t(1) << 31) - 1);
+    EXPECT_EQ(s.Stamp(5), TTraceStore::NoStamp);
+
+    // Each chunk counts from its own first stamp, so a run of months keeps
+    // every stamp as long as no single chunk spans weeks.
+    TTraceStore longRun;
+    const size_t n = 3 * TTraceStore::ChunkSize + 5;
+    const int64_t hour = 3'600'000;
+    for (size_t i = 0; i < n; ++i)
+        longRun.Append(double(i), 0, TTraceStore::Black, start + int64_t(i) * hour);  // 1 sample an hour
+    size_t lost = 0;
+    for (size_t i = 0; i < n; ++i)
+        lost += longRun.Stamp(i) != start + int64_t(i) * hour;
+    // 2^31 ms is 596 hours: later samples of each 16384-hour chunk lose theirs.
+    EXPECT_GT(lost, 0u);
+    EXPECT_EQ(longRun.Stamp(TTraceStore::ChunkSize), start + int64_t(TTraceStore::ChunkSize) * hour);
+    EXPECT_EQ(longRun.Stamp(596), start + 596 * hour);
+    EXPECT_EQ(longRun.Stamp(597), TTraceStore::NoStamp);
+
+    // Extreme stamps neither overflow nor come back wrong.
+    TTraceStore odd;
+    odd.Append(0, 0, TTraceStore::Black, INT64_MAX);
+    odd.Append(1, 0, TTraceStore::Black, INT64_MIN + 1);
+    EXPECT_EQ(odd.Stamp(0), INT64_MAX);
+    EXPECT_EQ(odd.Stamp(1), TTraceStore::NoStamp);
+    odd.Clear();
+    odd.Append(0, 0, TTraceStore::Black, 42);
+    EXPECT_EQ(odd.Stamp(0), 42);
 }
