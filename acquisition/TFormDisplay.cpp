@@ -3,9 +3,12 @@
 #include "acquisition/DisplayLoop.h"
 #include "acquisition/ProgramExit.h"
 #include "acquisition/SampleSource.h"
-#include "app/TMainForm.h"
+#include "core/MainLink.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 #include "serial/TFoCom.h"
+#include "widgets/Fonts.h"
+#include "widgets/ValueBoxes.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -20,37 +23,6 @@ TFormDisplay* FormDisplay = nullptr;
 
 namespace {
 
-QFont Arial(int pixels = 0, int points = 0, bool bold = false, bool fixedPitch = false)
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setStyleHint(QFont::SansSerif);
-    if (pixels)
-        f.setPixelSize(pixels);
-    if (points)
-        f.setPointSize(points);
-    f.setBold(bold);
-    f.setFixedPitch(fixedPitch);
-    return f;
-}
-
-// A label that draws its text smaller when it does not fit, instead of
-// cutting digits off: a right-aligned "13.75kV/m" clipped to "3.75kV/m" is a
-// wrong reading. The font it reports stays the one it was given.
-class TFitLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        const QRect r = contentsRect();
-        p.setFont(TFormDisplay::FontToFit(font(), text(), r.width()));
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(r, int(alignment()), text());
-    }
-};
-
 // The labels and status memo of the display as its loop sees them.
 class TDisplayWindowView : public IDisplayView {
 public:
@@ -59,17 +31,13 @@ public:
     void SetPosMax(const QString& t, int pt) override { Set(f_.LabelPosMaximum_Value, t, pt); }
     void SetNegMax(const QString& t, int pt) override { Set(f_.LabelNegMaximum_Value, t, pt); }
     void SetStatus(const QString& t) override { f_.SetStatusText(t); }
-    void RepaintMainWindow() override
-    {
-        if (MainForm)
-            MainForm->update();
-    }
+    void RepaintMainWindow() override { CallHook(MainLink().RepaintMain); }
 
 private:
     static void Set(QLabel* l, const QString& t, int pt)
     {
         if (pt)
-            TFormDisplay::SetFontPoints(l, pt);
+            ::SetFontPoints(l, pt);
         if (l->text() != t)
             l->setText(t);
     }
@@ -112,16 +80,8 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
     Memo_Status->document()->setDocumentMargin(1);
     Memo_Status->setFocusPolicy(Qt::NoFocus);
 
-    Error_1 = new QPlainTextEdit(GroupBoxSpannung);
-    Error_1->setGeometry(184, 128, 321, 129);
-    Error_1->setReadOnly(true);
-    Error_1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: red; color: white; }"));
-    Error_1->setFont(Arial(21, 0, true));
-    Error_1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Error_1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Error_1->setPlainText(QStringLiteral("Error occurred :\n\nUSB ADC device not found !\nProgram aborted"));
-    Error_1->document()->setDefaultTextOption(QTextOption(Qt::AlignCenter));
-    Error_1->setVisible(false);
+    Error_1 = MakeErrorBox(GroupBoxSpannung,
+                           QStringLiteral("Error occurred :\n\nUSB ADC device not found !\nProgram aborted"));
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setGeometry(8, 376, 961, 257);
@@ -182,31 +142,16 @@ void TFormDisplay::SetStatusText(const QString& text)
 
 QFont TFormDisplay::FontToFit(const QFont& font, const QString& text, int width)
 {
-    QFont f = font;
-    for (int i = 0; i < 8; ++i) {
-        const int needed = QFontMetrics(f).horizontalAdvance(text);
-        if (needed <= width || needed <= 0)
-            break;
-        const qreal size = f.pointSizeF() > 0 ? f.pointSizeF() : 10;
-        f.setPointSizeF(std::max<qreal>(1, size * width / needed * 0.98));
-    }
-    return f;
+    return ::FontToFit(font, text, width);
 }
 
 QString TFormDisplay::StatusText() const { return Memo_Status->toPlainText(); }
 
-void TFormDisplay::SetFontPoints(QLabel* label, int points)
-{
-    if (label->font().pointSize() == points)
-        return;
-    QFont f = label->font();
-    f.setPointSize(points);
-    label->setFont(f);
-}
+void TFormDisplay::SetFontPoints(QLabel* label, int points) { ::SetFontPoints(label, points); }
 
 void TFormDisplay::b_StartClick()
 {
-    TMainForm& m = *MainForm;
+    TMainState& m = *MainState;
     m.StopFlag = false;
     b_Start->setEnabled(false);
 
@@ -237,7 +182,7 @@ void TFormDisplay::b_StartClick()
 
 void TFormDisplay::b_StopClick()
 {
-    MainForm->StopFlag = true;
+    MainState->StopFlag = true;
     Memo_Status->setGeometry(1000, 328, 85, 25);
     SetStatusText(QStringLiteral("STOP"));
     b_Start->setEnabled(true);
@@ -245,7 +190,7 @@ void TFormDisplay::b_StopClick()
 
 void TFormDisplay::b_ResetClick()
 {
-    TMainForm& m = *MainForm;
+    TMainState& m = *MainState;
     m.ResetExtremes();
     const QString zero = QStringLiteral("0") + m.UnitText;
     SetFontPoints(LabelNegMaximum_Value, DisplayFonts::MaximumReset);
@@ -253,7 +198,7 @@ void TFormDisplay::b_ResetClick()
     SetFontPoints(LabelPosMaximum_Value, DisplayFonts::MaximumReset);
     LabelPosMaximum_Value->setText(zero);
     LabelMesswert->setText(zero);
-    m.update();
+    CallHook(MainLink().RepaintMain);
     Host().ProcessMessages();
 }
 
@@ -261,10 +206,9 @@ void TFormDisplay::bCancelClick() { FormClose(); }
 
 void TFormDisplay::FormClose()
 {
-    TMainForm& m = *MainForm;
+    TMainState& m = *MainState;
     m.StopFlag = true;
-    m.View->menuAction()->setEnabled(true);
-    m.Device->menuAction()->setEnabled(true);
+    CallHook(MainLink().DisplayClosed);
     QDialog::done(QDialog::Rejected);
     b_Start->setEnabled(true);
     if (m.DeviceCode >= 100)

@@ -1,8 +1,5 @@
 #include "acquisition/UsbApi.h"
 
-#include "platform/Demo.h"
-#include "sim/SimConverter.h"
-
 namespace {
 
 void RealInit() { usb_init(); }
@@ -21,24 +18,17 @@ int RealControlMsg(usb_dev_handle* h, int rt, int rq, int v, int i, char* b, int
 const TUsbApi g_real = {RealInit, RealFindBusses, RealFindDevices, RealGetBusses, RealOpen,
                         RealClose, RealSetConfiguration, RealClaimInterface, RealControlMsg};
 
-const TUsbApi g_sim = {SimConverter::usb_init, SimConverter::usb_find_busses,
-                       SimConverter::usb_find_devices, SimConverter::usb_get_busses,
-                       SimConverter::usb_open, SimConverter::usb_close,
-                       SimConverter::usb_set_configuration, SimConverter::usb_claim_interface,
-                       SimConverter::usb_control_msg};
-
 const TUsbApi* g_override = nullptr;
 
 } // namespace
 
 const TUsbApi& RealUsbApi() { return g_real; }
-const TUsbApi& SimUsbApi() { return g_sim; }
 
 const TUsbApi& UsbApi()
 {
     if (g_override)
         return *g_override;
-    return DemoMode() ? g_sim : g_real;
+    return g_real;
 }
 
 const TUsbApi* SetUsbApi(const TUsbApi* api)

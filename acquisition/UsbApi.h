@@ -2,9 +2,9 @@
 #include <usb.h>
 
 // The libusb 0.1 calls the converter code makes, as a table. The program
-// normally runs on the real library; --demo runs on the simulated converter
-// and the tests on a scripted bus, so the converter code itself is always
-// the code that runs.
+// runs on the real library unless its composition root hands in another
+// table (the simulated converter of --demo); tests hand in a scripted bus.
+// Either way the converter code itself is always the code that runs.
 struct TUsbApi {
     void (*init)();
     int (*find_busses)();
@@ -20,11 +20,9 @@ struct TUsbApi {
 
 // The real libusb.
 const TUsbApi& RealUsbApi();
-// The simulated converter of --demo (sim/SimConverter).
-const TUsbApi& SimUsbApi();
 
-// The table in force: one set with SetUsbApi, else the simulated converter in
-// demo mode, else the real library.
+// The table in force: the one set with SetUsbApi, else the real library.
 const TUsbApi& UsbApi();
-// Installs a table (nullptr: back to the choice by demo mode); returns the old one.
+// Installs a table (nullptr: back to the real library); returns the old one.
+// The table must outlive its use.
 const TUsbApi* SetUsbApi(const TUsbApi* api);

@@ -1,5 +1,5 @@
 #include "app/AppWindows.h"
-#include "platform/Demo.h"
+#include "app/DemoBench.h"
 
 #include "acquisition/TFormDisplay.h"
 #include "app/TFormHelp.h"
@@ -14,9 +14,70 @@
 #include "serial/TFoCom.h"
 #include "serial/TSetup_COM.h"
 
+#include "core/MainLink.h"
+
+#include <memory>
+
+namespace {
+
+// The simulated instruments of --demo, for as long as the windows live.
+std::unique_ptr<TDemoBench> g_demoBench;
+
+void EnableMenu(QMenu* menu, bool on)
+{
+    if (menu)
+        menu->menuAction()->setEnabled(on);
+}
+
+// The windows reach the main window and each other only through these hooks.
+void ConnectMainLink()
+{
+    TMainLink& link = MainLink();
+    link.ReturnToMain = [] {
+        if (!MainForm)
+            return;
+        MainForm->setEnabled(true);
+        MainForm->ImageWallpaper->setVisible(true);
+    };
+    link.CloseDisplay = [] {
+        if (FormDisplay && FormDisplay->isVisible())
+            FormDisplay->FormClose();
+    };
+    link.DisplayClosed = [] {
+        if (!MainForm)
+            return;
+        MainForm->View->menuAction()->setEnabled(true);
+        MainForm->Device->menuAction()->setEnabled(true);
+    };
+    link.RepaintMain = [] {
+        if (MainForm)
+            MainForm->update();
+    };
+    link.SerialMenusEnabled = [](bool on, bool tester) {
+        if (!MainForm)
+            return;
+        EnableMenu(MainForm->Karvo1, on);
+        EnableMenu(MainForm->Ohmra1, on);
+        if (tester)
+            EnableMenu(MainForm->Gripo1, on);
+    };
+    link.PortNameChanged = [] {
+        if (CPMSetup && MainState)
+            CPMSetup->setWindowTitle(QStringLiteral("CHARGE-PLATE Monitor / Port : ") + MainState->ComPortName);
+    };
+}
+
+} // namespace
 void CreateAllWindows(int argc, const char* const* argv, bool demo)
 {
-    SetDemoMode(demo);
+    // Real or simulated backends are chosen here, once, before any window
+    // looks for a port or a converter.
+    g_demoBench.reset();
+    if (demo) {
+        g_demoBench = std::make_unique<TDemoBench>();
+        g_demoBench->AddAllInstruments();
+    }
+    ConnectMainLink();
     MainForm = new TMainForm(argc, argv);
     FormDisplay = new TFormDisplay();
     FormHelp = new TFormHelp();
@@ -54,3 +115,5 @@ void DestroyAllWindows()
     Destroy(MainForm);
     MainState = nullptr;
 }
+    MainLink() = TMainLink{};
+    g_demoBench.reset();

@@ -10,6 +10,7 @@
 #include "ohmra/TFormOhmra.h"
 #include "ohmra/TFormOhmraCali.h"
 #include "serial/TSetup_COM.h"
+#include "widgets/ValueBoxes.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -63,26 +64,6 @@ void AssignAccessKeysDeep(QMenu* menu)
             AssignAccessKeysDeep(a->menu());
 }
 
-constexpr int kValueBoxPixels = 32;
-
-QPlainTextEdit* ValueBox(QWidget* parent, int x, int y, const QString& hint = {})
-{
-    auto* box = new QPlainTextEdit(parent);
-    box->setGeometry(x, y, 201, 40);
-    box->setReadOnly(true);
-    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    box->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont f = box->font();
-    f.setPixelSize(kValueBoxPixels);
-    box->setFont(f);
-    box->document()->setDefaultTextOption(QTextOption(Qt::AlignRight));
-    box->document()->setDocumentMargin(1);
-    if (!hint.isEmpty())
-        box->setToolTip(hint);
-    return box;
-}
-
 QLabel* CentredLabel(QWidget* parent, int x, int y, const QString& text)
 {
     auto* l = new QLabel(text, parent);
@@ -94,34 +75,9 @@ QLabel* CentredLabel(QWidget* parent, int x, int y, const QString& text)
 
 } // namespace
 
-QString TMainForm::BoxText(const QPlainTextEdit* box) { return box->toPlainText(); }
+QString TMainForm::BoxText(const QPlainTextEdit* box) { return ValueBoxText(box); }
 
-void TMainForm::SetBoxText(QPlainTextEdit* box, const QString& text)
-{
-    if (box->toPlainText() == text)
-        return;
-    box->setPlainText(text);
-    // setPlainText drops the alignment of the first block: keep the value right-aligned.
-    QTextOption o = box->document()->defaultTextOption();
-    o.setAlignment(Qt::AlignRight);
-    o.setWrapMode(QTextOption::NoWrap); // a wrapped "OVERFLOW !" scrolled later values out of sight
-    box->document()->setDefaultTextOption(o);
-    // A text wider than the box ("OVERFLOW !", a long reading) would lose its
-    // first characters on the left: draw it smaller instead, back to 32 px
-    // when it fits again.
-    QFont f = box->font();
-    const int room = box->contentsRect().width() - 2 * int(box->document()->documentMargin()) - 4;
-    int px = kValueBoxPixels;
-    for (; px > 10; --px) {
-        f.setPixelSize(px);
-        if (QFontMetrics(f).horizontalAdvance(text) <= room)
-            break;
-    }
-    if (box->font().pixelSize() != px) {
-        f.setPixelSize(px);
-        box->setFont(f);
-    }
-}
+void TMainForm::SetBoxText(QPlainTextEdit* box, const QString& text) { SetValueBoxText(box, text); }
 
 TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMainWindow(parent)
 {
@@ -236,11 +192,11 @@ void TMainForm::BuildControls()
         GroupBox1->setFont(f);
     }
     LabelposMax = CentredLabel(GroupBox1, 56, 48, "pos. maximum");
-    Maxwert = ValueBox(GroupBox1, 56, 87);
+    Maxwert = MakeValueBox(GroupBox1, 56, 87);
     LabelMess = CentredLabel(GroupBox1, 56, 144, "measurement");
-    Messwert = ValueBox(GroupBox1, 56, 181);
+    Messwert = MakeValueBox(GroupBox1, 56, 181);
     LabelnegMax = CentredLabel(GroupBox1, 56, 240, "neg. maximum");
-    Minwert = ValueBox(GroupBox1, 56, 275, "minimal value");
+    Minwert = MakeValueBox(GroupBox1, 56, 275, "minimal value");
     laSampleTime = new QLabel(GroupBox1);
     laSampleTime->setGeometry(40, 328, 280, 28);
 
@@ -256,20 +212,7 @@ void TMainForm::BuildControls()
     Chart1 = new TChart(central);
     Chart1->setGeometry(336, 32, 649, 601);
 
-    Error_1 = new QPlainTextEdit(Chart1);
-    Error_1->setGeometry(184, 128, 321, 129);
-    Error_1->setReadOnly(true);
-    Error_1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Error_1->setStyleSheet("QPlainTextEdit { background: red; color: white; }");
-    {
-        QFont f("Arial");
-        f.setPixelSize(21);
-        f.setBold(true);
-        Error_1->setFont(f);
-    }
-    Error_1->setPlainText("Error occurred :\n\nUSB ADC device not found !\nProgram aborted");
-    Error_1->document()->setDefaultTextOption(QTextOption(Qt::AlignCenter));
-    Error_1->setVisible(false);
+    Error_1 = MakeErrorBox(Chart1, "Error occurred :\n\nUSB ADC device not found !\nProgram aborted");
 
     TeeCommander1 = new TTeeCommander(Chart1, central);
     TeeCommander1->setGeometry(0, 0, 1006, 33);

@@ -1,5 +1,5 @@
 #include "app/AppWindows.h"
-#include "app/QtPrompt.h"
+#include "widgets/QtPrompt.h"
 #include "app/TApplication.h"
 #include "app/TMainForm.h"
 #include "platform/SingleInstance.h"

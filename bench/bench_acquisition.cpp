@@ -6,6 +6,7 @@
 #include "acquisition/NumberFormat.h"
 #include "acquisition/SampleSource.h"
 #include "acquisition/UsbApi.h"
+#include "app/SimUsbApi.h"
 #include "core/MainState.h"
 #include "platform/Host.h"
 
@@ -55,7 +56,7 @@ void BM_ReadRawSimulated(benchmark::State& state)
 {
     NoWaitHost host;
     IHost* old = SetHost(&host);
-    const TUsbApi* oldApi = SetUsbApi(&SimUsbApi());
+    const TUsbApi* oldApi = SetUsbApi(&SimulatedUsbApi());
     CAD_wandler w;
     double mv = 0;
     for (auto _ : state)

@@ -12,10 +12,18 @@ struct TMainLink {
     std::function<void()> ReturnToMain;
     // Close the numeric display window if it is open (ends its loop).
     std::function<void()> CloseDisplay;
-    // The serial port choice changed: enable or disable the serial
-    // instruments' menu entries (true when a port is chosen).
-    std::function<void(bool portChosen)> SerialMenusEnabled;
-    // The port name changed: captions that carry it are built anew.
+    // The numeric display window closed: the View and Device menus are
+    // offered again.
+    std::function<void()> DisplayClosed;
+    // Another window's loop asks for the main window to be drawn anew.
+    std::function<void()> RepaintMain;
+    // Enable or disable the serial instruments' menu entries: the charge
+    // plate monitor's and the tera-ohmmeter's, and the tester's too when
+    // `tester` is set (the port choice at start sets all three; a later
+    // choice leaves the tester's entry as it is).
+    std::function<void(bool enabled, bool tester)> SerialMenusEnabled;
+    // The port name was set: captions that carry it are built anew (the
+    // charge plate monitor window's).
     std::function<void()> PortNameChanged;
 };
 

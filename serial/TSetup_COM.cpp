@@ -1,11 +1,12 @@
 #include "serial/TSetup_COM.h"
 
-#include "app/TMainForm.h"
-#include "cpm/TCPMSetup.h"
+#include "core/MainLink.h"
+#include "core/MainState.h"
 #include "platform/Host.h"
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "serial/ComPort.h"
+#include "serial/NamedPorts.h"
 #include "serial/TFoCom.h"
 
 #include <QLineEdit>
@@ -18,18 +19,10 @@ std::function<void(QStringList&)> TSetup_COM::PortLister = [](QStringList& list)
     TCustomComPort::EnumComDevicesFromRegistry(list);
 };
 
-namespace {
-
-void EnableMenu(QMenu* menu, bool on)
-{
-    if (menu)
-        menu->menuAction()->setEnabled(on);
-}
-
-} // namespace
-
 QString TSetup_COM::DevicePathFor(const QString& name)
 {
+    if (const QString device = NamedPortDevice(name); !device.isEmpty())
+        return device;
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
         return name;
     return QStringLiteral("/dev/") + name;
@@ -58,6 +51,8 @@ TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
     QStringList names;
     if (PortLister)
         PortLister(names);
+    for (const TNamedPort& p : NamedPorts())
+        names.append(p.Name);
     // The list is kept sorted, so COM10 stands before COM2 and ttyS10 before ttyS2.
     std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
         return QString::compare(a, b, Qt::CaseInsensitive) < 0;
@@ -77,14 +72,8 @@ TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
     }
     if (FoCom)
         FoCom->ComPort1->DeviceName(DevicePathFor(name).toStdString());
-    if (CPMSetup)
-        CPMSetup->setWindowTitle(QStringLiteral("CHARGE-PLATE Monitor / Port : ") + name);
-    if (MainForm) {
-        const bool usable = UsablePortName(name);
-        EnableMenu(MainForm->Karvo1, usable);
-        EnableMenu(MainForm->Ohmra1, usable);
-        EnableMenu(MainForm->Gripo1, usable);
-    }
+    CallHook(MainLink().PortNameChanged);
+    CallHook(MainLink().SerialMenusEnabled, UsablePortName(name), true);
 
     // A pick from the list takes effect at once; a typed name once it is
     // complete (Enter or leaving the field), not at every keystroke.
@@ -116,10 +105,7 @@ void TSetup_COM::ComboBoxDeviceNameChange()
         port->Open();
     Host().ProcessMessages();
     if (usable) {
-        if (MainForm) {
-            EnableMenu(MainForm->Karvo1, true);
-            EnableMenu(MainForm->Ohmra1, true);
-        }
+        CallHook(MainLink().SerialMenusEnabled, true, false);
     } else {
         QMessageBox::critical(this, QStringLiteral("Missing COM-Port"),
                               QStringLiteral("COM Port not available, please choose another !"), QMessageBox::Ok);

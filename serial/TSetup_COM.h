@@ -22,12 +22,14 @@ public:
     void BtSetComParaClick();
     void BtOKClick();
 
-    // Where the list of ports comes from (the system's by default); tests and
-    // the demo put another source in place before the window is created.
+    // Where the list of ports comes from (the system's by default); tests put
+    // another source in place before the window is created. The named ports
+    // are listed beside them.
     static std::function<void(QStringList&)> PortLister;
 
-    // The device a chosen name stands for: "/dev/" + name, a typed absolute
-    // path as it is, nothing for no name.
+    // The device a chosen name stands for: a named port's own device (see
+    // serial/NamedPorts.h), else "/dev/" + name, a typed absolute path as it
+    // is, nothing for no name.
     static QString DevicePathFor(const QString& name);
     // A port is usable when a name was chosen.
     static bool UsablePortName(const QString& name) { return !name.isEmpty(); }

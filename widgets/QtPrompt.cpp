@@ -1,4 +1,4 @@
-#include "app/QtPrompt.h"
+#include "widgets/QtPrompt.h"
 
 #include <QApplication>
 #include <QInputDialog>

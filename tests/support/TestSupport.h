@@ -1,5 +1,6 @@
 #pragma once
 #include <QLocale>
+#include <functional>
 #include <string>
 
 // Pins the locale for the rest of the scope (number texts depend on it).
@@ -23,3 +24,9 @@ public:
 private:
     std::string path_;
 };
+
+// Looks at `pred` every few milliseconds (letting Qt handle pending events
+// in between when an application exists) until it holds or `timeoutMs` have
+// passed; returns its last value. Use it instead of sleeping for a guessed
+// time and then asserting: a loaded machine only makes it take longer.
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);

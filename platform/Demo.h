@@ -1,6 +1,0 @@
-#pragma once
-
-// Whether the program runs against simulated instruments (--demo) instead of
-// the hardware.
-bool DemoMode();
-void SetDemoMode(bool on);

@@ -1,1 +1,0 @@
-// Simulated instruments land here.
