@@ -304,7 +304,7 @@ bool TFormGripo::PrintStatistics(QPrinter& printer, const C_Gripo& data)
     // A page too short for the body goes on to the next one at row 4
     // (the body never starts a page of its own on paper of usual size).
     const auto nextRow = [&] {
-        if (row >= linesPerPage && linesPerPage > 4) {
+        if (row >= linesPerPage) {
             printer.newPage();
             row = 4;
         }

@@ -1,8 +1,663 @@
 #include "ohmra/TFormOhmraCali.h"
 
+#include "core/MainLink.h"
+#include "core/MainState.h"
+#include "platform/CsvText.h"
+#include "platform/Host.h"
+#include "platform/IniFile.h"
+#include "platform/Paths.h"
+#include "platform/Prompt.h"
+#include "serial/ComPort.h"
+#include "serial/TFoCom.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QFontMetrics>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <sys/stat.h>
+
 TFormOhmraCali* FormOhmraCali = nullptr;
 
-TFormOhmraCali::TFormOhmraCali(QWidget* parent) : QWidget(parent)
+namespace {
+
+const QString kDashes46(46, QLatin1Char('-'));
+const QString kDashes48(48, QLatin1Char('-'));
+
+QFont ArialFont(int points)
 {
-    setWindowFlag(Qt::Window);
+    QFont f(QStringLiteral("Arial"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(points);
+    return f;
+}
+
+QPushButton* Button(const QString& text, const QString& hint, QWidget* parent, int x, int y, int w = 190)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(x, y, w, 30);
+    if (!hint.isEmpty())
+        b->setToolTip(hint);
+    return b;
+}
+
+// A masked field's text the way the user sees it, unfilled places as blanks.
+QString MaskText(const QLineEdit* e)
+{
+    QString t = e->displayText();
+    t.replace(QLatin1Char('_'), QLatin1Char(' '));
+    return t;
+}
+
+// The number in a field with its blanks removed. A field without a number
+// ends the action before anything is sent, with the conversion message.
+int FieldNumber(const QString& text)
+{
+    QString t = text;
+    t.remove(QLatin1Char(' '));
+    bool ok = false;
+    const int v = t.toInt(&ok, 10);
+    if (!ok)
+        throw std::invalid_argument(("'" + t + "' is not a valid integer value").toStdString());
+    return v;
+}
+
+// The date separator of the locale's short date format.
+QChar DateSeparator()
+{
+    for (const QChar c : QLocale().dateFormat(QLocale::ShortFormat))
+        if (!c.isLetter())
+            return c;
+    return QLatin1Char('.');
+}
+
+bool FileExists(const QString& name)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(name).constData(), &st) == 0;
+}
+
+QString FolderOf(const QString& name)
+{
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : name.left(slash + 1);
+}
+
+QString TwoDigits(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+int LineHeight(int points, const QPrinter& printer)
+{
+    const int px = std::abs(int(std::lround(double(points) * printer.logicalDpiY() / 72.0)));
+    return int(px * 1.4);
+}
+
+// Text with the top of its line at y; a tab moves on to the next stop, the
+// stops eight average characters apart from x.
+void TextAt(QPainter& p, int x, int y, const QString& text)
+{
+    const QFontMetrics fm = p.fontMetrics();
+    const int stop = std::max(1, 8 * fm.averageCharWidth());
+    const QStringList parts = text.split(QLatin1Char('\t'));
+    int cx = x;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            cx = x + ((cx - x) / stop + 1) * stop;
+        if (!parts[i].isEmpty()) {
+            p.drawText(cx, y + fm.ascent(), parts[i]);
+            cx += fm.horizontalAdvance(parts[i]);
+        }
+    }
+}
+
+} // namespace
+
+TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(parent)
+{
+    // No system menu: the window is left through Exit only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setObjectName(QStringLiteral("FormOhmraCali"));
+    setWindowTitle(QStringLiteral("Calibration Ohmra"));
+    setFont(ArialFont(9));
+    setFixedSize(800, 560);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        const QRect a = s->availableGeometry();
+        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 20);
+    }
+    if (!port && FoCom)
+        port = FoCom->ComPort1;
+    if (!port)
+        throw std::logic_error("TFormOhmraCali needs the serial port");
+    ohmra_ = std::make_unique<C_Ohmra>(*port);
+
+    // --- parameters ------------------------------------------------------------
+    GroupBox_adjust_para = new QGroupBox(QStringLiteral("Adjust parameters "), this);
+    GroupBox_adjust_para->setGeometry(8, 8, 200, 322);
+    const QString labels[9] = {"K0 =", "K1 =", "K2 =", "K3 =", "K4 =", "K5 =", "k_TF0 =", "k_TF2 =", "k_TF3 ="};
+    QLineEdit** fields[9] = {&MaskEdit_k0, &MaskEdit_k1, &MaskEdit_k2, &MaskEdit_k3, &MaskEdit_k4,
+                             &MaskEdit_k5, &MaskEdit_k_TF0, &MaskEdit_k_TF2, &MaskEdit_k_TF3};
+    for (int i = 0; i < 9; ++i) {
+        auto* l = new QLabel(labels[i], GroupBox_adjust_para);
+        l->setGeometry(16, 26 + i * 32, 70, 24);
+        auto* e = new QLineEdit(GroupBox_adjust_para);
+        e->setGeometry(92, 26 + i * 32, 90, 24);
+        e->setInputMask(QStringLiteral("00000;_"));
+        *fields[i] = e;
+        paramFields_[size_t(i)] = e;
+    }
+
+    // --- actions ---------------------------------------------------------------
+    const int bx = 218;
+    BitBtn_read_para = Button("Read p&arameters", "Read parameters from Ohmra", this, bx, 14);
+    BitBtn_read_default = Button("&Default parameters", "Read default parameters from INI file", this, bx, 50);
+    BitBtn_write_para = Button("Write &parameters", "Write parameters to Ohmra", this, bx, 86);
+    BitBtn_read_cali_data =
+        Button("Read &info from Ohmra", "Read serial number, SW version, Date from Ohmra", this, bx, 134);
+    BitBtn_write_cali_data = Button("&Write Cali date", "Write calibrations data to Ohmra", this, bx, 170);
+    BitBtn_write_cali_data->setEnabled(false);
+    BitBtn_read_meas_data = Button("Read &measured data", "Reading measured data from Ohmra", this, bx, 218);
+    BitBtn_reset = Button("&Reset Ohmra", "Send reset command to Ohmra", this, bx, 254);
+    BitBtn_save = Button("&Save calbration data", "Write calibration data to file", this, bx, 302);
+    BitBtn_save->setEnabled(false);
+    BitBtn_print = Button("&Print Info display", "Print out from info display", this, bx, 338);
+    BitBtn_clear = Button("Clear display", QString(), this, bx, 374);
+    BitBtn_exit = Button("Exit", QString(), this, bx, 512);
+    actionButtons_ = {BitBtn_read_para,      BitBtn_read_default,   BitBtn_write_para, BitBtn_write_cali_data,
+                      BitBtn_read_cali_data, BitBtn_read_meas_data, BitBtn_reset,      BitBtn_save,
+                      BitBtn_print,          BitBtn_exit};
+
+    // --- info display ----------------------------------------------------------
+    GroupBox_info_display = new QGroupBox(QStringLiteral("Info display"), this);
+    GroupBox_info_display->setGeometry(418, 8, 374, 470);
+    MemoInfo = new QPlainTextEdit(GroupBox_info_display);
+    MemoInfo->setGeometry(10, 22, 354, 438);
+    MemoInfo->setReadOnly(true);
+    MemoInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    MemoInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    MemoInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ProgressBarWait = new QProgressBar(this);
+    ProgressBarWait->setGeometry(418, 486, 374, 18);
+    ProgressBarWait->setRange(0, 100);
+    ProgressBarWait->setTextVisible(false);
+    ProgressBarWait->setVisible(false);
+
+    // --- status bits -----------------------------------------------------------
+    GroupBoxStatus = new QGroupBox(QStringLiteral("Status fOhmra"), this);
+    GroupBoxStatus->setGeometry(8, 338, 200, 214);
+    const QString bits[8] = {"AVRG", "Timer activ", "Timer finish", "FNS", "Show RX", "Timer ON", "Underflow",
+                             "Overflow"};
+    QCheckBox** boxes[8] = {&CheckBox0, &CheckBox1, &CheckBox2, &CheckBox3,
+                            &CheckBox4, &CheckBox5, &CheckBox6, &CheckBox7};
+    for (int i = 0; i < 8; ++i) {
+        auto* c = new QCheckBox(bits[i], GroupBoxStatus);
+        c->setGeometry(16, 22 + i * 23, 170, 22);
+        c->setEnabled(false);
+        *boxes[i] = c;
+    }
+    GroupBoxStatus->setEnabled(false);
+
+    // --- serial number and date entry ------------------------------------------
+    GroupBoxCaliData = new QGroupBox(QStringLiteral("Calibrations date"), this);
+    GroupBoxCaliData->setGeometry(218, 410, 190, 96);
+    Label1 = new QLabel(QStringLiteral("Number"), GroupBoxCaliData);
+    Label1->setGeometry(10, 22, 60, 22);
+    MaskEditSerialNumber = new QLineEdit(GroupBoxCaliData);
+    MaskEditSerialNumber->setGeometry(10, 44, 70, 24);
+    MaskEditSerialNumber->setInputMask(QStringLiteral("0000;_"));
+    MaskEditSerialNumber->setText(QStringLiteral("0"));
+    Label2 = new QLabel(QStringLiteral("Date"), GroupBoxCaliData);
+    Label2->setGeometry(90, 22, 60, 22);
+    MaskEditSerialDate = new QLineEdit(GroupBoxCaliData);
+    MaskEditSerialDate->setGeometry(90, 44, 90, 24);
+    MaskEditSerialDate->setInputMask(QStringLiteral("09") + DateSeparator() + QStringLiteral("99;_"));
+    MaskEditSerialDate->setText(QStringLiteral("09") + DateSeparator() + QStringLiteral("11"));
+    BitBtnCaliDateOK = new QPushButton(QStringLiteral("O K"), GroupBoxCaliData);
+    BitBtnCaliDateOK->setGeometry(10, 70, 80, 22);
+    BitBtnCaliDateCancel = new QPushButton(QStringLiteral("Cancel"), GroupBoxCaliData);
+    BitBtnCaliDateCancel->setGeometry(100, 70, 80, 22);
+    GroupBoxCaliData->setEnabled(false);
+    GroupBoxCaliData->setVisible(false);
+
+    SaveDialogCali = new QFileDialog(this, QStringLiteral("Write calibration data to file"));
+    SaveDialogCali->setOption(QFileDialog::DontUseNativeDialog, true);
+    SaveDialogCali->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialogCali->setFileMode(QFileDialog::AnyFile);
+    // The calibration file is always appended to, never replaced.
+    SaveDialogCali->setOption(QFileDialog::DontConfirmOverwrite, true);
+    SaveDialogCali->setNameFilter(QStringLiteral("*.CSV"));
+    SaveDialogCali->setDefaultSuffix(QStringLiteral("CSV"));
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(100);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+
+    connect(BitBtn_read_para, &QPushButton::clicked, this, [this] { BitBtn_read_paraClick(); });
+    connect(BitBtn_read_default, &QPushButton::clicked, this, [this] { BitBtn_read_defaultClick(); });
+    connect(BitBtn_write_para, &QPushButton::clicked, this, [this] { BitBtn_write_paraClick(); });
+    connect(BitBtn_read_cali_data, &QPushButton::clicked, this, [this] { BitBtn_read_cali_dataClick(); });
+    connect(BitBtn_write_cali_data, &QPushButton::clicked, this, [this] { BitBtn_write_cali_dataClick(); });
+    connect(BitBtnCaliDateOK, &QPushButton::clicked, this, [this] { BitBtnCaliDateOKClick(); });
+    connect(BitBtnCaliDateCancel, &QPushButton::clicked, this, [this] { BitBtnCaliDateCancelClick(); });
+    connect(BitBtn_read_meas_data, &QPushButton::clicked, this, [this] { BitBtn_read_meas_dataClick(); });
+    connect(BitBtn_reset, &QPushButton::clicked, this, [this] { BitBtn_resetClick(); });
+    connect(BitBtn_clear, &QPushButton::clicked, this, [this] { BitBtn_clearClick(); });
+    connect(BitBtn_save, &QPushButton::clicked, this, [this] { BitBtn_saveClick(); });
+    connect(BitBtn_print, &QPushButton::clicked, this, [this] { BitBtn_printClick(); });
+    connect(BitBtn_exit, &QPushButton::clicked, this, [this] { BitBtn_exitClick(); });
+
+    // Window creation.
+    Para = Ohmra_Para_Struct{};
+    LoadDefaults();
+    BitBtn_read_cali_data->setEnabled(false);
+    GroupBoxStatus->setEnabled(false);
+    Timer1->stop();
+}
+
+TFormOhmraCali::~TFormOhmraCali()
+{
+    delete PrintDialogCali;
+    delete printer_;
+    if (FormOhmraCali == this)
+        FormOhmraCali = nullptr;
+}
+
+void TFormOhmraCali::AddLine(const QString& text) { MemoInfo->appendPlainText(text); }
+
+void TFormOhmraCali::LoadDefaults()
+{
+    TIniFile ini(SetupIniPath());
+    static const char* const keys[9] = {"k0", "k1", "k2", "k3", "k4", "k5", "k_TF0", "k_TF2", "k_TF3"};
+    for (size_t i = 0; i < 9; ++i)
+        paramFields_[i]->setText(QString::number(ini.ReadInteger("Ohmra", keys[i], 200)));
+}
+
+void TFormOhmraCali::BitBtn_read_paraClick()
+{
+    AddLine(QStringLiteral("Read Parameters from Ohmra"));
+    Ohmra_Para_Struct p;
+    const int r = ohmra_->ReadParameters(p);
+    if (r != 0) {
+        AddLine(QStringLiteral("Error occurred ! Error number : ") + QString::number(r));
+        return;
+    }
+    const int32_t v[9] = {p.k0, p.k1, p.k2, p.k3, p.k4, p.k5, p.k_TF0, p.k_TF2, p.k_TF3};
+    for (size_t i = 0; i < 9; ++i)
+        paramFields_[i]->setText(QString::number(v[i]));
+    BitBtn_write_para->setEnabled(true);
+    AddLine(QStringLiteral("OK !"));
+}
+
+void TFormOhmraCali::BitBtn_read_defaultClick()
+{
+    AddLine(QStringLiteral("Reading Parameters from setup.ini"));
+    LoadDefaults();
+    BitBtn_write_para->setEnabled(true);
+    BitBtn_write_para->setFocus();
+}
+
+void TFormOhmraCali::BitBtn_write_paraClick()
+{
+    if (Prompt().Ask(QStringLiteral("Are you sure ?"), QStringLiteral("Query"), TPromptButtons::OkCancel,
+                     TPromptIcon::Exclamation) != TPromptResult::Ok) {
+        AddLine(QStringLiteral("Write Parameters canceled!"));
+        return;
+    }
+    AddLine(QStringLiteral("Write Parameters to Ohmra"));
+    int v[9];
+    for (size_t i = 0; i < 9; ++i)
+        v[i] = FieldNumber(paramFields_[i]->text());
+    Para.k0 = v[0];
+    Para.k1 = v[1];
+    Para.k2 = v[2];
+    Para.k3 = v[3];
+    Para.k4 = v[4];
+    Para.k5 = v[5];
+    Para.k_TF0 = v[6];
+    Para.k_TF2 = v[7];
+    Para.k_TF3 = v[8];
+    if (ohmra_->WriteParameters(Para) != 0)
+        return;
+    AddLine(QStringLiteral("Wait 5 Sec."));
+    WaitWithProgress(5000);
+    AddLine(QStringLiteral("succesfully !"));
+    BitBtn_print->setEnabled(true);
+    BitBtn_read_cali_data->setEnabled(true);
+}
+
+void TFormOhmraCali::BitBtn_read_cali_dataClick()
+{
+    AddLine(QStringLiteral("Read info from Ohmra"));
+    QString date, version, serial;
+    const int r = ohmra_->ReadInfo(date, version, serial);
+    if (r != 0) {
+        AddLine(QStringLiteral("Error occurred ! Error number : ") + QString::number(r));
+        return;
+    }
+    AddLine(kDashes46);
+    AddLine(QStringLiteral("Calibration  date\t: ") + date);
+    AddLine(QStringLiteral("Software version\t: ") + version);
+    AddLine(QStringLiteral("Serial number\t: ") + serial);
+    AddLine(QStringLiteral("OK !"));
+    AddLine(kDashes46);
+    BitBtn_write_cali_data->setEnabled(true);
+    Para.SwVersion = version;
+}
+
+void TFormOhmraCali::EntryButtonsEnabled(bool on)
+{
+    for (QPushButton* b : {BitBtn_read_para, BitBtn_write_para, BitBtn_exit, BitBtn_read_cali_data,
+                           BitBtn_write_cali_data})
+        b->setEnabled(on);
+}
+
+void TFormOhmraCali::BitBtn_write_cali_dataClick()
+{
+    GroupBoxCaliData->setEnabled(true);
+    GroupBoxCaliData->setVisible(true);
+    MaskEditSerialNumber->setFocus();
+    const QDate today = Today();
+    const int d = today.day(), mo = today.month(), y = today.year() % 100;
+    const QChar sep = DateSeparator();
+    MaskEditSerialNumber->setText(QStringLiteral("0"));
+    MaskEditSerialDate->setInputMask(QStringLiteral("09") + sep + QStringLiteral("99;_"));
+    MaskEditSerialDate->setText(TwoDigits(mo) + sep + TwoDigits(y));
+    EntryButtonsEnabled(false);
+
+    // However the action ends (a field without a number, the port's
+    // "Timeout"), the entry goes away and the window is usable again.
+    const auto endEntry = [this] {
+        GroupBoxCaliData->setEnabled(false);
+        GroupBoxCaliData->setVisible(false);
+        EntryButtonsEnabled(true);
+    };
+    try {
+        int sm = 0, sy = 0;
+        for (;;) {
+            DateEntryOpen = true;
+            DateEntryCancel = false;
+            while (DateEntryOpen && !DateEntryCancel) {
+                Host().Sleep(2);
+                Host().ProcessMessages();
+            }
+            if (DateEntryCancel) {
+                endEntry();
+                AddLine(QStringLiteral("cancelled"));
+                return;
+            }
+            const QString text = MaskText(MaskEditSerialDate);
+            sm = FieldNumber(text.mid(0, 2));
+            sy = FieldNumber(text.mid(3, 2));
+            if (sm < 1 || sm > 12) {
+                Prompt().Message(QStringLiteral("Incorrect date entry "), QStringLiteral("Input errors"));
+                MaskEditSerialDate->setFocus();
+                continue;
+            }
+            break;
+        }
+        Para.CalDate = TwoDigits(d) + QStringLiteral(".") + TwoDigits(mo) + QStringLiteral(".20") + TwoDigits(y);
+        AddLine(QStringLiteral("Write to Ohmra ..."));
+        const QString serialText = MaskText(MaskEditSerialNumber).remove(QLatin1Char(' '));
+        const int r = ohmra_->WriteCalibrationDate(FieldNumber(serialText), sm, sy, d, mo, y);
+        if (r != 0) {
+            AddLine(QStringLiteral("Error occurred ! Error number : ") + QString::number(r));
+        } else {
+            BitBtn_save->setEnabled(true);
+            AddLine(QStringLiteral("successfully"));
+            Para.SerialText = serialText + MaskText(MaskEditSerialDate).left(5);
+        }
+    } catch (...) {
+        DateEntryOpen = false;
+        endEntry();
+        throw;
+    }
+    DateEntryOpen = false;
+    endEntry();
+}
+
+void TFormOhmraCali::BitBtnCaliDateOKClick() { DateEntryOpen = false; }
+
+void TFormOhmraCali::BitBtnCaliDateCancelClick() { DateEntryCancel = true; }
+
+void TFormOhmraCali::BitBtn_read_meas_dataClick()
+{
+    C_Ohmra& o = *ohmra_;
+    o.Measure("C004");
+    Host().Sleep(200);
+    if (o.Measure("C004") != 0)
+        return;
+    QString u;
+    const QString x = C_Ohmra::FormatResistance(o.Mantissa, o.Exponent, u);
+    QLocale loc;
+    loc.setNumberOptions(QLocale::OmitGroupSeparator);
+    const double v = loc.toDouble(x);
+    AddLine(kDashes48);
+    AddLine(QStringLiteral("Range\t\t: ") + QString::number(o.Range));
+    AddLine(QStringLiteral("Exponent\t\t: ") + QString::number(o.Exponent));
+    if (o.Status & 0x80) {
+        AddLine((o.Status & 0x40) ? QStringLiteral("OVERFLOW") : QStringLiteral("UNDERFLOW"));
+    } else {
+        AddLine(QStringLiteral("Resistor\t\t: ") + loc.toString(v, 'f', 1) + u);
+        AddLine(QStringLiteral("Temperature\t: ") + QString::number(o.Temperature) + QStringLiteral("°C"));
+        AddLine(QStringLiteral("Humidity\t\t: ") + QString::number(o.Humidity) + QStringLiteral("%r.F"));
+        AddLine(QStringLiteral("Timer\t\t: ") + QString::number(o.Timer));
+        AddLine(kDashes48);
+    }
+    const std::string bits = C_Ohmra::StatusBitText(o.Status);
+    QCheckBox* const low[6] = {CheckBox0, CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
+    for (size_t i = 0; i < 6; ++i)
+        low[i]->setChecked(bits.size() > i && bits[i] == '1');
+    const bool out = bits.size() > 7 && bits[7] == '1';
+    const bool high = bits.size() > 6 && bits[6] == '1';
+    CheckBox6->setChecked(out && !high);
+    CheckBox7->setChecked(out && high);
+    GroupBoxStatus->setEnabled(true);
+}
+
+void TFormOhmraCali::BitBtn_resetClick()
+{
+    ohmra_->Reset();
+    AddLine(QStringLiteral("Wait 5 Sec."));
+    WaitWithProgress(5000);
+    AddLine(QStringLiteral("OK"));
+}
+
+void TFormOhmraCali::BitBtn_clearClick() { MemoInfo->clear(); }
+
+void TFormOhmraCali::Timer1Timer() { WaitElapsed += 100; }
+
+void TFormOhmraCali::WaitWithProgress(int32_t ms)
+{
+    for (size_t i = 0; i < actionButtons_.size(); ++i) {
+        SavedButtonStates[i] = actionButtons_[i]->isEnabled();
+        actionButtons_[i]->setEnabled(false);
+    }
+    waiting_ = true;
+    Host().ProcessMessages();
+
+    ProgressBarWait->setVisible(true);
+    ProgressBarWait->setRange(0, ms / 100);
+    Timer1->setInterval(100);
+    WaitElapsed = 0;
+    Timer1->start();
+    int32_t seen = 0;
+    while (WaitElapsed <= ms) {
+        Host().ProcessMessages();
+        if (WaitElapsed > seen) {
+            ProgressBarWait->setValue(seen / 100);
+            seen = WaitElapsed;
+        }
+        Host().Sleep(2);
+    }
+    ProgressBarWait->setVisible(false);
+    ProgressBarWait->setValue(0);
+    Timer1->stop();
+    for (size_t i = 0; i < actionButtons_.size(); ++i)
+        actionButtons_[i]->setEnabled(SavedButtonStates[i]);
+    waiting_ = false;
+    Host().ProcessMessages();
+}
+
+QString TFormOhmraCali::CalibrationCsvHeader()
+{
+    return QStringLiteral("Serial number;Date;SW version;Factor k0;Factor k1;Factor k2;Factor k3;Factor k4;"
+                          "Factor k5;Factor k_TF0;Factor k_TF2;Factor k_TF3;");
+}
+
+QString TFormOhmraCali::CalibrationCsvLine(const Ohmra_Para_Struct& p)
+{
+    QString s = QStringLiteral("'") + p.SerialText + QStringLiteral(";'") + p.CalDate + QStringLiteral(";'") +
+                p.SwVersion;
+    for (int32_t k : {p.k0, p.k1, p.k2, p.k3, p.k4, p.k5, p.k_TF0, p.k_TF2, p.k_TF3})
+        s += QStringLiteral(";") + QString::number(k);
+    return s;
+}
+
+void TFormOhmraCali::BitBtn_saveClick()
+{
+    if (SaveCalibrationCsv() == 0)
+        BitBtn_save->setEnabled(false);
+}
+
+int32_t TFormOhmraCali::SaveCalibrationCsv()
+{
+    TIniFile ini(SetupIniPath());
+    const QString f = QString::fromStdString(ini.ReadString("Ohmra", "DataDirectory", HomeDirectory()));
+    SaveDialogCali->setDirectory(f);
+    SaveDialogCali->setDefaultSuffix(QStringLiteral("CSV"));
+    SaveDialogCali->selectFile(QStringLiteral("OhmracaliData"));
+    if (SaveDialogCali->exec() != QDialog::Accepted || SaveDialogCali->selectedFiles().isEmpty())
+        return 0;
+    const QString p = SaveDialogCali->selectedFiles().front();
+    const QString g = FolderOf(p);
+    if (g != f) {
+        if (MainState)
+            MainState->CpmDataDirectory = g;
+        ini.WriteString("Ohmra", "DataDirectory", g.toStdString());
+    }
+    return WriteCalibrationFile(p);
+}
+
+int32_t TFormOhmraCali::WriteCalibrationFile(const QString& p)
+{
+    const std::string path = QFile::encodeName(p).toStdString();
+    const QString crlf = QStringLiteral("\r\n");
+    // The user must know when the calibration did not get into the file.
+    const auto reportWrite = [&](int err) {
+        Prompt().Message(QStringLiteral("Can't write to file : ") + p + QStringLiteral("\n") +
+                             QString::fromLocal8Bit(std::strerror(err)),
+                         QStringLiteral("Error"), TPromptIcon::Error);
+    };
+    if (!FileExists(p)) {
+        const int err = AppendToFile(path, ToWindows1252(CalibrationCsvHeader() + crlf), true);
+        if (err != 0 && !FileExists(p)) {
+            Prompt().Message(QStringLiteral("Can't create file : ") + p, QStringLiteral("Error"));
+            return -1;
+        }
+        if (err != 0) {
+            reportWrite(err);
+            return 1;
+        }
+    }
+    const int err = AppendToFile(path, ToWindows1252(CalibrationCsvLine(Para) + crlf), false);
+    if (err != 0) {
+        reportWrite(err);
+        return 1;
+    }
+    AddLine(QStringLiteral("Calibration data stored successfully to : "));
+    AddLine(p);
+    return 0;
+}
+
+void TFormOhmraCali::BitBtn_printClick()
+{
+    if (!PrintDialogCali) {
+        printer_ = new QPrinter(QPrinter::HighResolution);
+        PrintDialogCali = new QPrintDialog(printer_, this);
+    }
+    if (PrintDialogCali->exec() != QDialog::Accepted)
+        return;
+    PrintInfo();
+}
+
+void TFormOhmraCali::PrintInfo()
+{
+    if (!printer_)
+        return;
+    printer_->setResolution(PrintResolution);
+    const QString text = MemoInfo->toPlainText();
+    const QStringList lines = text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+    if (!PrintInfoTo(*printer_, lines, Today()))
+        Prompt().Message(QStringLiteral("The printer could not be started."), QStringLiteral("Error"),
+                         TPromptIcon::Error);
+}
+
+QString TFormOhmraCali::PrintHeaderLine()
+{
+    return QStringLiteral("Ulmaro Messtechnik - Electrostatics laboratory - Am Messplatz 1 - 79000 Ulmaro");
+}
+
+bool TFormOhmraCali::PrintInfoTo(QPrinter& printer, const QStringList& lines, const QDate& today)
+{
+    int h = LineHeight(14, printer);
+    int n = printer.height() / h - 4;
+    printer.setDocName(QStringLiteral("Print out Info display."));
+    QPainter p;
+    if (!p.begin(&printer))
+        return false;
+    p.setFont(ArialFont(14));
+    TextAt(p, 400, 2 * h, PrintHeaderLine());
+    TextAt(p, 400, 3 * h,
+           QStringLiteral("Print out Info display : ") + QLocale().toString(today, QLocale::ShortFormat));
+    p.setFont(ArialFont(10));
+    h = LineHeight(10, printer);
+    n = printer.height() / h - 4;
+    int r = 6;
+    for (const QString& line : lines) {
+        // A full page goes on at row 4 of the next, and only when a line
+        // is left for it: no empty page at the end.
+        if (r >= n) {
+            printer.newPage();
+            r = 4;
+        }
+        TextAt(p, 200, r * h, line);
+        ++r;
+    }
+    return p.end();
+}
+
+void TFormOhmraCali::BitBtn_exitClick()
+{
+    MemoInfo->clear();
+    GroupBoxCaliData->setEnabled(false);
+    GroupBoxCaliData->setVisible(false);
+    hide();
+    BitBtn_save->setEnabled(false);
+    BitBtn_write_cali_data->setEnabled(false);
+    BitBtn_read_cali_data->setEnabled(false);
+    if (MainState)
+        MainState->StopFlag = true;
+    CallHook(MainLink().ReturnToMain);
+    // The View and Device menus are offered again, as after the display window.
+    CallHook(MainLink().DisplayClosed);
+    CallHook(MainLink().CloseDisplay);
+    ohmra_->Port().Close();
+}
+
+void TFormOhmraCali::closeEvent(QCloseEvent* event)
+{
+    // Only Exit leaves the window; a close from outside (the window manager)
+    // does the same, except in the middle of a wait or an entry.
+    if (waiting_ || DateEntryOpen) {
+        event->ignore();
+        return;
+    }
+    if (isVisible())
+        BitBtn_exitClick();
+    event->accept();
 }

@@ -10,6 +10,7 @@
 #include "serial/TFoCom.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimGripo.h"
+#include "tests/support/ModalDialogs.h"
 #include "tests/support/PdfWords.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
@@ -35,29 +36,6 @@ std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
-}
-
-// Answers the next modal dialog of type D: `act` is called on it once it shows.
-template <class D>
-void WhenModal(std::function<void(D*)> act)
-{
-    auto deadline = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now() +
-                                                                          std::chrono::seconds(30));
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, poll, deadline] {
-        if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
-            act(d);
-            return;
-        }
-        if (std::chrono::steady_clock::now() > *deadline) {
-            ADD_FAILURE() << "the dialog never showed";
-            if (QWidget* w = QApplication::activeModalWidget())
-                w->close();
-            return;
-        }
-        QTimer::singleShot(10, *poll);
-    };
-    QTimer::singleShot(0, *poll);
 }
 
 void SaveAs(const QString& file)
