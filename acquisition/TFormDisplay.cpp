@@ -1,5 +1,6 @@
 #include "acquisition/TFormDisplay.h"
 
+#include "acquisition/AcquisitionStart.h"
 #include "acquisition/DisplayLoop.h"
 #include "acquisition/ProgramExit.h"
 #include "acquisition/SampleSource.h"
@@ -43,13 +44,6 @@ private:
     }
     TFormDisplay& f_;
 };
-
-// The serial port the instrument windows share (FoCom->ComPort1).
-void CloseSerialPort()
-{
-    if (FoCom && FoCom->ComPort1)
-        FoCom->ComPort1->Close();
-}
 
 } // namespace
 
@@ -155,29 +149,24 @@ void TFormDisplay::b_StartClick()
     m.StopFlag = false;
     b_Start->setEnabled(false);
 
-    if (m.DeviceCode >= 100) {
-        // The charge plate monitor's readings do not reach the display yet.
-        b_Start->setEnabled(true);
-        QMessageBox::information(this, QStringLiteral("Info"), QString::fromUtf8(NoCpmSourceMessage));
-        return;
-    }
-
-    if (Usb.Wandler.OpenDevice() < 1) {
-        AbortForMissingConverter([this] {
-            Error_1->setVisible(true);
-            Error_1->raise();
-            repaint();
-        });
-        return;
-    }
-    Memo_Status->setGeometry(725, 328, 230, 25);
-
     TUsbSampleSource usb(Usb);
-    TDeviceSampleSource source(usb);
+    TDeviceSampleSource source(usb, SerialSources().Display);
     TDisplayWindowView view(*this);
     TDisplayLoop loop(m, view, source);
-    const QString unit = m.UnitText;
-    loop.Run(m.DeviceTitle, m.DeviceCode, m.RangeCode, unit);
+    TAcquisitionWindow w;
+    w.ShowConverterError = [this] {
+        Error_1->setVisible(true);
+        Error_1->raise();
+        repaint();
+    };
+    w.BeforeLoop = [this](int deviceCode) {
+        // Only the converter's run widens the status memo.
+        if (deviceCode < 100)
+            Memo_Status->setGeometry(725, 328, 230, 25);
+    };
+    w.RunLoop = [&](const QString& unit) { loop.Run(m.DeviceTitle, m.DeviceCode, m.RangeCode, unit); };
+    if (RunAcquisition(m, source, w) == TStartOutcome::Refused)
+        b_Start->setEnabled(true);
 }
 
 void TFormDisplay::b_StopClick()
@@ -212,7 +201,7 @@ void TFormDisplay::FormClose()
     QDialog::done(QDialog::Rejected);
     b_Start->setEnabled(true);
     if (m.DeviceCode >= 100)
-        CloseSerialPort();
+        ReleaseSerialSource(SerialSources().Display);
 }
 
 void TFormDisplay::closeEvent(QCloseEvent* e)

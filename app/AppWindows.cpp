@@ -4,6 +4,7 @@
 #include "acquisition/TFormDisplay.h"
 #include "app/TFormHelp.h"
 #include "app/TMainForm.h"
+#include "cpm/C_CPM_EF.h"
 #include "cpm/TCPMSetup.h"
 #include "cpm/TFormChartCPM.h"
 #include "cpm/TFormReadCPMFiles.h"
@@ -13,7 +14,6 @@
 #include "ohmra/TFormOhmraFComment.h"
 #include "serial/TFoCom.h"
 #include "serial/TSetup_COM.h"
-
 #include "core/MainLink.h"
 
 #include <memory>
@@ -68,6 +68,7 @@ void ConnectMainLink()
 }
 
 } // namespace
+
 void CreateAllWindows(int argc, const char* const* argv, bool demo)
 {
     // Real or simulated backends are chosen here, once, before any window
@@ -82,6 +83,7 @@ void CreateAllWindows(int argc, const char* const* argv, bool demo)
     FormDisplay = new TFormDisplay();
     FormHelp = new TFormHelp();
     FoCom = new TFoCom();
+    CreateCpmInstances(*FoCom->ComPort1);
     CPMSetup = new TCPMSetup();
     Setup_COM = new TSetup_COM();
     FormChartCPM = new TFormChartCPM();
@@ -109,11 +111,12 @@ void DestroyAllWindows()
     Destroy(FormChartCPM);
     Destroy(Setup_COM);
     Destroy(CPMSetup);
+    DestroyCpmInstances();
     Destroy(FoCom);
     Destroy(FormHelp);
     Destroy(FormDisplay);
     Destroy(MainForm);
     MainState = nullptr;
-}
     MainLink() = TMainLink{};
     g_demoBench.reset();
+}

@@ -14,6 +14,7 @@
 #include "sim/PtyPeer.h"
 #include "sim/SimConverter.h"
 #include "tests/acquisition/fake_usb.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
@@ -263,20 +264,17 @@ TEST_F(ChartViewTest, MissingConverterShowsTheErrorAndEndsWithMinusOne)
     EXPECT_EQ(Points(), 0u);
 }
 
-TEST_F(ChartViewTest, ChargePlateRangeIsRefusedWithAMessage)
+TEST_F(ChartViewTest, SerialInstrumentModeIsRefusedWithAMessage)
 {
-    Select("Plate_N400V"); // device code 101
+    Select("Plate_N400V");
     MainForm->Grafik1->trigger();
     EXPECT_DOUBLE_EQ(MainForm->Chart1->ValueAxisMin(), -401 * 1.001);
-    QString message;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            message = box->windowTitle() + "|" + box->text();
-            box->accept();
-        }
-    });
+    // Code 100 (a serial instrument window's mode) has nothing to read here.
+    MainForm->DeviceCode = 100;
+    ScriptedPrompt prompt;
     MainForm->b_Start->click();
-    EXPECT_EQ(message, QString("Info|") + NoCpmSourceMessage);
+    ASSERT_EQ(prompt.shown().size(), 1u);
+    EXPECT_EQ(prompt.shown()[0].caption + "|" + prompt.shown()[0].text, QString("Info|") + NoCpmSourceMessage);
     EXPECT_TRUE(MainForm->b_Start->isEnabled());
     EXPECT_EQ(Points(), 0u);
     EXPECT_TRUE(exitCodes.empty());
