@@ -104,6 +104,9 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
     setupLayout->addWidget(SelectMode);
     setupLayout->addWidget(GroupBoxParameters);
     setupLayout->addWidget(ButtonReadSetup);
+    setupLayout->addStretch(1);
+    SelectMode->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    GroupBoxParameters->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
     BitBtnStart = new QPushButton(QStringLiteral("Start &Measure"), this);
     BitBtnChart = new QPushButton(QStringLiteral("View &Chart"), this);
@@ -145,11 +148,16 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
     resultLayout->addWidget(GroupBoxNegDecayTime, 0, 1);
     resultLayout->addWidget(GroupBoxOffset, 0, 2);
     auto* saveRow = new QHBoxLayout;
+    saveRow->addStretch(1);
     saveRow->addWidget(Label5);
     saveRow->addWidget(Edit1, 1);
     saveRow->addWidget(BitBtnOK);   // shares the place of "Save results"
     saveRow->addWidget(BitBtnSaveResult);
     saveRow->addWidget(BitBtnCancelSave);
+    saveRow->addStretch(1);
+    for (QPushButton* b : {BitBtnSaveResult, BitBtnOK, BitBtnCancelSave})
+        b->setMinimumSize(130, 30);
+    Edit1->setMinimumWidth(320);
     resultLayout->addLayout(saveRow, 1, 0, 1, 3);
     BitBtnSaveResult->setEnabled(false);
     for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Edit1),
