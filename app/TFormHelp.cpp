@@ -1,10 +1,13 @@
 #include "app/TFormHelp.h"
 #include "app/TMainForm.h"
+#include "platform/Paths.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QPalette>
 #include <QScreen>
 #include <QTextCursor>
 
@@ -58,6 +61,16 @@ TFormHelp::TFormHelp(QWidget* parent) : QWidget(parent)
     HelpMemo->setFont(ArialPx(19, true));
     HelpMemo->setReadOnly(true);
     HelpMemo->setEnabled(false);
+    // Disabled keeps the text out of reach of focus and the keyboard, but the
+    // style would grey it out; it is the window's message, so it is drawn in
+    // the normal text colours.
+    {
+        QPalette pal = HelpMemo->palette();
+        for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::Base,
+                                               QPalette::Window, QPalette::Highlight, QPalette::HighlightedText})
+            pal.setColor(QPalette::Disabled, role, pal.color(QPalette::Active, role));
+        HelpMemo->setPalette(pal);
+    }
 
     HelpOKButton = new QPushButton("OK", Help_GroupBox1);
     HelpOKButton->setObjectName("HelpOKButton");
@@ -81,7 +94,7 @@ TFormHelp::TFormHelp(QWidget* parent) : QWidget(parent)
     int widest = 0;
     for (const char* label : {"Product name", "Company name   ", "Department     ", "Author         ", "File version",
                               "Product version", "File size      ", "Created        ", "Last write     ",
-                              "Last access     "})
+                              "Last access     ", "Settings read  ", "Settings saved "})
         widest = std::max(widest, fm.horizontalAdvance(QString::fromLatin1(label)));
     MemoVersions->setTabStopDistance(widest + fm.averageCharWidth());
 
@@ -97,9 +110,19 @@ void TFormHelp::FillHelp()
     HelpMemo->setPlainText(ForMemo(QString::fromLatin1(HelpText)));
     MemoVersions->clear();
     TFileInfo info;
-    MemoVersions->appendPlainText(ForMemo(GetVersionInfo(info)));
+    MemoVersions->appendPlainText(ForMemo(GetVersionInfo(info) + SettingsFilesText()));
     // Adding scrolls to the end; the product name is what to see first.
     MemoVersions->moveCursor(QTextCursor::Start);
+}
+
+QString TFormHelp::SettingsFilesText()
+{
+    const std::string read = SetupUlmaroIniPath();
+    const QString readText = QFileInfo::exists(QString::fromStdString(read))
+                                 ? QString::fromStdString(read)
+                                 : QStringLiteral("none found, defaults apply");
+    return QStringLiteral("Settings read  \t") + readText + QStringLiteral("\r\n") +
+           QStringLiteral("Settings saved \t") + QString::fromStdString(SetupIniPath()) + QStringLiteral("\r\n");
 }
 
 QString TFormHelp::GetVersionInfo(TFileInfo& FileInfo)

@@ -31,6 +31,11 @@ public:
     // The version text of the running executable ("\r\n" line ends).
     QString GetVersionInfo(TFileInfo& FileInfo);
 
+    // The settings files in use, one line each after the version facts:
+    // "Settings read  \t" and SETUP_ULMARO.INI's path (or that none was
+    // found), "Settings saved \t" and SETUP.INI's path.
+    static QString SettingsFilesText();
+
     // The instruction exactly as the program writes it ("\r\n" line ends).
     static const char* const HelpText;
 

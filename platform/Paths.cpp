@@ -62,9 +62,33 @@ void SetSettingsDirectoryOverride(const std::string& dir)
     g_override = dir.empty() ? std::string() : WithSlash(dir);
 }
 
+std::string UserConfigDirectory()
+{
+    std::string cfg;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
+        cfg = WithSlash(x);
+    else
+        cfg = HomeDirectory() + ".config/";
+    return cfg + "ulmaro/";
+}
+
+std::string FindSetupUlmaroIni(const std::string& exeDir, const std::string& configDir)
+{
+    const char* name = "SETUP_ULMARO.INI";
+    for (const std::string& dir : {exeDir, configDir, exeDir + "../share/ulmaro/"}) {
+        struct stat st;
+        const std::string path = dir + name;
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            return path;
+    }
+    return exeDir + name;
+}
+
 std::string SetupUlmaroIniPath()
 {
-    return (g_override.empty() ? ExeDirectory() : g_override) + "SETUP_ULMARO.INI";
+    if (!g_override.empty())
+        return g_override + "SETUP_ULMARO.INI";
+    return FindSetupUlmaroIni(ExeDirectory(), UserConfigDirectory());
 }
 
 std::string SetupIniPath()
@@ -77,13 +101,8 @@ std::string SetupIniPath()
     // there and writable); otherwise in the user's configuration folder.
     if (access(beside.c_str(), W_OK) == 0 || (access(beside.c_str(), F_OK) != 0 && access(dir.c_str(), W_OK) == 0))
         return beside;
-    std::string cfg;
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/')
-        cfg = WithSlash(x);
-    else
-        cfg = HomeDirectory() + ".config/";
-    mkdir(cfg.c_str(), 0700);
-    cfg += "ulmaro/";
+    const std::string cfg = UserConfigDirectory();
+    mkdir(cfg.substr(0, cfg.size() - std::string("ulmaro/").size()).c_str(), 0700);
     mkdir(cfg.c_str(), 0700);
     return cfg + "SETUP.INI";
 }

@@ -10,8 +10,18 @@ std::string ExeBaseName();
 // The user's home folder with a trailing "/"; stands in for the old "C:\" defaults.
 std::string HomeDirectory();
 
-// SETUP_ULMARO.INI next to the executable (only ever read).
+// The user's configuration folder for this program ($XDG_CONFIG_HOME/ulmaro/
+// or ~/.config/ulmaro/), with a trailing "/"; not created here.
+std::string UserConfigDirectory();
+
+// SETUP_ULMARO.INI (only ever read): next to the executable when it is
+// there, else in the user's configuration folder, else the system-wide
+// default an installed package puts beside the program's share folder
+// (<prefix>/share/ulmaro/ for <prefix>/bin/ulmaro). When none exists, the
+// path next to the executable (reading it gives every default).
 std::string SetupUlmaroIniPath();
+// The same choice for given folders (each with a trailing "/").
+std::string FindSetupUlmaroIni(const std::string& exeDir, const std::string& configDir);
 // SETUP.INI next to the executable; when that folder cannot be written, the
 // file lives in the user's configuration folder instead.
 std::string SetupIniPath();

@@ -7,8 +7,13 @@
 #include "tests/support/TestSupport.h"
 
 #include <QCloseEvent>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QImage>
+#include <QPixmap>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -78,8 +83,10 @@ TEST_F(HelpWindowTest, OpeningFillsBothTextsAndLocksTheMenus)
     const QString expected = QString::fromStdString(GetVersionInfo(info)).replace("\r\n", "\n");
     EXPECT_TRUE(expected.startsWith("Product name\tUlmaro read out\nCompany name   \t"));
     EXPECT_TRUE(expected.contains("File version\t1.0.0.1\nProduct version\t1.0.0.1\nFile size      \t"));
-    // The text ends with a line break of its own, hence the empty last line.
-    EXPECT_EQ(FormHelp->MemoVersions->toPlainText(), expected);
+    // The settings files follow the version facts, each named once.
+    const QString settings = "Settings read  \tnone found, defaults apply\nSettings saved \t" +
+                             QString::fromStdString(dir.file("SETUP.INI")) + "\n";
+    EXPECT_EQ(FormHelp->MemoVersions->toPlainText(), expected + settings);
     EXPECT_FALSE(FormHelp->MemoVersions->toPlainText().contains('\r'));
 
     EXPECT_FALSE(Enabled(MainForm->Device));
@@ -127,4 +134,38 @@ TEST_F(HelpWindowTest, ClosingTheWindowOtherwiseCountsAsOk)
     EXPECT_FALSE(FormHelp->isVisible());
     EXPECT_TRUE(Enabled(MainForm->Device));
     EXPECT_TRUE(Enabled(MainForm->Setup));
+}
+
+TEST_F(HelpWindowTest, SettingsLinesNameTheFileThatIsRead)
+{
+    dir.write("SETUP_ULMARO.INI", "[SetUP_ADC]\r\nSampling_time_Chart=20\r\n");
+    MainForm->HelpClick();
+    const QString text = FormHelp->MemoVersions->toPlainText();
+    EXPECT_EQ(text.count("SETUP_ULMARO.INI"), 1);
+    EXPECT_EQ(text.count("SETUP.INI"), 1);
+    EXPECT_TRUE(text.contains("Settings read  \t" + QString::fromStdString(dir.file("SETUP_ULMARO.INI")) + "\n"));
+    FormHelp->HelpOKButtonClick();
+}
+
+// The help text stays out of reach of the keyboard and the mouse, yet reads
+// as normal text, not greyed out.
+TEST_F(HelpWindowTest, HelpTextIsDrawnInNormalColoursWhileUneditable)
+{
+    MainForm->HelpClick();
+    QPlainTextEdit* memo = FormHelp->HelpMemo;
+    EXPECT_FALSE(memo->isEnabled());
+    EXPECT_TRUE(memo->isReadOnly());
+    const QPalette pal = memo->palette();
+    EXPECT_EQ(pal.color(QPalette::Disabled, QPalette::Text), pal.color(QPalette::Active, QPalette::Text));
+    EXPECT_EQ(pal.color(QPalette::Disabled, QPalette::Base), pal.color(QPalette::Active, QPalette::Base));
+
+    // What is drawn: the darkest pixel of the text is the normal text colour.
+    const QImage img = memo->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            darkest = std::min(darkest, qGray(img.pixel(x, y)));
+    EXPECT_LE(darkest, qGray(pal.color(QPalette::Active, QPalette::Text).rgb()) + 40);
+    EXPECT_LT(darkest, qGray(QApplication::palette().color(QPalette::Disabled, QPalette::Text).rgb()));
+    FormHelp->HelpOKButtonClick();
 }
