@@ -1,0 +1,131 @@
+// Measurement files: Windows-1252 text, user fields that cannot open a
+// column, and appends that never leave a torn line behind.
+#include "platform/CsvText.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string Bytes(std::initializer_list<int> b)
+{
+    std::string s;
+    for (int c : b)
+        s += char(c);
+    return s;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+TEST(ToWindows1252, LatinTextBecomesItsSingleBytes)
+{
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("Prüfung 5 µC")),
+              Bytes({0x50, 0x72, 0xFC, 0x66, 0x75, 0x6E, 0x67, 0x20, 0x35, 0x20, 0xB5, 0x43}));
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("°")), Bytes({0xB0}));
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("±20kV/m")), Bytes({0xB1}) + "20kV/m");
+    // The characters Windows-1252 adds in 0x80..0x9F.
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("€‰")), Bytes({0x80, 0x89}));
+    EXPECT_EQ(ToWindows1252(""), "");
+    EXPECT_EQ(ToWindows1252("a;b\r\n"), "a;b\r\n");
+}
+
+TEST(ToWindows1252, WhatTheSetCannotHoldBecomesAQuestionMarkEach)
+{
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("中")), "?");
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("x中文y")), "x??y");
+    // Outside the basic plane (one character, two UTF-16 units): one mark.
+    EXPECT_EQ(ToWindows1252(QString::fromUtf8("a😀b")), "a?b");
+    // Long text crosses the converter's buffer in the middle.
+    const QString longText = QString(300, QChar(0xFC)) + QString::fromUtf8("中") + QString(300, QLatin1Char('a'));
+    const std::string out = ToWindows1252(longText);
+    EXPECT_EQ(out, std::string(300, char(0xFC)) + "?" + std::string(300, 'a'));
+}
+
+TEST(CsvField, ASemicolonCannotOpenAColumn)
+{
+    EXPECT_EQ(CsvField("run 1; hall B;"), "run 1, hall B,");
+    EXPECT_EQ(CsvField("plain"), "plain");
+    EXPECT_EQ(CsvField("\"quoted\""), "\"quoted\""); // no quoting added
+}
+
+TEST(AppendToFile, AppendsAfterWhatIsThereAndCreatesWhenAsked)
+{
+    TempDir dir;
+    const std::string f = dir.file("data.csv");
+    EXPECT_EQ(AppendToFile(f, "head\r\n"), 0);
+    EXPECT_EQ(AppendToFile(f, "1;2\r\n"), 0);
+    EXPECT_EQ(ReadFile(f), "head\r\n1;2\r\n");
+
+    const std::string g = dir.file("missing.csv");
+    EXPECT_EQ(AppendToFile(g, "x\r\n", false), ENOENT);
+    EXPECT_FALSE(Exists(g));
+}
+
+TEST(AppendToFile, AFullDeviceFailsWithNoSpace)
+{
+    if (!Exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    EXPECT_EQ(AppendToFile("/dev/full", "1;2;3\r\n"), ENOSPC);
+}
+
+TEST(AppendToFile, AFolderThatCannotTakeFilesFails)
+{
+    // Not even root may create files here.
+    EXPECT_NE(AppendToFile("/proc/ulmaro-test.csv", "x\r\n"), 0);
+    EXPECT_NE(AppendToFile("/no/such/folder/data.csv", "x\r\n"), 0);
+
+    TempDir dir;
+    const std::string ro = dir.file("ro");
+    ASSERT_EQ(::mkdir(ro.c_str(), 0555), 0);
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
+    EXPECT_EQ(AppendToFile(ro + "/data.csv", "x\r\n"), EACCES);
+    EXPECT_FALSE(Exists(ro + "/data.csv"));
+}
+
+TEST(AppendToFile, AShortWriteIsTakenBackAndTheOldContentKept)
+{
+    TempDir dir;
+    const std::string f = dir.file("data.csv");
+    ASSERT_EQ(AppendToFile(f, "head\r\n"), 0); // 6 bytes
+
+    // A file size limit of 10 bytes lets 4 bytes of the next line through
+    // and refuses the rest, as a disk filling up in mid-write would.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old;
+    lim.rlim_cur = 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+    const int err = AppendToFile(f, "1;2;3;4;5\r\n");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldSignal);
+
+    EXPECT_EQ(err, EFBIG);
+    EXPECT_EQ(ReadFile(f), "head\r\n");
+    // The file takes lines again once there is room.
+    EXPECT_EQ(AppendToFile(f, "1;2\r\n"), 0);
+    EXPECT_EQ(ReadFile(f), "head\r\n1;2\r\n");
+}
+
+} // namespace
