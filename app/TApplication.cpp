@@ -1,5 +1,7 @@
 #include "app/TApplication.h"
 
+#include "app/AccessibleNames.h"
+
 #include "serial/ComTypes.h"
 
 #include <QMessageBox>
@@ -10,7 +12,7 @@ std::function<void(const QString&)> TApplication::ShowException = [](const QStri
     box.exec();
 };
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallAccessibleNames(this); }
 
 void TApplication::SetTitle(const QString& title) { QApplication::setApplicationName(title); }
 
