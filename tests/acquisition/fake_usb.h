@@ -63,19 +63,27 @@ private:
 
 // A host whose clock moves only when the code sleeps (and by `tickStep` on
 // every reading of it), recording the sleeps; ProcessMessages runs a hook.
+// A loop that never ends on it fails the test (see RunawayGuard).
 #include "platform/Host.h"
+#include "tests/support/RunawayGuard.h"
 class FakeHost : public IHost {
 public:
     FakeHost() : old_(SetHost(this)) {}
     ~FakeHost() override { SetHost(old_); }
-    uint32_t TickCount() override { return now += tickStep; }
+    uint32_t TickCount() override
+    {
+        runaway.Count("TickCount");
+        return now += tickStep;
+    }
     void Sleep(unsigned ms) override
     {
+        runaway.Count("Sleep");
         sleeps.push_back(ms);
         now += ms;
     }
     void ProcessMessages() override
     {
+        runaway.Count("ProcessMessages");
         ++processed;
         if (onProcess)
             onProcess();
@@ -85,6 +93,7 @@ public:
     int processed = 0;
     std::vector<unsigned> sleeps;
     std::function<void()> onProcess;
+    RunawayGuard runaway;
 
 private:
     IHost* old_;

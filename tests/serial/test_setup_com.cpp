@@ -354,7 +354,7 @@ TEST_F(SetupComTest, InstrumentEntriesReopenThePortWithTheirReadTimeout)
     EXPECT_TRUE(port->Active());
     EXPECT_EQ(port->Timeouts->ReadConstant(), 1000);
     a.WriteNow("stale");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(WaitUntil([&] { return port->InputCount() == 5u; }));
     MainForm->ReopenPortForInstrument(false, false); // already open: stays as it is
     EXPECT_EQ(port->InputCount(), 5u);
     MainForm->ReopenPortForInstrument(true, true); // closed and opened afresh

@@ -2,7 +2,9 @@
 // description says: vendor request 5, sign in bit 10, 2.148 mV a count.
 #include "platform/Host.h"
 #include "sim/SimConverter.h"
+#include "tests/support/RunawayGuard.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,10 +15,19 @@ class Clock : public IHost {
 public:
     Clock() : old_(SetHost(this)) {}
     ~Clock() override { SetHost(old_); }
-    uint32_t TickCount() override { return now; }
-    void Sleep(unsigned ms) override { now += ms; }
-    void ProcessMessages() override {}
+    uint32_t TickCount() override
+    {
+        runaway.Count("TickCount");
+        return now;
+    }
+    void Sleep(unsigned ms) override
+    {
+        runaway.Count("Sleep");
+        now += ms;
+    }
+    void ProcessMessages() override { runaway.Count("ProcessMessages"); }
     uint32_t now = 5000;
+    RunawayGuard runaway;
 
 private:
     IHost* old_;
@@ -107,3 +118,20 @@ TEST(SimConverter, UnpluggedConverterIsNotOnTheBus)
 }
 
 } // namespace
+
+TEST(FakeClock, ALoopThatNeverEndsFailsTheTestInsteadOfHanging)
+{
+    Clock clock;
+    clock.runaway.SetLimit(1000);
+    // Waits for a tick that a clock moved only by sleeps never brings.
+    EXPECT_NONFATAL_FAILURE(
+        {
+            try {
+                const uint32_t start = Host().TickCount();
+                while (Host().TickCount() - start < 10)
+                    Host().ProcessMessages();
+            } catch (const RunawayLoop&) {
+            }
+        },
+        "never ends");
+}
