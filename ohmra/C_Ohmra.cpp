@@ -81,8 +81,10 @@ int C_Ohmra::Transfer(const std::string& command, std::string& reply, bool noRep
     frame += Hex2(chk);
 
     for (;;) {
+        // The same reading of the digit pairs as the checksum's, so the
+        // bytes sent are the bytes the checksum was formed over.
         for (size_t i = 0; i < frame.size(); i += 2)
-            port_.WriteChar(char(HexToInt(frame.substr(i, 2))));
+            port_.WriteChar(char(HexDigitValue(frame[i]) * 16 + HexDigitValue(frame[i + 1])));
         Host().Sleep(PauseAfterSendMs);
 
         Host().Sleep(PauseBeforeByteMs);
@@ -134,7 +136,9 @@ int C_Ohmra::Measure(const std::string& command)
     std::string data;
     if (Transfer(command, data, false) != 0)
         return 1;
-    const bool timer = command.size() >= 4 && (HexToInt(command.substr(2, 2)) & kOhmraModeTimerOn) != 0;
+    // The exchange went through, so the command is hex digit pairs.
+    const bool timer = command.size() >= 4 &&
+                       ((HexDigitValue(command[2]) * 16 + HexDigitValue(command[3])) & kOhmraModeTimerOn) != 0;
     if (timer) {
         if (ByteCount(data) < 2)
             return 1;

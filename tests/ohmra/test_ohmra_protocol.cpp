@@ -27,10 +27,13 @@ TEST_F(OhmraProtocol, WorkedFramesGoOutAsDocumented)
 
     EXPECT_EQ(ohmra.Measure("C004"), 0);
     EXPECT_EQ(bench.ReceivedHex(), "02 04 82 2D 02 05 C0 04 32");
+    bench.peer.TakeReceived();
+    EXPECT_EQ(ohmra.Measure("c004"), 0);   // lower-case digits mean the same bytes
+    EXPECT_EQ(bench.ReceivedHex(), "02 04 82 2D 02 05 C0 04 32 02 05 C0 04 32");
 
     QString date, version, serial;
     EXPECT_EQ(ohmra.ReadInfo(date, version, serial), 0);
-    EXPECT_EQ(bench.ReceivedHex(), "02 04 82 2D 02 05 C0 04 32 02 04 A1 37");
+    EXPECT_EQ(bench.ReceivedHex(), "02 04 82 2D 02 05 C0 04 32 02 05 C0 04 32 02 04 A1 37");
     EXPECT_TRUE(prompt.shown().empty());
 }
 
