@@ -1,6 +1,8 @@
 // The scripted far end of a serial line, driven from a plain descriptor on
 // its slave side.
 #include "sim/PtyPeer.h"
+#include "sim/SimInstrument.h"
+#include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -51,8 +53,9 @@ TEST_F(PtyPeerTest, AScriptAnswersWhatItExpects)
 {
     peer.Expect("w2").Send("ok", 50).Expect("\x03").Send("bye");
     peer.Start();
-    Put("w2");
+    // Taken before the bytes leave: the peer's pause cannot start earlier.
     const auto t0 = Clock::now();
+    Put("w2");
     EXPECT_EQ(Get(2, 2000), "ok");
     EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(45));
     Put("\x03");
@@ -113,13 +116,62 @@ TEST_F(PtyPeerTest, DirectUseWithoutAScript)
     EXPECT_EQ(Get(2, 1000), "hi");
     Put("abc");
     EXPECT_EQ(peer.ReadNow(2, 1000), "ab");
-    EXPECT_EQ(peer.TakeReceived(), "c");
+    // The third byte may reach the master a moment after the first two.
+    std::string rest;
+    EXPECT_TRUE(WaitUntil([&] {
+        rest += peer.TakeReceived();
+        return rest == "c";
+    })) << rest;
     // The line outlives the near end's close and reopen.
     ::close(near);
     near = ::open(peer.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(near, 0);
     Put("d");
     EXPECT_EQ(peer.ReadNow(1, 1000), "d");
+}
+
+// Sends a byte on every tick, for as long as it is hosted.
+class Chatterbox final : public ISimInstrument {
+public:
+    void OnByte(uint8_t, ISimLine&) override {}
+    void OnTick(ISimLine& line) override { line.Send("x"); }
+};
+
+TEST_F(PtyPeerTest, AHostedInstrumentTalksOnItsOwnUntilStopped)
+{
+    Chatterbox box;
+    peer.Host(box, 1).Start();
+    EXPECT_EQ(Get(5, 2000), "xxxxx");
+    peer.Stop();
+    // Drained, then nothing more comes.
+    while (!Get(64, 50).empty()) {
+    }
+    EXPECT_EQ(Get(1, 100), "");
+}
+
+TEST_F(PtyPeerTest, AHangUpUnderARunningInstrumentNeverReachesAFileOpenedAfterIt)
+{
+    Chatterbox box;
+    peer.Host(box, 1).Start();
+    ASSERT_EQ(Get(3, 2000), "xxx");
+    TempDir dir;
+    peer.HangUpNow();
+    // Files opened right after the hang-up take the lowest free descriptor
+    // numbers; the peer's thread, still sending, must not write into them.
+    std::vector<int> fds;
+    for (int i = 0; i < 8; ++i)
+        fds.push_back(::open(dir.file("f" + std::to_string(i)).c_str(), O_RDWR | O_CREAT, 0600));
+    EXPECT_TRUE(peer.Wait(2000));
+    peer.Stop();
+    for (int fd : fds) {
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::lseek(fd, 0, SEEK_END), 0);
+        ::close(fd);
+    }
+    int error = 0;
+    Get(64, 500, &error);
+    EXPECT_EQ(error, EIO);
+    EXPECT_FALSE(peer.WriteNow("late"));
 }
 
 } // namespace
