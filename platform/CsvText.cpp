@@ -59,6 +59,18 @@ int AppendToFile(const std::string& path, const std::string& bytes, bool create)
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0)
         return errno;
+    // The append has the file to itself: a program that holds a lock on it
+    // (a spreadsheet with the file open) keeps its file, and the caller
+    // reports the line as not written. A file system without locks
+    // (ENOLCK, EINVAL) is written all the same.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &lock) != 0 && errno != ENOLCK && errno != EINVAL) {
+        const int err = errno == EACCES ? EAGAIN : errno;
+        ::close(fd);
+        return err;
+    }
     struct stat st {};
     const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
     size_t done = 0;

@@ -19,5 +19,6 @@ QString CsvField(const QString& text);
 // number. A write that does not go through in full is taken back (the file
 // is cut back to the length it had), so a file never keeps a torn line; the
 // existing content is never truncated or rewritten. ENOSPC stands for a
-// short write whose cause the system did not name.
+// short write whose cause the system did not name; EAGAIN for a file that
+// another program holds locked (nothing is written then).
 int AppendToFile(const std::string& path, const std::string& bytes, bool create = true);

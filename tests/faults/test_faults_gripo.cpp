@@ -1,0 +1,221 @@
+// The tester's window when things go wrong on the bench: the tester hangs
+// up in the middle of its reply, goes silent, answers noise or half a
+// reply; the statistics file is read-only, locked by another program or on
+// a full disk. Each case: one clear message, the next transfer or save
+// works once the fault is gone, no torn or missing line, no descriptor lost.
+#include "core/MainLink.h"
+#include "core/MainState.h"
+#include "gripo/C_Gripo.h"
+#include "gripo/TFormGripo.h"
+#include "platform/Paths.h"
+#include "serial/TFoCom.h"
+#include "sim/PtyPeer.h"
+#include "sim/SimGripo.h"
+#include "tests/faults/FaultSupport.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class GripoFaults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetSettingsDirectoryOverride(dir.path());
+        MainState = &state;
+        MainLink().ReturnToMain = [] {};
+        MainLink().CloseDisplay = [] {};
+        FoCom = new TFoCom();
+        FormGripo = new TFormGripo();
+        StartTester();
+        fdsBefore = OpenDescriptors();
+    }
+    void TearDown() override
+    {
+        FoCom->ComPort1->Close();
+        if (peer)
+            peer->Stop();
+        delete FormGripo;
+        delete FoCom;
+        FoCom = nullptr;
+        MainState = nullptr;
+        MainLink().ReturnToMain = nullptr;
+        MainLink().CloseDisplay = nullptr;
+        SetSettingsDirectoryOverride("");
+    }
+    // A tester on a fresh line, and the port opened on it the way the
+    // device menu's Gripo entry does.
+    void StartTester()
+    {
+        FoCom->ComPort1->Close();
+        if (peer)
+            peer->Stop();
+        peer = std::make_unique<PtyPeer>();
+        sim = std::make_unique<SimGripo>();
+        sim->Total = 41;
+        sim->WristLow = 4;
+        peer->Host(*sim);
+        peer->Start();
+        FoCom->ComPort1->DeviceName(peer->SlavePath());
+        FoCom->ComPort1->Open();
+        FoCom->ComPort1->Timeouts->ReadConstant(1500);
+    }
+    // A line played by a script instead of the tester.
+    void StartScript(const std::function<void(PtyPeer&)>& script)
+    {
+        FoCom->ComPort1->Close();
+        peer->Stop();
+        peer = std::make_unique<PtyPeer>();
+        script(*peer);
+        peer->Start();
+        FoCom->ComPort1->DeviceName(peer->SlavePath());
+        FoCom->ComPort1->Open();
+        FoCom->ComPort1->Timeouts->ReadConstant(1500);
+    }
+    void Transfer()
+    {
+        prompt.Press(TPromptResult::Ok); // the instruction box
+        boxes.Click([] { FormGripo->BitBtn_StartClick(); });
+    }
+    QStringList Messages() const { return MessagesSince(prompt, prompts0, boxes, boxes0, "Instruction"); }
+    void Mark()
+    {
+        prompts0 = prompt.shown().size();
+        boxes0 = boxes.shown.size();
+    }
+    // The window after a good transfer: counts shown, save enabled.
+    void ExpectGoodTransfer()
+    {
+        Mark();
+        Transfer();
+        EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
+        EXPECT_EQ(FormGripo->Counter_HGB_L->text(), "4");
+        EXPECT_TRUE(FormGripo->BitBtnSaveData->isEnabled());
+    }
+    void ExpectNoDescriptorLost()
+    {
+        FoCom->ComPort1->Close();
+        FoCom->ComPort1->Open();
+        EXPECT_EQ(OpenDescriptors(), fdsBefore);
+    }
+
+    TempDir dir;
+    TMainState state;
+    ScriptedPrompt prompt;
+    ErrorBoxes boxes;
+    std::unique_ptr<PtyPeer> peer;
+    std::unique_ptr<SimGripo> sim;
+    int fdsBefore = 0;
+    size_t prompts0 = 0, boxes0 = 0;
+};
+
+const std::string kGoodReply = [] {
+    // 41 measurements, 4 below the wrist-strap limit, after command 0x7A.
+    std::string r = std::string("\x00\x00\x29\x00\x04\x00\x00\x00\x00\x00\x00", 11);
+    int sum = 0x7A;
+    for (char c : r)
+        sum += uint8_t(c);
+    return r + char(sum & 0xFF);
+}();
+
+} // namespace
+
+TEST_F(GripoFaults, HangUpInTheMiddleOfTheReply)
+{
+    StartScript([](PtyPeer& p) { p.Expect("\x7a").Send(kGoodReply.substr(0, 5)).HangUp(50); });
+    Mark();
+    Transfer();
+    EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled());
+    EXPECT_TRUE(FormGripo->BitBtn_Start->isEnabled());
+    StartTester(); // the cable is back, the entry reopens the port
+    ExpectGoodTransfer();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(GripoFaults, SilenceEndsInOneTimeout)
+{
+    peer->WithInstrument([&] { sim->Silent = true; });
+    Mark();
+    Transfer();
+    ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_EQ(Messages().front(), "error box: Timeout");
+    peer->WithInstrument([&] { sim->Silent = false; });
+    ExpectGoodTransfer();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(GripoFaults, GarbageAndHalfAReplyLeaveTheWindowUsable)
+{
+    // Noise with a wrong checksum: the tester's own result for it is a
+    // refused transfer (save stays off); the next one is read cleanly,
+    // whatever the noise left on the line.
+    StartScript([](PtyPeer& p) {
+        p.Expect("\x7a").Send(std::string("\x55\xAA\x13\x37\x00\xFF\x10\x20\x30\x40\x50\x60\x70", 13));
+    });
+    Mark();
+    Transfer();
+    EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled());
+    EXPECT_LE(Messages().size(), 1);
+
+    // Half a reply, then nothing: one time-out.
+    StartScript([](PtyPeer& p) { p.Expect("\x7a").Send(kGoodReply.substr(0, 6)); });
+    Mark();
+    Transfer();
+    ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_EQ(Messages().front(), "error box: Timeout");
+
+    StartTester();
+    ExpectGoodTransfer();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(GripoFaults, ReadOnlyLockedAndFullFilesLoseNoLine)
+{
+    ExpectGoodTransfer();
+    const std::string path = dir.file("stats.CSV");
+    const QString name = QString::fromStdString(path);
+    ASSERT_EQ(FormGripo->SaveStatistics(name), 0);
+    ASSERT_EQ(CompleteLines(path).size(), 2);
+    // The first save maps Qt's MIME cache for good; count from here.
+    fdsBefore = OpenDescriptors();
+
+    // Read-only.
+    if (MakeReadOnly(path)) {
+        Mark();
+        EXPECT_NE(FormGripo->SaveStatistics(name), 0);
+        MakeWritable(path);
+        EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+        EXPECT_EQ(CompleteLines(path).size(), 2);
+    } else {
+        MakeWritable(path);
+        ADD_FAILURE() << "cannot make a file read-only here (no immutable flag for root)";
+    }
+
+    // Locked by another program.
+    {
+        LockHolder other(path);
+        ASSERT_TRUE(other.Holding());
+        Mark();
+        EXPECT_NE(FormGripo->SaveStatistics(name), 0);
+        EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+        EXPECT_EQ(CompleteLines(path).size(), 2);
+    }
+
+    // A full disk.
+    Mark();
+    EXPECT_NE(FormGripo->SaveStatistics("/dev/full"), 0);
+    EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+
+    // Every fault gone: the next save adds exactly one whole line.
+    Mark();
+    EXPECT_EQ(FormGripo->SaveStatistics(name), 0);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
+    const QStringList lines = CompleteLines(path);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[1].section(';', 2), lines[2].section(';', 2));
+    ExpectNoDescriptorLost();
+}
