@@ -134,6 +134,10 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
     AppTitle = "Ulmaro read out";
     Quenor1->menuAction()->setVisible(false);
     Gripo1->menuAction()->setVisible(false);
+    // With the simulated bench the word "gripo" offers the tester's menu, so
+    // its window can be tried without a tester.
+    if (CommandLineHasWord(argc, argv, "--demo") && CommandLineHasWord(argc, argv, "gripo"))
+        Gripo1->menuAction()->setVisible(true);
     // 10.
     setWindowTitle(AppTitle);
     Exit1->setText(Main_1);

@@ -73,7 +73,7 @@ int FieldNumber(const QString& text)
 QChar DateSeparator()
 {
     for (const QChar c : QLocale().dateFormat(QLocale::ShortFormat))
-        if (!c.isLetter())
+        if (c.isPunct() && c != QLatin1Char('\''))
             return c;
     return QLatin1Char('.');
 }
@@ -181,6 +181,9 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
     MemoInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     MemoInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab stops eight average characters apart, as the memo's texts were
+    // lined up for ("Range\t\t: " under "Temperature\t: ").
+    MemoInfo->setTabStopDistance(8.0 * MemoInfo->fontMetrics().averageCharWidth());
     ProgressBarWait = new QProgressBar(this);
     ProgressBarWait->setGeometry(418, 486, 374, 18);
     ProgressBarWait->setRange(0, 100);
