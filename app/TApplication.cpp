@@ -1,6 +1,7 @@
 #include "app/TApplication.h"
 
 #include "app/AccessibleNames.h"
+#include "app/StartupProbe.h"
 
 #include "serial/ComTypes.h"
 
@@ -12,7 +13,11 @@ std::function<void(const QString&)> TApplication::ShowException = [](const QStri
     box.exec();
 };
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) { InstallAccessibleNames(this); }
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    InstallAccessibleNames(this);
+    InstallStartupProbe(this, argc, argv);
+}
 
 void TApplication::SetTitle(const QString& title) { QApplication::setApplicationName(title); }
 
