@@ -37,13 +37,14 @@ install_packages() {
   fi
 }
 
+# Builds everything, or only the targets given ("--target ulmaro").
 build() {
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc)"
+  cmake --build build -j"$(nproc)" "$@"
 }
 
 case "${1:-}" in
-  demo)  install_packages; build; exec ./build/ulmaro --demo ;;
+  demo)  install_packages; build --target ulmaro; exec ./build/ulmaro --demo ;;
   test)  install_packages; build
          cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" ;;
   build) install_packages; build ;;
