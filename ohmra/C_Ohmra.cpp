@@ -81,6 +81,10 @@ int C_Ohmra::Transfer(const std::string& command, std::string& reply, bool noRep
     frame += Hex2(chk);
 
     for (;;) {
+        // What an earlier exchange that failed left on the line (noise, the
+        // rest of a frame) is no answer to this command; read first, it
+        // would fail this exchange and the next ones as well.
+        (void)port_.ReadString();
         // The same reading of the digit pairs as the checksum's, so the
         // bytes sent are the bytes the checksum was formed over.
         for (size_t i = 0; i < frame.size(); i += 2)

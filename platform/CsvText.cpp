@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -60,14 +61,15 @@ int AppendToFile(const std::string& path, const std::string& bytes, bool create)
     if (fd < 0)
         return errno;
     // The append has the file to itself: a program that holds a lock on it
-    // (a spreadsheet with the file open) keeps its file, and the caller
-    // reports the line as not written. A file system without locks
-    // (ENOLCK, EINVAL) is written all the same.
+    // (a spreadsheet with the file open), of either kind, keeps its file, and
+    // the caller reports the line as not written. A file system without
+    // locks (ENOLCK, EINVAL) is written all the same.
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_SETLK, &lock) != 0 && errno != ENOLCK && errno != EINVAL) {
-        const int err = errno == EACCES ? EAGAIN : errno;
+    if ((::fcntl(fd, F_SETLK, &lock) != 0 && errno != ENOLCK && errno != EINVAL) ||
+        (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK && errno != EINVAL)) {
+        const int err = errno == EACCES || errno == EWOULDBLOCK ? EAGAIN : errno;
         ::close(fd);
         return err;
     }

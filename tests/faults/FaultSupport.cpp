@@ -11,6 +11,7 @@
 #include <fstream>
 #include <linux/fs.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,7 +97,8 @@ LockHolder::LockHolder(const std::string& path)
         struct flock lk {};
         lk.l_type = F_WRLCK;
         lk.l_whence = SEEK_SET;
-        const char ok = (fd >= 0 && fcntl(fd, F_SETLKW, &lk) == 0) ? '1' : '0';
+        // Programs lock with either call; the holder takes both.
+        const char ok = (fd >= 0 && fcntl(fd, F_SETLKW, &lk) == 0 && flock(fd, LOCK_EX) == 0) ? '1' : '0';
         [[maybe_unused]] ssize_t w = write(ready[1], &ok, 1);
         for (;;)
             pause();
