@@ -36,11 +36,14 @@ const QStringList OffsetTimeItems = {"0 sec.",   "10 sec.",  "20 sec.",  "30 sec
                                      "420 sec.", "480 sec.", "540 sec.", "600 sec."};
 
 // A list index from the settings or the monitor; one the list does not have
-// leaves the box as it is.
-void SetListIndex(QComboBox* box, int index)
+// leaves the box as it is (or at `fallback`), so that no run is started with
+// a parameter the lists never offered.
+void SetListIndex(QComboBox* box, int index, int fallback = -1)
 {
     if (index >= 0 && index < box->count())
         box->setCurrentIndex(index);
+    else if (fallback >= 0 && fallback < box->count())
+        box->setCurrentIndex(fallback);
 }
 
 QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
@@ -187,9 +190,9 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
 
     // The parameters of the last session come from SETUP.INI (never written here).
     const TIniFile ini(SetupIniPath());
-    SetListIndex(ComboBoxVStart, ini.ReadInteger("CPM", "vStart", 10));
-    SetListIndex(ComboBoxVStop, ini.ReadInteger("CPM", "vStop", 10));
-    SetListIndex(ComboBoxOffsetTime, ini.ReadInteger("CPM", "tOffset", 2));
+    SetListIndex(ComboBoxVStart, ini.ReadInteger("CPM", "vStart", 10), 10);
+    SetListIndex(ComboBoxVStop, ini.ReadInteger("CPM", "vStop", 10), 10);
+    SetListIndex(ComboBoxOffsetTime, ini.ReadInteger("CPM", "tOffset", 2), 2);
     SetSelectModeIndex(0);
 
     resize(900, 600);

@@ -566,3 +566,50 @@ TEST_F(CpmWindowTest, ExitClosesThePortAndReturnsToTheMainWindow)
     EXPECT_FALSE(CPMSetup->isVisible());
     EXPECT_FALSE(port.Active());
 }
+
+TEST_F(CpmWindowTest, HangUpInARunLeavesTheWindowUsable)
+{
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 20;
+        s.DecayTauMs = 1e9;
+    });
+    int frames = 0;
+    extra = [&] {
+        if (CPMSetup->Running() && CPMSetup->GroupBoxOffset->title() == "Plate voltage" && ++frames == 3)
+            peer.HangUpNow();
+    };
+    EXPECT_THROW(CPMSetup->BitBtnStartClick(), EComError);
+    extra = nullptr;
+    EXPECT_FALSE(CPMSetup->Running());
+    EXPECT_TRUE(MainControlsEnabled());
+    EXPECT_EQ(CPMSetup->GroupBoxOffset->title(), "Offset");
+    // Exit still leads back to the main window.
+    bool returned = false;
+    MainLink().ReturnToMain = [&] { returned = true; };
+    CPMSetup->BitBtnCancelClick();
+    MainLink().ReturnToMain = nullptr;
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(port.Active());
+}
+
+TEST_F(CpmWindowTest, TimeoutOfTheSetupReadBeforeTheReadOut)
+{
+    WithSim([](SimKarvo& s) { s.Silent = true; });
+    EXPECT_THROW(CPMSetup->BitBtnReadFileClick(), EComError);
+    EXPECT_TRUE(MainControlsEnabled());
+    EXPECT_FALSE(FormReadCPMFiles->isVisible());
+    EXPECT_TRUE(driver.proposed.empty());
+}
+
+TEST_F(CpmWindowTest, ParametersFromTheSettingsFile)
+{
+    dir.write("SETUP.INI", "[CPM]\r\nvStart=3\r\nvStop=20\r\ntOffset=15\r\n");
+    delete CPMSetup;
+    CPMSetup = new TCPMSetup();
+    EXPECT_EQ(CPMSetup->ComboBoxVStart->currentIndex(), 3);
+    EXPECT_EQ(CPMSetup->ComboBoxVStop->currentIndex(), 10); // 20 is no item: the default
+    EXPECT_EQ(CPMSetup->ComboBoxOffsetTime->currentIndex(), 15);
+    EXPECT_EQ(CPMSetup->SelectModeIndex(), 0);
+    EXPECT_EQ(CPMSetup->ComboBoxVStart->currentText(), "650 V");
+    EXPECT_EQ(CPMSetup->ComboBoxOffsetTime->currentText(), "600 sec.");
+}
