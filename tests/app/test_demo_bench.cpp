@@ -79,6 +79,11 @@ TEST_F(DemoBenchTest, WithDemoEverySimulatedInstrumentIsListedBesideTheRealPorts
         EXPECT_TRUE(FoCom->ComPort1->DeviceName().rfind("/dev/pts/", 0) == 0) << FoCom->ComPort1->DeviceName();
     }
 
+    // Behind the charge plate monitor's name a monitor answers: ENQ gets ACK.
+    Choose("Karvo (simulated)");
+    FoCom->ComPort1->WriteByte(0x05);
+    EXPECT_EQ(FoCom->ComPort1->ReadByte(), 0x06);
+
     DestroyAllWindows();
     EXPECT_EQ(&UsbApi(), &RealUsbApi());
     EXPECT_TRUE(NamedPorts().empty());
