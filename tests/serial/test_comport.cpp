@@ -219,7 +219,7 @@ TEST_F(ComPortTest, ReadByteGivesUpAfterMultiplierPlusConstantAndThePortStaysUsa
     EXPECT_EQ(e.Code, 0);
     EXPECT_STREQ(e.what(), "Timeout");
     EXPECT_GE(ms, 300);
-    EXPECT_LT(ms, 300 + 400);
+    EXPECT_LT(ms, 300 + 1000); // slack for a busy machine
     EXPECT_TRUE(port.Active());
     peer.WriteNow("\x42");
     EXPECT_EQ(port.ReadByte(), 0x42);
@@ -236,7 +236,7 @@ TEST_F(ComPortTest, TheTotalLimitGrowsWithTheByteCount)
     const EComError e = ExpectComError([&] { port.Read(buf, 5, true); }, &ms);
     EXPECT_STREQ(e.what(), "Timeout");
     EXPECT_GE(ms, 60 * 5 + 100);
-    EXPECT_LT(ms, 60 * 5 + 100 + 400);
+    EXPECT_LT(ms, 60 * 5 + 100 + 1000); // slack for a busy machine
 }
 
 TEST_F(ComPortTest, TheIntervalLimitStartsWithTheFirstByte)
@@ -257,7 +257,7 @@ TEST_F(ComPortTest, TheIntervalLimitStartsWithTheFirstByte)
     const EComError e = ExpectComError([&] { port.Read(buf, 3, true); }, &ms);
     EXPECT_STREQ(e.what(), "Timeout");
     EXPECT_GE(ms, 80);
-    EXPECT_LT(ms, 80 + 600);
+    EXPECT_LT(ms, 80 + 1000); // slack for a busy machine
 }
 
 TEST_F(ComPortTest, BytesSpacedWithinTheIntervalAllArrive)
@@ -291,19 +291,19 @@ TEST_F(ComPortTest, TimeoutsSetWhileClosedTakeEffectAtTheNextOpenAndSurviveReope
     int64_t ms = 0;
     ExpectComError([&] { port.ReadByte(); }, &ms);
     EXPECT_GE(ms, 120);
-    EXPECT_LT(ms, 120 + 400);
+    EXPECT_LT(ms, 120 + 1000); // slack for a busy machine
     // Changed while open: the next read uses it.
     port.Timeouts->ReadConstant(250);
     ExpectComError([&] { port.ReadByte(); }, &ms);
     EXPECT_GE(ms, 250);
-    EXPECT_LT(ms, 250 + 400);
+    EXPECT_LT(ms, 250 + 1000); // slack for a busy machine
     // Still in force after a close and reopen.
     port.Close();
     port.Open();
     EXPECT_EQ(port.Timeouts->ReadConstant(), 250);
     ExpectComError([&] { port.ReadByte(); }, &ms);
     EXPECT_GE(ms, 250);
-    EXPECT_LT(ms, 250 + 400);
+    EXPECT_LT(ms, 250 + 1000); // slack for a busy machine
 }
 
 // --- the read operations -----------------------------------------------------
