@@ -19,6 +19,7 @@ namespace {
 // from eating the machine's memory.
 constexpr std::streamoff kMaxFileBytes = 64 * 1024 * 1024;
 constexpr JDIMENSION kMaxSide = 16384;
+constexpr long kMaxDecoderMemory = 512L * 1024 * 1024;
 
 // libjpeg's own error handling prints and calls exit(). Ours jumps back to
 // the decoder, which then reports failure.
@@ -92,6 +93,13 @@ void Decode(const unsigned char* data, unsigned long size, QImage& out)
     jpeg_mem_src(&cinfo, data, size);
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK)
         ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    // A few hundred bytes can announce a picture of gigabytes: refuse it
+    // before the decoder sets up its buffers for it, and bound what those
+    // buffers may take in any case.
+    if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > kMaxSide ||
+        cinfo.image_height > kMaxSide)
+        ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_start_decompress(&cinfo);
