@@ -68,6 +68,22 @@ std::string Payload(const std::string& r)
     return Mid(r, size_t(start), size_t(count));
 }
 
+// A setup value as the decimal number it holds; anything else (the hex
+// characters ReadSetup left, say "0A") is an error, not a silent 0.
+int DecimalValue(const std::string& v)
+{
+    size_t used = 0;
+    int n = 0;
+    try {
+        n = std::stoi(v, &used, 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (v.empty() || used != v.size() || n < 0)
+        throw std::runtime_error("'" + v + "' is not a valid integer value");
+    return n;
+}
+
 const char* const kManualEField = "Please, select at the Karvo manually the E-Field mode and select the range !";
 
 } // namespace
@@ -137,7 +153,7 @@ void C_CPM_EF::WriteSetup()
     std::string data;
     for (const std::string& v : SetupValues) {
         char hex[16];
-        std::snprintf(hex, sizeof hex, "%02X", unsigned(std::stoi(v.empty() ? "0" : v)) & 0xFFu);
+        std::snprintf(hex, sizeof hex, "%02X", unsigned(DecimalValue(v)));
         data += hex;
     }
     const bool manual = MainState && MainState->ManualEFieldFirmware && MainState->DeviceCode == 103;

@@ -213,6 +213,20 @@ TEST_F(SimTest, WriteSetupSendsTheEighteenDigitsAndReadSetupGetsThemBack)
     EXPECT_EQ(cpm.SetupValues[4], "32"); // the received hex characters
     EXPECT_EQ(cpm.SetupValues[5], "09");
     EXPECT_EQ(cpm.SetupValues[8], "04"); // three stored files
+
+    // What ReadSetup left is taken as decimal text: "32" goes out as 20,
+    // and a value that is no decimal number is an error, not a silent 0.
+    cpm.SetupValues[8] = "01";
+    cpm.WriteSetup();
+    ASSERT_TRUE(WaitUntil([&] {
+        int n = 0;
+        Sim([&](SimKarvo& s) { n = s.SetupWrites; });
+        return n == 2;
+    }));
+    Sim([&](SimKarvo& s) { text = s.LastSetupText; });
+    EXPECT_EQ(text, "010102022009010101");
+    cpm.SetupValues[8] = "0A";
+    EXPECT_THROW(cpm.WriteSetup(), std::runtime_error);
 }
 
 TEST_F(SimTest, EFieldOnFirmware610AsksTheUserInsteadOfSending)
