@@ -332,9 +332,13 @@ void TCPMSetup::BitBtnBreakClick()
 {
     Cpm().SendBreak();
     EnableControls(true);
-    // A second run cannot start before the monitor ended this one.
+    // Until the monitor has sent the abort frame, nothing else may talk to
+    // it: a command now would take that frame for its reply and leave the
+    // run waiting for nothing. Exit stays usable.
     if (running_)
-        BitBtnStart->setEnabled(false);
+        for (QWidget* w : {static_cast<QWidget*>(BitBtnStart), static_cast<QWidget*>(BitBtnInfo),
+                           static_cast<QWidget*>(GroupBoxsetup), static_cast<QWidget*>(BitBtnReadFile)})
+            w->setEnabled(false);
     // A comment entry in progress ends without saving.
     commentOk_ = false;
     commentCancel_ = true;
@@ -344,6 +348,8 @@ void TCPMSetup::BitBtnBreakClick()
 
 void TCPMSetup::BitBtnInfoClick()
 {
+    if (running_)
+        return;
     C_CPM_EF& cpm = Cpm();
     cpm.UpdateIdentification();
     MemoDisplay->clear();
@@ -356,6 +362,8 @@ void TCPMSetup::BitBtnInfoClick()
 
 void TCPMSetup::ButtonReadSetupClick()
 {
+    if (running_)
+        return;
     C_CPM_EF& cpm = Cpm();
     cpm.ReadSetup();
     SetListIndex(ComboBoxVStart, HexToInt(cpm.SetupValues[5]));
@@ -423,6 +431,8 @@ void TCPMSetup::BitBtnCancelSaveClick() { commentCancel_ = true; }
 
 void TCPMSetup::BitBtnReadFileClick()
 {
+    if (running_ || readingFiles_)
+        return;
     exited_ = false;
     show();
     EnableControls(false);

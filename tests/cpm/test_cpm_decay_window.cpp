@@ -339,9 +339,13 @@ TEST_F(CpmWindowTest, BreakEndsTheRunThroughTheAbortFrame)
         if (CPMSetup->Running() && CPMSetup->GroupBoxOffset->title() == "Plate voltage" && ++frames == 5 && !broke) {
             broke = true;
             CPMSetup->BitBtnBreakClick();
-            // No second run while this one waits for its abort frame.
+            // Nothing talks to the monitor while this run waits for its abort frame.
             EXPECT_FALSE(CPMSetup->BitBtnStart->isEnabled());
+            EXPECT_FALSE(CPMSetup->BitBtnInfo->isEnabled());
+            EXPECT_FALSE(CPMSetup->BitBtnReadFile->isEnabled());
+            EXPECT_FALSE(CPMSetup->GroupBoxsetup->isEnabled());
             EXPECT_TRUE(CPMSetup->BitBtnCancel->isEnabled());
+            EXPECT_TRUE(CPMSetup->ButtonClearDisplay->isEnabled());
         }
     };
     CPMSetup->BitBtnStartClick();
