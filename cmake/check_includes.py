@@ -2,10 +2,16 @@
 """Checks the quoted includes of a source tree against its include rules.
 
 usage: check_includes.py SOURCE_ROOT [RULES_FILE]
+           [--logic-sources FILE --widget-dir DIR... --widget-header NAME...]
 
 RULES_FILE defaults to SOURCE_ROOT/cmake/include_rules.txt. Exit status 0
 when every include is allowed, 1 with one line per fault otherwise, 2 when
 the rules cannot be read.
+
+With --logic-sources (lines "SOURCE_DIR|source|source...", one per logic
+library, as CMake writes them) it also fails when a logic library's source
+reaches a widget header: a header found in a --widget-dir or named by
+--widget-header, included directly or through headers of this tree.
 """
 import os
 import re
@@ -123,18 +129,104 @@ def check(root, rules):
     return faults
 
 
+ANGLE_INCLUDE = re.compile(r'^\s*#\s*include\s*<([^>]+)>')
+
+
+def read_logic_sources(path):
+    files = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            parts = [p for p in line.strip().split("|") if p]
+            if len(parts) < 2:
+                continue
+            base = parts[0]
+            for src in parts[1:]:
+                full = src if os.path.isabs(src) else os.path.join(base, src)
+                if os.path.isfile(full) and full.endswith(SOURCE_SUFFIXES):
+                    files.append(os.path.normpath(full))
+    return files
+
+
+def is_widget_header(name, widget_dirs, widget_headers):
+    if name in widget_headers or os.path.basename(name) in widget_headers:
+        return True
+    for d in widget_dirs:
+        if os.path.isfile(os.path.join(d, name)):
+            return True
+        # <QtWidgets/QWidget> names the folder itself.
+        if name.startswith(os.path.basename(d.rstrip("/")) + "/"):
+            return True
+    return False
+
+
+def check_logic(root, logic_files, widget_dirs, widget_headers):
+    """Faults for logic sources that reach a widget header."""
+    faults = []
+    reaches = {}  # file -> the widget header it reaches (or None)
+
+    def visit(path):
+        if path in reaches:
+            return reaches[path]
+        reaches[path] = None  # cycles end here
+        try:
+            lines = open(path, encoding="utf-8", errors="replace").read().splitlines()
+        except OSError:
+            return None
+        for line in lines:
+            m = ANGLE_INCLUDE.match(line)
+            if m and is_widget_header(m.group(1), widget_dirs, widget_headers):
+                reaches[path] = f"<{m.group(1)}>"
+                return reaches[path]
+            m = INCLUDE.match(line)
+            if not m:
+                continue
+            for candidate in (os.path.join(os.path.dirname(path), m.group(1)), os.path.join(root, m.group(1))):
+                candidate = os.path.normpath(candidate)
+                if os.path.isfile(candidate):
+                    found = visit(candidate)
+                    if found:
+                        reaches[path] = f'"{m.group(1)}" -> {found}'
+                        return reaches[path]
+                    break
+            else:
+                if is_widget_header(m.group(1), widget_dirs, widget_headers):
+                    reaches[path] = f'"{m.group(1)}"'
+                    return reaches[path]
+        return None
+
+    for source in logic_files:
+        found = visit(source)
+        if found:
+            rel = os.path.relpath(source, root)
+            faults.append(f"{rel}: logic library source reaches a widget header: {found}")
+    return faults
+
+
 def main(argv):
-    if len(argv) < 2:
+    args, options = [], {"--logic-sources": [], "--widget-dir": [], "--widget-header": []}
+    i = 1
+    while i < len(argv):
+        if argv[i] in options and i + 1 < len(argv):
+            options[argv[i]].append(argv[i + 1])
+            i += 2
+        else:
+            args.append(argv[i])
+            i += 1
+    if not args:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    root = os.path.abspath(argv[1])
-    rules_path = argv[2] if len(argv) > 2 else os.path.join(root, "cmake", "include_rules.txt")
+    root = os.path.abspath(args[0])
+    rules_path = args[1] if len(args) > 1 else os.path.join(root, "cmake", "include_rules.txt")
     try:
         rules = read_rules(rules_path)
+        logic_files = []
+        for path in options["--logic-sources"]:
+            logic_files += read_logic_sources(path)
     except (OSError, ValueError) as e:
         print(f"cannot read include rules: {e}", file=sys.stderr)
         return 2
     faults = check(root, rules)
+    faults += check_logic(root, logic_files, options["--widget-dir"], set(options["--widget-header"]))
     for fault in faults:
         print(fault)
     if faults:

@@ -86,6 +86,42 @@ class CheckIncludesTest(unittest.TestCase):
         self.assertEqual(rc, 1)
         self.assertIn("unknown folder nowhere", out)
 
+    def logic_run(self, *sources):
+        """The checker with mid/ as a logic library of the given sources and
+        a fake widget toolkit (a folder holding QWidget, a named header)."""
+        self.write("toolkit/QtWidgets/QWidget", "")
+        self.write("logic_sources.txt", os.path.join(self.root, "mid") + "|" + "|".join(sources) + "\n")
+        r = subprocess.run([sys.executable, CHECKER, self.root,
+                            "--logic-sources", os.path.join(self.root, "logic_sources.txt"),
+                            "--widget-dir", os.path.join(self.root, "toolkit/QtWidgets"),
+                            "--widget-header", "qcustomplot.h"], capture_output=True, text=True)
+        return r.returncode, r.stdout
+
+    def test_logic_that_stays_clear_of_widgets_passes(self):
+        self.write("cmake/include_rules.txt", RULES + "toolkit: *\n")
+        self.write("mid/Mid.cpp", '#include "mid/Mid.h"\n#include <QString>\n')
+        self.assertEqual(self.logic_run("Mid.cpp", "NotThere.cpp"), (0, ""))
+
+    def test_logic_including_a_widget_header_fails(self):
+        self.write("cmake/include_rules.txt", RULES + "toolkit: *\n")
+        self.write("mid/Mid.cpp", '#include "mid/Mid.h"\n#include <QWidget>\n')
+        rc, out = self.logic_run("Mid.cpp")
+        self.assertEqual(rc, 1)
+        self.assertIn("mid/Mid.cpp: logic library source reaches a widget header: <QWidget>", out)
+        self.write("mid/Mid.cpp", '#include <QtWidgets/QMessageBox>\n')
+        self.assertEqual(self.logic_run("Mid.cpp")[0], 1)
+        self.write("mid/Mid.cpp", '#include <qcustomplot.h>\n')
+        self.assertEqual(self.logic_run("Mid.cpp")[0], 1)
+
+    def test_logic_reaching_a_widget_header_through_its_own_header_fails(self):
+        self.write("cmake/include_rules.txt", RULES + "toolkit: *\n")
+        self.write("mid/Form.h", '#pragma once\n#include <QWidget>\n')
+        self.write("mid/Local.h", '#pragma once\n#include "Form.h"\n')
+        self.write("mid/Mid.cpp", '#include "mid/Mid.h"\n')
+        rc, out = self.logic_run("Mid.cpp")
+        self.assertEqual(rc, 1)
+        self.assertIn('"mid/Mid.h" -> "Local.h" -> "Form.h" -> <QWidget>', out)
+
     def test_unreadable_rules_are_an_error_of_their_own(self):
         os.remove(os.path.join(self.root, "cmake/include_rules.txt"))
         rc, _ = self.run_checker()
