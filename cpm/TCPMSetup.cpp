@@ -276,6 +276,7 @@ void TCPMSetup::BitBtnStartClick()
     if (running_)
         return; // the last run still waits for its abort frame
     exited_ = false;
+    commentCancel_ = true; // a comment entry still open belongs to the last run
     EnableControls(false);
     MemoDisplay->clear();
     SetMemoFontSize(12);

@@ -190,3 +190,20 @@ TEST_F(CpmChartTest, PrintedInsideThePageMarginsStretched)
     chart->PrintTo(&printer);
     EXPECT_GT(QFileInfo(pdf).size(), 1000);
 }
+
+TEST_F(CpmChartTest, CursorFollowsTheMeasuredLine)
+{
+    chart->AddPoint(S::Measured, 0, 1200, C::Red);
+    chart->AddPoint(S::Measured, 1, 640, C::Red);
+    chart->AddPoint(S::Measured, 2, 580, C::Blue);
+    for (int i = 0; i <= 3; ++i)
+        chart->AddPoint(S::ZeroLine, i, 0, C::Green);
+    chart->show();
+    chart->Chart1->setVisible(true);
+    chart->FitTimeAxis();
+    QCustomPlot* plot = chart->Chart1->Plot();
+    chart->TeeCommander1->CursorButton->trigger();
+    EXPECT_TRUE(chart->Chart1->CursorEnabled());
+    chart->Chart1->MoveCursorTo(QPointF(plot->xAxis->coordToPixel(1.1), plot->yAxis->coordToPixel(0)));
+    EXPECT_TRUE(chart->Chart1->CursorText().contains("640")) << chart->Chart1->CursorText().toStdString();
+}
