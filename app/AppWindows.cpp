@@ -38,6 +38,8 @@ void ConnectMainLink()
             return;
         MainForm->setEnabled(true);
         MainForm->ImageWallpaper->setVisible(true);
+        MainForm->raise();
+        MainForm->activateWindow();
     };
     link.CloseDisplay = [] {
         if (FormDisplay && FormDisplay->isVisible())

@@ -64,6 +64,20 @@ void AssignAccessKeysDeep(QMenu* menu)
             AssignAccessKeysDeep(a->menu());
 }
 
+// Disabling the main window disables its menus' widgets too, and a menu
+// copies its widget's state onto its entry in the menu bar; enabling the
+// window again would then offer every menu, View included, whatever the
+// program had decided for it. The entries keep the states the program gives
+// them; a disabled window takes no clicks on its menu bar anyway.
+class KeepMenuEntryStates final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        return event->type() == QEvent::EnabledChange && qobject_cast<QMenu*>(watched) != nullptr;
+    }
+};
+
 QLabel* CentredLabel(QWidget* parent, int x, int y, const QString& text)
 {
     auto* l = new QLabel(text, parent);
@@ -154,6 +168,10 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
     Ohmra_CalMenu->setVisible(ServiceMode);
     // 14.
     OhmraFirstStart = true;
+
+    auto* keep = new KeepMenuEntryStates(this);
+    for (QMenu* m : MainMenue->findChildren<QMenu*>())
+        m->installEventFilter(keep);
 }
 
 TMainForm::~TMainForm()
