@@ -216,9 +216,10 @@ std::string SimKarvo::DisplayText(int64_t now) const
     std::snprintf(num, sizeof num, "%.*f", r.decimals, v);
     std::string n = num;
     std::replace(n.begin(), n.end(), '.', ',');
-    const std::string unit = r.unit;
-    const size_t end = std::min<size_t>(12, 15 - unit.size());
-    std::string line2 = (n.size() < end ? std::string(end - n.size(), ' ') : std::string()) + n + " " + unit;
+    // The reading and its unit flush right, as the monitor shows them.
+    std::string line2 = n + " " + r.unit;
+    if (line2.size() < 16)
+        line2.insert(0, 16 - line2.size(), ' ');
     return line1 + Pad(line2, 16);
 }
 
