@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -81,6 +82,16 @@ int LineHeight(int points, const QPrinter& printer)
 void TextAt(QPainter& p, int x, int y, const QString& text)
 {
     p.drawText(x, y + p.fontMetrics().ascent(), text);
+}
+
+// The main window to the front again (it is the program's one main window).
+void RaiseMainWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(w) && w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+        }
 }
 
 } // namespace
@@ -343,6 +354,7 @@ void TFormGripo::CloseHandling()
     CallHook(MainLink().CloseDisplay);
     if (FoCom && FoCom->ComPort1)
         FoCom->ComPort1->Close();
+    RaiseMainWindow();
     for (QLineEdit* e : {Counter_all, Counter_HGB_L, Counter_HGB_H, Counter_Shoe_L, Counter_Shoe_H, Counter_HGB_L_P,
                          Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P})
         e->clear();

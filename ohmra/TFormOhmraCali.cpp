@@ -10,9 +10,11 @@
 #include "serial/ComPort.h"
 #include "serial/TFoCom.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QMainWindow>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -114,6 +116,16 @@ void TextAt(QPainter& p, int x, int y, const QString& text)
             cx += fm.horizontalAdvance(parts[i]);
         }
     }
+}
+
+// The main window to the front again (it is the program's one main window).
+void RaiseMainWindow()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(w) && w->isVisible()) {
+            w->raise();
+            w->activateWindow();
+        }
 }
 
 } // namespace
@@ -650,6 +662,7 @@ void TFormOhmraCali::BitBtn_exitClick()
     CallHook(MainLink().DisplayClosed);
     CallHook(MainLink().CloseDisplay);
     ohmra_->Port().Close();
+    RaiseMainWindow();
 }
 
 void TFormOhmraCali::closeEvent(QCloseEvent* event)
