@@ -88,7 +88,8 @@ public:
             const QDateTime withOffset = local.toOffsetFromUtc(local.offsetFromUtc());
             const QString iso = withOffset.toString(Qt::ISODate);  // ...THH:mm:ss+hh:mm or Z
             const qsizetype t = iso.indexOf('T');
-            const qsizetype zone = t < 0 ? -1 : iso.indexOf(QRegularExpression("[Z+-]"), t);
+            static const QRegularExpression zoneStart("[Z+-]");
+            const qsizetype zone = t < 0 ? -1 : iso.indexOf(zoneStart, t);
             head_ = zone < 0 ? iso : iso.left(zone);
             zone_ = zone < 0 ? QString() : iso.mid(zone);
             second_ = second;
