@@ -287,6 +287,7 @@ TEST_F(OhmraCali, ATimeoutDuringTheDateWriteLeavesTheWindowUsable)
     EXPECT_FALSE(w->GroupBoxCaliData->isEnabled());
     EXPECT_FALSE(w->BitBtn_save->isEnabled());
     // And it goes on working.
+    bench.port.Timeouts->ReadConstant(3000);
     w->BitBtn_read_cali_dataClick();
     EXPECT_EQ(Memo().back(), QString(46, '-'));
 }
