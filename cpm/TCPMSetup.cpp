@@ -413,10 +413,12 @@ void TCPMSetup::BitBtnSaveResultClick()
     }
     if (commentOk_) {
         C_CPM_EF& cpm = Cpm();
-        cpm.SaveResult(cpm.StartVoltage, cpm.StopVoltage, cpm.OffsetTime, cpm.PosDecayTime, cpm.NegDecayTime,
-                       cpm.OffsetVoltage, Edit1->text());
-        // Each run is saved once.
-        BitBtnSaveResult->setEnabled(false);
+        const int r = cpm.SaveResult(cpm.StartVoltage, cpm.StopVoltage, cpm.OffsetTime, cpm.PosDecayTime,
+                                     cpm.NegDecayTime, cpm.OffsetVoltage, Edit1->text());
+        // Each run is saved once; one not written (dialog cancelled, file
+        // not writable) can still be saved.
+        if (r == 0)
+            BitBtnSaveResult->setEnabled(false);
     }
     Edit1->setVisible(false);
     BitBtnSaveResult->setVisible(true);

@@ -325,6 +325,17 @@ TEST_F(CpmWindowTest, SaveResultsCancelWritesNothing)
     EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
     EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isVisible());
     EXPECT_FALSE(CPMSetup->BitBtnOK->isVisible());
+
+    // A comment, then the file dialog cancelled: nothing written, still savable.
+    saveAs.clear();
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    EXPECT_EQ(initialDirs.size(), 1u);
+    EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
 }
 
 TEST_F(CpmWindowTest, BreakEndsTheRunThroughTheAbortFrame)
