@@ -262,21 +262,20 @@ QString C_Ohmra::FormatResistance(int64_t mantissa, int64_t exponent, QString& u
     int digits = 1;
     for (int64_t v = r; v >= 10; v /= 10)
         ++digits;
-    double divisor = 1;
+    int64_t divisor = 1;
     if (digits >= 13) {
-        divisor = 1e12;
+        divisor = 1000000000000LL;
         unit = QStringLiteral("TOhm");
     } else if (digits >= 10) {
-        divisor = 1e9;
+        divisor = 1000000000LL;
         unit = QStringLiteral("GOhm");
     } else if (digits >= 7) {
-        divisor = 1e6;
+        divisor = 1000000LL;
         unit = QStringLiteral("MOhm");
     } else if (digits >= 4) {
-        divisor = 1e3;
+        divisor = 1000LL;
         unit = QStringLiteral("kOhm");
     }
-    const double shown = digits < 4 ? 0.0 : double(r) / divisor;
 
     int decimals = 0;
     if (r <= 100000LL)
@@ -294,6 +293,15 @@ QString C_Ohmra::FormatResistance(int64_t mantissa, int64_t exponent, QString& u
     else if (r <= 100000000000000LL)
         decimals = 1;
 
+    // R and the divisor are whole numbers, so the rounding is done on the
+    // exact decimal value, half away from zero: 12 350 ohms is 12.4 kOhm,
+    // where the nearest double of 12.35 would round down.
+    double shown = 0.0;
+    if (digits >= 4) {
+        const int64_t scale = decimals == 1 ? 10 : 1;
+        const int64_t units = (2 * r * scale + divisor) / (2 * divisor);
+        shown = double(units) / double(scale);
+    }
     QLocale loc;
     loc.setNumberOptions(loc.numberOptions() | QLocale::OmitGroupSeparator);
     return loc.toString(shown, 'f', decimals);

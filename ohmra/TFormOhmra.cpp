@@ -188,6 +188,45 @@ TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
     connect(BitBtnCancel, &QPushButton::clicked, this, [this] { BitBtnCancelClick(); });
     connect(Edit_Comment, &QLineEdit::returnPressed, this, [this] { Edit1KeyPress(); });
     RadioGroup_Ohmra_TI->OnClick = [this] { RadioGroup_Ohmra_TIClick(); };
+
+    // Controls answer to their member names, so that they can be found the
+    // way the handlers name them.
+    setObjectName(QStringLiteral("FormOhmra"));
+#define OHMRA_NAME(member) member->setObjectName(QStringLiteral(#member))
+    OHMRA_NAME(Ohmra_GroupBox_V);
+    OHMRA_NAME(Label_Ohmra_Me);
+    OHMRA_NAME(Ohmra_GroupBox_H);
+    OHMRA_NAME(Label_Ohmra_Hu);
+    OHMRA_NAME(Ohmra_GroupBox_T);
+    OHMRA_NAME(Label_Ohmra_Te);
+    OHMRA_NAME(BitBtn_start);
+    OHMRA_NAME(BitBtn_stop);
+    OHMRA_NAME(BitBtn_readFile);
+    OHMRA_NAME(BitBtn_save);
+    OHMRA_NAME(BitBtn_reset);
+    OHMRA_NAME(BitBtn_init);
+    OHMRA_NAME(BitBtn_exit);
+    OHMRA_NAME(GroupBox_Ohmra_Setup);
+    OHMRA_NAME(RadioGroup_Ohmra_VM);
+    OHMRA_NAME(RadioGroup_Ohmra_DM);
+    OHMRA_NAME(RadioGroup_Ohmra_TI);
+    OHMRA_NAME(RadioGroup_Ohmra_TiMo);
+    OHMRA_NAME(ComboBox_Ohmra_Time);
+    OHMRA_NAME(GroupBoxInfo);
+    OHMRA_NAME(MemoInfo);
+    OHMRA_NAME(GroupBox_Input_Comment);
+    OHMRA_NAME(Edit_Comment);
+    OHMRA_NAME(BitBtnOK);
+    OHMRA_NAME(BitBtnCancel);
+    OHMRA_NAME(GroupBoxFiles);
+    OHMRA_NAME(Label1);
+    OHMRA_NAME(MaskEdit_start_fn);
+    OHMRA_NAME(Label2);
+    OHMRA_NAME(MaskEdit_end_fn);
+    OHMRA_NAME(BitBtn_OK_FileNo);
+    OHMRA_NAME(LabelReadFNo);
+    OHMRA_NAME(LabelFNo);
+#undef OHMRA_NAME
 }
 
 TFormOhmra::~TFormOhmra() = default;

@@ -105,6 +105,35 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     connect(EditComments, &QLineEdit::returnPressed, this, [this] { EditCommentsKeyPress(); });
     connect(BitBtnSave, &QPushButton::clicked, this, [this] { BitBtnSaveClick(); });
     connect(BitBtnExit, &QPushButton::clicked, this, [this] { BitBtnExitClick(); });
+
+    // Controls answer to their member names, so that they can be found the
+    // way the handlers name them.
+    setObjectName(QStringLiteral("FormOhmraFComment"));
+#define OHMRA_NAME(member) member->setObjectName(QStringLiteral(#member))
+    OHMRA_NAME(GroupBoxOhmraFileComments);
+    OHMRA_NAME(LabelFileNumber_);
+    OHMRA_NAME(LabelResistor_);
+    OHMRA_NAME(LabelHumidity_);
+    OHMRA_NAME(LabelTemperature_);
+    OHMRA_NAME(LabelTimer_);
+    OHMRA_NAME(LabelAL_);
+    OHMRA_NAME(LabelFileNumber);
+    OHMRA_NAME(LabelResistor);
+    OHMRA_NAME(LabelHumidity);
+    OHMRA_NAME(LabelTemperature);
+    OHMRA_NAME(LabelTimer);
+    OHMRA_NAME(LabelAL);
+    OHMRA_NAME(BitBtnStart);
+    OHMRA_NAME(BitBtnPrevious);
+    OHMRA_NAME(BitBtnNext);
+    OHMRA_NAME(BitBtnEnd);
+    OHMRA_NAME(LabelComment);
+    OHMRA_NAME(EditComments);
+    OHMRA_NAME(Ohmra_RadioGroup);
+    OHMRA_NAME(BitBtnSave);
+    OHMRA_NAME(BitBtnExit);
+    OHMRA_NAME(SaveDialog1);
+#undef OHMRA_NAME
 }
 
 bool TFormOhmraFComment::eventFilter(QObject* watched, QEvent* event)

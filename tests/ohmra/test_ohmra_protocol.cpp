@@ -341,8 +341,20 @@ TEST(OhmraText, FormatResistanceAtEveryBoundary)
     EXPECT_EQ(C_Ohmra::FormatResistance(999999999999, 0, unit), "1000");
     EXPECT_EQ(unit, "GOhm");
 
+    // A value half-way between two shown values rounds up, as its decimal
+    // digits say (the nearest doubles of 12.35 and 10.45 lie just below).
+    EXPECT_EQ(C_Ohmra::FormatResistance(1235, 1, unit), "12.4");
+    EXPECT_EQ(unit, "kOhm");
+    EXPECT_EQ(C_Ohmra::FormatResistance(1045, 4, unit), "10.5");
+    EXPECT_EQ(unit, "MOhm");
+    EXPECT_EQ(C_Ohmra::FormatResistance(1045, 10, unit), "10.5");
+    EXPECT_EQ(unit, "TOhm");
+    EXPECT_EQ(C_Ohmra::FormatResistance(1015, 8, unit), "102");   // 101.5 GOhm, no decimals
+    EXPECT_EQ(C_Ohmra::FormatResistance(1234, 1, unit), "12.3");
+
     LocaleGuard de(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(C_Ohmra::FormatResistance(4700, 0, unit), "4,7");
+    EXPECT_EQ(C_Ohmra::FormatResistance(1235, 1, unit), "12,4");
 }
 
 TEST(OhmraText, WordsStatusBitsAndExpoText)

@@ -153,6 +153,85 @@ TEST_F(OhmraWindow, StartsWithOnlyInitAndExit)
     EXPECT_FALSE(form->RadioGroup_Ohmra_TiMo->isVisible());
 }
 
+TEST_F(OhmraWindow, ControlsAreFoundByNameWithTheirCaptionsAndHints)
+{
+    struct Button {
+        const char* name;
+        const char* caption;
+        const char* hint;
+    };
+    const Button buttons[] = {
+        {"BitBtn_start", "Sta&rt", "Start a single measurement"},
+        {"BitBtn_stop", "B&reak", "Stop measurement"},
+        {"BitBtn_readFile", "Read &File", "Read data files from Ohmra"},
+        {"BitBtn_save", "&Save", "Save measurement data to file"},
+        {"BitBtn_reset", "&Reset", "Reset Ohmra"},
+        {"BitBtn_init", "&Init", "Init Ohmra and read info"},
+        {"BitBtn_exit", "E&xit", "Exit and go to the main menu"},
+        {"BitBtnOK", "&OK", ""},
+        {"BitBtnCancel", "&Cancel", ""},
+        {"BitBtn_OK_FileNo", "OK", ""},
+    };
+    for (const Button& b : buttons) {
+        auto* w = form->findChild<QPushButton*>(b.name);
+        ASSERT_NE(w, nullptr) << b.name;
+        EXPECT_EQ(w->text(), b.caption) << b.name;
+        EXPECT_EQ(w->toolTip(), b.hint) << b.name;
+    }
+    const std::pair<const char*, const char*> groups[] = {
+        {"Ohmra_GroupBox_V", "Resistor measured value"}, {"Ohmra_GroupBox_H", "Humidity"},
+        {"Ohmra_GroupBox_T", "Air temperature"},         {"GroupBox_Ohmra_Setup", "Setup"},
+        {"RadioGroup_Ohmra_VM", "Voltage mode"},         {"RadioGroup_Ohmra_DM", "Display Mode"},
+        {"RadioGroup_Ohmra_TI", "Timer"},                {"RadioGroup_Ohmra_TiMo", "Timer mode"},
+        {"GroupBoxInfo", "Info"},                        {"GroupBox_Input_Comment", "Input comment"},
+        {"GroupBoxFiles", "Input range"},
+    };
+    for (const auto& [name, title] : groups) {
+        auto* g = form->findChild<QGroupBox*>(name);
+        ASSERT_NE(g, nullptr) << name;
+        EXPECT_EQ(g->title(), title) << name;
+    }
+    for (const char* name : {"Label_Ohmra_Me", "Label_Ohmra_Hu", "Label_Ohmra_Te", "Label1", "Label2", "LabelReadFNo",
+                             "LabelFNo"})
+        EXPECT_NE(form->findChild<QLabel*>(name), nullptr) << name;
+    for (const char* name : {"Edit_Comment", "MaskEdit_start_fn", "MaskEdit_end_fn"})
+        EXPECT_NE(form->findChild<QLineEdit*>(name), nullptr) << name;
+    EXPECT_EQ(form->findChild<QComboBox*>("ComboBox_Ohmra_Time"), form->ComboBox_Ohmra_Time);
+    EXPECT_EQ(form->findChild<QPlainTextEdit*>("MemoInfo"), form->MemoInfo);
+
+    const Button commentButtons[] = {
+        {"BitBtnStart", "<<", "Go to the first file number."},
+        {"BitBtnPrevious", "<", "Go to previous file number."},
+        {"BitBtnNext", ">", "Go to next file number."},
+        {"BitBtnEnd", ">>", "Go to the last file number."},
+        {"BitBtnSave", "&Save", "Save data to file"},
+        {"BitBtnExit", "&Exit", ""},
+    };
+    for (const Button& b : commentButtons) {
+        auto* w = comment->findChild<QPushButton*>(b.name);
+        ASSERT_NE(w, nullptr) << b.name;
+        EXPECT_EQ(w->text(), b.caption) << b.name;
+        EXPECT_EQ(w->toolTip(), b.hint) << b.name;
+    }
+    EXPECT_EQ(comment->windowTitle(), "Ohmra ");
+    EXPECT_EQ(comment->findChild<QGroupBox*>("GroupBoxOhmraFileComments")->title(), " Input file comments ");
+    EXPECT_EQ(comment->findChild<QGroupBox*>("Ohmra_RadioGroup")->title(), "Save Mode");
+    EXPECT_EQ(comment->findChild<QLineEdit*>("EditComments"), comment->EditComments);
+    const std::pair<const char*, const char*> labels[] = {
+        {"LabelFileNumber_", "File number"}, {"LabelResistor_", "Resistor"}, {"LabelHumidity_", "Humidity"},
+        {"LabelTemperature_", "Temperature"}, {"LabelTimer_", "Timer"},     {"LabelAL_", "Average / Lapse"},
+        {"LabelComment", "Comment"},
+    };
+    for (const auto& [name, text] : labels) {
+        auto* l = comment->findChild<QLabel*>(name);
+        ASSERT_NE(l, nullptr) << name;
+        EXPECT_EQ(l->text(), text) << name;
+    }
+    for (const char* name : {"LabelFileNumber", "LabelResistor", "LabelHumidity", "LabelTemperature", "LabelTimer",
+                             "LabelAL"})
+        EXPECT_NE(comment->findChild<QLabel*>(name), nullptr) << name;
+}
+
 TEST_F(OhmraWindow, InitReadsTheInfoOrLeavesOnlyExit)
 {
     form->BitBtn_initClick();
