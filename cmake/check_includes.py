@@ -67,10 +67,13 @@ def find_cycle(rules):
 
 def top_folders(root):
     for name in sorted(os.listdir(root)):
-        if name.startswith(".") or name.startswith("build"):
+        path = os.path.join(root, name)
+        if name.startswith(".") or name.startswith("build") or not os.path.isdir(path):
             continue
-        if os.path.isdir(os.path.join(root, name)):
-            yield name
+        # A build tree inside the sources, whatever its name, is generated code.
+        if os.path.exists(os.path.join(path, "CMakeCache.txt")):
+            continue
+        yield name
 
 
 def sources(folder_path):

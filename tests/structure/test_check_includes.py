@@ -31,6 +31,8 @@ class CheckIncludesTest(unittest.TestCase):
         self.write("tests/test_top.cpp", '#include "top/Top.h"\n#include "mid/Mid.h"\n')
         # Build folders and files without C++ sources are not looked at.
         self.write("build-x/gen.cpp", '#include "top/Top.h"\n')
+        self.write("out/CMakeCache.txt", "")
+        self.write("out/base/moc_gen.cpp", '#include "top/Top.h"\n')
         self.write("docs/readme.txt", '#include "top/Top.h"\n')
 
     def tearDown(self):
