@@ -478,7 +478,10 @@ void TFormOhmra::BitBtn_saveClick()
     GroupBox_Input_Comment->raise();
     GroupBox_Input_Comment->setEnabled(true);
     CommentOk = CommentCancel = false;
+    // The field takes the focus the way a user tabbing into it would: its
+    // text selected, so that typing replaces the previous comment.
     Edit_Comment->setFocus();
+    Edit_Comment->selectAll();
     while (!CommentOk && !CommentCancel && !exited_) {
         Host().ProcessMessages();
         Host().Sleep(1);
@@ -513,6 +516,7 @@ void TFormOhmra::BitBtn_readFileClick()
     MaskEdit_start_fn->setText(QStringLiteral("1"));
     MaskEdit_end_fn->setText(QStringLiteral("1"));
     MaskEdit_start_fn->setFocus();
+    MaskEdit_start_fn->selectAll();
     TOhmraFileStore& store = Store();
     store.ClearStoredFiles();
 
@@ -576,6 +580,7 @@ void TFormOhmra::BitBtn_readFileClick()
     c->EditComments->show();
     c->ShowRecord();
     c->EditComments->setFocus();
+    c->EditComments->selectAll();
     c->raise();
     c->activateWindow();
 }

@@ -171,8 +171,12 @@ void TFormOhmraFComment::ShowRecord()
     EditComments->setText(r.Comment);
     setVisible(true);
     EditComments->setVisible(true);
-    if (EditComments->isEnabled() && isEnabled())
+    if (EditComments->isEnabled() && isEnabled()) {
+        // Selected as on entering the field, so that typing replaces the
+        // comment shown rather than adding to it.
         EditComments->setFocus();
+        EditComments->selectAll();
+    }
     Host().ProcessMessages();
 }
 

@@ -447,12 +447,22 @@ TEST_F(OhmraWindow, SaveAsksForACommentAndWritesOneLinePerMeasurement)
     form->BitBtn_saveClick();
     EXPECT_EQ(CountLines(ReadFile(dir.file("live.csv"))), 3);
 
+    // Typing into the field replaces the comment it shows.
+    form->BitBtn_startClick();
+    Later([this] {
+        QTest::keyClicks(form->Edit_Comment, "Probe 2");
+        QTest::keyClick(form->Edit_Comment, Qt::Key_Return);
+    });
+    form->BitBtn_saveClick();
+    EXPECT_TRUE(ReadFile(dir.file("live.csv")).ends_with(";A;Probe 2\r\n"));
+    EXPECT_EQ(CountLines(ReadFile(dir.file("live.csv"))), 4);
+
     // Cancel clears the comment and writes nothing.
     form->BitBtn_startClick();
     Later([this] { form->BitBtnCancel->click(); });
     form->BitBtn_saveClick();
     EXPECT_EQ(Live().Comment, "");
-    EXPECT_EQ(CountLines(ReadFile(dir.file("live.csv"))), 3);
+    EXPECT_EQ(CountLines(ReadFile(dir.file("live.csv"))), 4);
     EXPECT_FALSE(form->BitBtn_save->isEnabled());
 }
 
@@ -543,6 +553,20 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
     EXPECT_TRUE(comment->Saved);
 }
 
+TEST_F(OhmraStoredFiles, TheFirstNumberIsSelectedForTyping)
+{
+    Later([this] {
+        QTest::keyClicks(form->MaskEdit_start_fn, "3");
+        form->MaskEdit_end_fn->selectAll();
+        QTest::keyClicks(form->MaskEdit_end_fn, "7");
+        Later([this] { form->BitBtn_OK_FileNo->click(); }, 5);
+    });
+    form->BitBtn_readFileClick();
+    EXPECT_EQ(NewCommands(), (Strings{"8803", "8804", "8805", "8806", "8807", "82"}));
+    EXPECT_EQ(comment->FirstIndex, 3);
+    EXPECT_EQ(comment->LastIndex, 7);
+}
+
 TEST_F(OhmraStoredFiles, RangeMustStartAtOneAndNotRunBackwards)
 {
     bool checked = false;
@@ -597,6 +621,15 @@ TEST_F(OhmraStoredFiles, CommentNavigation)
     EXPECT_EQ(comment->CurrentIndex, 2);
     EXPECT_EQ(comment->OhmraFiles[3].Comment, "c3b");
     EXPECT_EQ(e->text(), "c2");
+
+    // Typing replaces the comment a record shows.
+    QTest::keyClicks(e, "c2b");
+    EXPECT_EQ(e->text(), "c2b");
+    comment->BitBtnNextClick();
+    EXPECT_EQ(comment->OhmraFiles[2].Comment, "c2b");
+    comment->BitBtnPreviousClick();
+    EXPECT_EQ(e->text(), "c2b");
+    comment->OhmraFiles[2].Comment = "c2";
 
     // "<<" does not take the typed text over.
     e->setText("lost");
