@@ -12,7 +12,7 @@ PACKAGES=(
   libqcustomplot-dev libqcustomplot2.1-qt6
   libsimpleini-dev libserialport-dev libusb-dev libjpeg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  fonts-dejavu-core fonts-liberation
+  fonts-dejavu-core fonts-liberation poppler-utils
 )
 
 as_root() {
