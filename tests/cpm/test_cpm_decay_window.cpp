@@ -15,6 +15,7 @@
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
+#include "tests/support/RunawayGuard.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
@@ -32,10 +33,17 @@ namespace {
 class DriverHost final : public IHost {
 public:
     std::function<void()> onProcess;
+    // A wait whose way out never comes ends the test instead of hanging it.
+    RunawayGuard runaway{50'000'000, 120};
     uint32_t TickCount() override { return RealHost().TickCount(); }
-    void Sleep(unsigned ms) override { RealHost().Sleep(std::min(ms, 200u)); }
+    void Sleep(unsigned ms) override
+    {
+        runaway.Count("Sleep");
+        RealHost().Sleep(std::min(ms, 200u));
+    }
     void ProcessMessages() override
     {
+        runaway.Count("ProcessMessages");
         RealHost().ProcessMessages();
         if (onProcess)
             onProcess();

@@ -16,6 +16,7 @@
 #include "serial/TFoCom.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
+#include "tests/support/RunawayGuard.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
@@ -37,6 +38,7 @@ public:
     uint32_t TickCount() override { return RealHost().TickCount(); }
     void Sleep(unsigned ms) override
     {
+        runaway.Count("Sleep");
         sleeps.push_back(ms);
         // The converter-missing pause is not waited out in a test.
         if (ms < 5000)
@@ -44,12 +46,15 @@ public:
     }
     void ProcessMessages() override
     {
+        runaway.Count("ProcessMessages");
         QCoreApplication::processEvents();
         if (onProcess)
             onProcess();
     }
     std::function<void()> onProcess;
     std::vector<unsigned> sleeps;
+    // A loop whose way out never comes ends the test instead of hanging it.
+    RunawayGuard runaway{50'000'000, 120};
 
 private:
     IHost* old_;
