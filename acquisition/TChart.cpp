@@ -107,9 +107,10 @@ private:
     QString head_, zone_;
 };
 
-void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale, TStampText& stamp)
+void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale, TStampText& stamp,
+                   double secondsPerUnit)
 {
-    text += PlainTime(s.X(i), locale);
+    text += PlainTime(s.X(i) * secondsPerUnit, locale);
     text += ';';
     text += PlainNumber(s.Y(i), locale);
     text += ';';
@@ -320,6 +321,7 @@ struct TChart::Impl {
     double timeMin = 0, timeMax = 0;
     int startOffset = 0;
     double valueMin = 0, valueMax = 0;
+    double secondsPerUnit = 1;  // of the time axis, for the cursor and the export
 
     bool userView = false;
     int applying = 0;
@@ -514,6 +516,8 @@ int TChart::TimeAxisStartOffset() const { return d->startOffset; }
 
 void TChart::SetTimeAxisTitle(const QString& title) { d->plot->xAxis->setLabel(title); }
 QString TChart::TimeAxisTitle() const { return d->plot->xAxis->label(); }
+void TChart::SetTimeAxisSeconds(double secondsPerUnit) { d->secondsPerUnit = secondsPerUnit; }
+double TChart::TimeAxisSeconds() const { return d->secondsPerUnit; }
 
 void TChart::SetValueAxisRange(double min, double max)
 {
@@ -619,7 +623,7 @@ void TChart::MoveCursorTo(const QPointF& pixel)
         d->cursorLine->point1->setCoords(x, 0);
         d->cursorLine->point2->setCoords(x, 1);
         d->cursorPoint->position->setCoords(x, y);
-        d->cursorLabel->setText(PlainTime(x) + " sek.   " + PlainNumber(y, PlainLocale(), 6) + ValueAxisTitle());
+        d->cursorLabel->setText(PlainTime(x * d->secondsPerUnit) + " sek.   " + PlainNumber(y, PlainLocale(), 6) + ValueAxisTitle());
         // Keep the label inside the plot: it goes left of the point on the right half.
         const double px = plot->xAxis->coordToPixel(x);
         const double py = plot->yAxis->coordToPixel(y);
@@ -644,7 +648,7 @@ QString TChart::CsvText() const
     TStampText stamp;
     QString text = CsvHeader(ValueAxisTitle());
     for (size_t i = 0; i < s.Size(); ++i)
-        AppendCsvLine(text, s, i, locale, stamp);
+        AppendCsvLine(text, s, i, locale, stamp, d->secondsPerUnit);
     return text;
 }
 
@@ -660,7 +664,7 @@ bool TChart::ExportCsv(const QString& path) const
     QString block = CsvHeader(ValueAxisTitle());
     for (size_t i = 0; i <= s.Size(); ++i) {
         if (i < s.Size())
-            AppendCsvLine(block, s, i, locale, stamp);
+            AppendCsvLine(block, s, i, locale, stamp, d->secondsPerUnit);
         if (block.size() > (1 << 20) || i == s.Size()) {
             const std::string bytes = ToWindows1252(block);
             if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))

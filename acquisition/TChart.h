@@ -45,6 +45,11 @@ public:
     int TimeAxisStartOffset() const;
     void SetTimeAxisTitle(const QString& title);
     QString TimeAxisTitle() const;
+    // Seconds per unit of the time axis (1 unless set). The cursor and the
+    // CSV export give times in seconds; a chart whose x values count tenths
+    // of a second sets 0.1.
+    void SetTimeAxisSeconds(double secondsPerUnit);
+    double TimeAxisSeconds() const;
 
     // Value axis (left).
     void SetValueAxisRange(double min, double max);

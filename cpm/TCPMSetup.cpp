@@ -175,6 +175,43 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
     outer->addLayout(top, 1);
     outer->addWidget(GroupBoxResult);
 
+    // Controls answer to their member names, so that they can be found the
+    // way the handlers name them.
+    setObjectName(QStringLiteral("CPMSetup"));
+#define CPM_NAME(member) member->setObjectName(QStringLiteral(#member))
+    CPM_NAME(GBDisplay);
+    CPM_NAME(MemoDisplay);
+    CPM_NAME(GroupBoxsetup);
+    CPM_NAME(SelectMode);
+    CPM_NAME(GroupBoxParameters);
+    CPM_NAME(Label1);
+    CPM_NAME(ComboBoxVStart);
+    CPM_NAME(Label2);
+    CPM_NAME(ComboBoxVStop);
+    CPM_NAME(Label3);
+    CPM_NAME(ComboBoxOffsetTime);
+    CPM_NAME(ButtonReadSetup);
+    CPM_NAME(BitBtnStart);
+    CPM_NAME(BitBtnChart);
+    CPM_NAME(BitBtnBreak);
+    CPM_NAME(BitBtnReadFile);
+    CPM_NAME(BitBtnInfo);
+    CPM_NAME(ButtonClearDisplay);
+    CPM_NAME(BitBtnCancel);
+    CPM_NAME(GroupBoxResult);
+    CPM_NAME(GroupBoxPosDecayTime);
+    CPM_NAME(LabelPosDecayTime);
+    CPM_NAME(GroupBoxNegDecayTime);
+    CPM_NAME(LabelNegDecayTime);
+    CPM_NAME(GroupBoxOffset);
+    CPM_NAME(LabelOffset);
+    CPM_NAME(BitBtnSaveResult);
+    CPM_NAME(Label5);
+    CPM_NAME(Edit1);
+    CPM_NAME(BitBtnOK);
+    CPM_NAME(BitBtnCancelSave);
+#undef CPM_NAME
+
     connect(BitBtnStart, &QPushButton::clicked, this, [this] { BitBtnStartClick(); });
     connect(BitBtnChart, &QPushButton::clicked, this, [this] { BitBtnChartClick(); });
     connect(BitBtnBreak, &QPushButton::clicked, this, [this] { BitBtnBreakClick(); });

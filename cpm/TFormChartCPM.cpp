@@ -142,6 +142,9 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
     Chart1->SetValueAxisRange(-1201, 1200);
     Chart1->SetValueAxisTitle(QStringLiteral("Volt"));
     Chart1->SetTimeAxisTitle(QStringLiteral("Time Sek./10"));
+    // The x values count tenths of a second: the cursor and the CSV export
+    // speak seconds like the main chart's.
+    Chart1->SetTimeAxisSeconds(0.1);
     plot->xAxis->setTicker(QSharedPointer<QCPAxisTicker>(new TDecayTicker(plot->xAxis)));
     plot->xAxis->setTickLabelRotation(90);
     plot->xAxis2->setVisible(false);
@@ -169,6 +172,14 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
         g->setPen(pen);
         *d.member = g;
     }
+
+    setObjectName(QStringLiteral("FormChartCPM"));
+    TeeCommander1->setObjectName(QStringLiteral("TeeCommander1"));
+    Chart1->setObjectName(QStringLiteral("Chart1"));
+    BitBtn_Exit->setObjectName(QStringLiteral("BitBtn_Exit"));
+    int seriesNo = 1;
+    for (TCpmGraph* g : {Series1, Series2, Series3, Series4, Series5, Series6})
+        g->setObjectName(QStringLiteral("Series%1").arg(seriesNo++));
 
     // Printing keeps the page margins of this chart, not the main chart's.
     disconnect(TeeCommander1->PrintButton, &QAction::triggered, TeeCommander1, nullptr);

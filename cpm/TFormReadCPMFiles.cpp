@@ -67,6 +67,25 @@ TFormReadCPMFiles::TFormReadCPMFiles(QWidget* parent) : QWidget(parent)
     outer->addWidget(GroupBoxRangeFileNumber);
     outer->setSizeConstraint(QLayout::SetFixedSize);
 
+    // Controls answer to their member names, so that they can be found the
+    // way the handlers name them.
+    setObjectName(QStringLiteral("FormReadCPMFiles"));
+#define CPM_NAME(member) member->setObjectName(QStringLiteral(#member))
+    CPM_NAME(GroupBoxRangeFileNumber);
+    CPM_NAME(LabelRangeFileNumber);
+    CPM_NAME(MaskEditStart);
+    CPM_NAME(Label1);
+    CPM_NAME(MaskEditStopp);
+    CPM_NAME(GroupBoxInputComment);
+    CPM_NAME(Label3);
+    CPM_NAME(LabelFileNumberActuell);
+    CPM_NAME(Label4);
+    CPM_NAME(LabelFileNumberMax);
+    CPM_NAME(TextCommentFile);
+    CPM_NAME(BitBtnOK);
+    CPM_NAME(BitBtnAbort);
+#undef CPM_NAME
+
     connect(BitBtnOK, &QPushButton::clicked, this, [this] { BitBtnOKClick(); });
     connect(BitBtnAbort, &QPushButton::clicked, this, [this] { BitBtnAbortClick(); });
     connect(TextCommentFile, &QLineEdit::returnPressed, this, [this] { BitBtnOKClick(); });
