@@ -1,0 +1,57 @@
+# Debian package of the program, built by cpack from a build folder:
+#   cmake --build build --target ulmaro && (cd build && cpack)
+# It holds the program, its desktop entry and icon, the udev rule that lets
+# plugdev members open the USB converter, and the system-wide default of
+# SETUP_ULMARO.INI (read when neither the program's folder nor the user's
+# configuration folder has one). The post-install script names the groups a
+# user needs.
+
+include(GNUInstallDirs)
+
+# The package needs only the program: installing must not first build every
+# test and benchmark.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+install(TARGETS ulmaro RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ulmaro)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/ulmaro.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT ulmaro)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/ulmaro.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps COMPONENT ulmaro)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/SETUP_ULMARO.INI
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/ulmaro COMPONENT ulmaro)
+# /usr/lib/udev/rules.d: Debian 12 merges /lib into /usr/lib, and udev reads both.
+install(FILES ${CMAKE_SOURCE_DIR}/acquisition/udev/60-ulmaro-usb-adc.rules
+        DESTINATION lib/udev/rules.d COMPONENT ulmaro)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ulmaro)
+set(CPACK_PACKAGE_VENDOR "${ULMARO_COMPANY_NAME}")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Read-out of electrostatics lab instruments")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Reads field meters through the ELV USB A/D converter and the charge plate monitor Karvo, the \
+tera-ohmmeter Ohmra and the wrist-strap tester Gripo on a serial port; shows live charts and large \
+digits, keeps the extremes, writes semicolon-separated files and prints reports. \
+'ulmaro --demo' runs with simulated instruments.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};ulmaro;/")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES TRUE)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ULMARO_AUTHOR} <lab@ulmaro.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so shlibdeps cannot see them: the platform plugins
+# (xcb, and offscreen for scripts) and the fonts the windows are designed in.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_SOURCE_DIR}/packaging/postinst")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
+
+# Builds the package, unpacks it into a scratch root and starts the unpacked
+# program offscreen with --demo; it must show its window and end when closed.
+if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
+  add_test(NAME package_install
+           COMMAND ${CMAKE_SOURCE_DIR}/packaging/test_package.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(package_install PROPERTIES LABELS package TIMEOUT 600 RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, unpacks it into a scratch
+# root (dpkg -x, nothing is installed on this machine) and checks it: its
+# control data, the files it brings, its post-install hint, and that the
+# unpacked program starts offscreen with --demo, shows its window and ends
+# when the window is closed.
+#   packaging/test_package.sh BUILD_DIR
+set -euo pipefail
+build=${1:?usage: test_package.sh BUILD_DIR}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+( cd "$build" && cpack -G DEB -B "$work/out" ) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/out/ulmaro_*.deb 2>/dev/null | head -n1)
+[ -n "$deb" ] || { cat "$work/cpack.log"; fail "no package written"; }
+echo "package: $(basename "$deb")"
+
+[ "$(dpkg-deb -f "$deb" Package)" = ulmaro ] || fail "package name"
+depends=$(dpkg-deb -f "$deb" Depends)
+for d in libqt6widgets6 qt6-qpa-plugins fonts-liberation; do
+  grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
+done
+
+root=$work/root
+dpkg -x "$deb" "$root"
+for f in usr/bin/ulmaro usr/share/applications/ulmaro.desktop usr/share/icons/hicolor/scalable/apps/ulmaro.svg \
+         usr/lib/udev/rules.d/60-ulmaro-usb-adc.rules usr/share/ulmaro/SETUP_ULMARO.INI; do
+  [ -f "$root/$f" ] || fail "missing /$f"
+done
+[ -x "$root/usr/bin/ulmaro" ] || fail "program not executable"
+grep -q '^Exec=ulmaro$' "$root/usr/share/applications/ulmaro.desktop" || fail "desktop entry"
+grep -q 'idVendor}=="16c0"' "$root/usr/lib/udev/rules.d/60-ulmaro-usb-adc.rules" || fail "udev rule"
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$root/usr/share/applications/ulmaro.desktop" || fail "desktop entry invalid"
+fi
+
+dpkg-deb -e "$deb" "$work/control"
+[ -x "$work/control/postinst" ] || fail "no post-install script"
+grep -q dialout "$work/control/postinst" && grep -q plugdev "$work/control/postinst" || fail "post-install hint"
+# The hint as the installing administrator sees it (udevadm stands in as a
+# no-op: this machine's rules are none of the test's business).
+mkdir -p "$work/fakebin"
+printf '#!/bin/sh\nexit 0\n' >"$work/fakebin/udevadm"
+chmod 755 "$work/fakebin/udevadm"
+hint=$(PATH="$work/fakebin:$PATH" /bin/sh "$work/control/postinst" configure) || fail "post-install script failed"
+grep -q "adduser" <<<"$hint" || fail "hint does not say how to join the groups"
+
+# The unpacked program, with a home and configuration folder of its own.
+mkdir -p "$work/home" "$work/config"
+set +e
+HOME=$work/home XDG_CONFIG_HOME=$work/config QT_QPA_PLATFORM=offscreen \
+  timeout 120 "$root/usr/bin/ulmaro" --demo task --quit-after 500 >"$work/run.out" 2>"$work/run.err"
+rc=$?
+set -e
+[ $rc -eq 0 ] || { cat "$work/run.err"; fail "the program ended with $rc"; }
+grep -q "main window shown" "$work/run.out" || { cat "$work/run.err"; fail "no window was shown"; }
+echo "the unpacked program showed its window and ended when it was closed"
