@@ -730,6 +730,25 @@ TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent),
     ExportCsvButton = add("CSV...", "Export all points as a semicolon-separated file", false);
     PrintButton = add("Print...", "Print the chart", false);
 
+    // Scripts and GUI drivers find the commands, and the buttons the tool bar
+    // shows for them, by their member names.
+    const auto name = [this](QAction* action, const char* text) {
+        action->setObjectName(QString::fromLatin1(text));
+        if (QWidget* button = widgetForAction(action))
+            button->setObjectName(QString::fromLatin1(text));
+    };
+#define COMMANDER_NAME(member) name(member, #member)
+    COMMANDER_NAME(ZoomButton);
+    COMMANDER_NAME(PanButton);
+    COMMANDER_NAME(FitAllButton);
+    COMMANDER_NAME(ResetViewButton);
+    COMMANDER_NAME(CursorButton);
+    COMMANDER_NAME(SavePngButton);
+    COMMANDER_NAME(SavePdfButton);
+    COMMANDER_NAME(ExportCsvButton);
+    COMMANDER_NAME(PrintButton);
+#undef COMMANDER_NAME
+
     connect(ZoomButton, &QAction::triggered, this, &TTeeCommander::ZoomButtonClick);
     connect(PanButton, &QAction::triggered, this, &TTeeCommander::PanButtonClick);
     connect(FitAllButton, &QAction::triggered, this, &TTeeCommander::FitAllButtonClick);

@@ -119,6 +119,23 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
     Memo_Status->setGeometry(850, 328, 100, 25);
     SetStatusText(QStringLiteral("STOP"));
 
+    // Scripts and GUI drivers find the controls by their member names.
+#define DISPLAY_NAME(member) member->setObjectName(QStringLiteral(#member))
+    DISPLAY_NAME(GroupBoxSpannung);
+    DISPLAY_NAME(LabelMesswert);
+    DISPLAY_NAME(Memo_Status);
+    DISPLAY_NAME(Error_1);
+    DISPLAY_NAME(GroupBox1);
+    DISPLAY_NAME(b_Start);
+    DISPLAY_NAME(b_Stop);
+    DISPLAY_NAME(b_Reset);
+    DISPLAY_NAME(bCancel);
+    DISPLAY_NAME(GroupBoxNegMaximum);
+    DISPLAY_NAME(LabelNegMaximum_Value);
+    DISPLAY_NAME(GroupBoxPosMaximum);
+    DISPLAY_NAME(LabelPosMaximum_Value);
+#undef DISPLAY_NAME
+
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
         const QRect g = s->geometry();
         move((g.width() - width()) / 2, (g.height() - height()) / 2 + 20);

@@ -46,6 +46,7 @@ constexpr int kDesignHeight = 527;
 TFormHelp::TFormHelp(QWidget* parent) : QWidget(parent)
 {
     setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setObjectName("FormHelp");
     setWindowTitle("Info");
     setFont(ArialPx(16));
     // The design's outer size less its frame: just the two group boxes.

@@ -239,6 +239,27 @@ void TMainForm::BuildControls()
     TeeCommander1 = new TTeeCommander(Chart1, central);
     TeeCommander1->setGeometry(0, 0, 1006, 33);
 
+    // Scripts and GUI drivers find the controls by their member names.
+#define MAIN_NAME(member) member->setObjectName(QStringLiteral(#member))
+    MAIN_NAME(ImageWallpaper);
+    MAIN_NAME(image_Manufac_Logo);
+    MAIN_NAME(GroupBox1);
+    MAIN_NAME(LabelposMax);
+    MAIN_NAME(Maxwert);
+    MAIN_NAME(LabelMess);
+    MAIN_NAME(Messwert);
+    MAIN_NAME(LabelnegMax);
+    MAIN_NAME(Minwert);
+    MAIN_NAME(laSampleTime);
+    MAIN_NAME(b_Start);
+    MAIN_NAME(b_Stop_);
+    MAIN_NAME(b_Reset);
+    MAIN_NAME(b_Cancel);
+    MAIN_NAME(Chart1);
+    MAIN_NAME(Error_1);
+    MAIN_NAME(TeeCommander1);
+#undef MAIN_NAME
+
     connect(b_Start, &QPushButton::clicked, this, [this] { b_StartClick(); });
     connect(b_Stop_, &QPushButton::clicked, this, [this] { b_Stop_Click(); });
     connect(b_Reset, &QPushButton::clicked, this, [this] { b_ResetClick(); });
@@ -248,6 +269,7 @@ void TMainForm::BuildControls()
 void TMainForm::BuildMenus()
 {
     MainMenue = menuBar();
+    MainMenue->setObjectName("MainMenue");
 
     Exit1 = MainMenue->addAction("E&xit");
     Exit1->setObjectName("Exit1");
@@ -258,8 +280,10 @@ void TMainForm::BuildMenus()
 
     Device = MainMenue->addMenu("&SelectDevice");
     Device->setObjectName("Device");
+    Device->menuAction()->setObjectName("Device");
     View = MainMenue->addMenu("&View");
     View->setObjectName("View");
+    View->menuAction()->setObjectName("View");
     Grafik1 = View->addAction("&Chart");
     Grafik1->setObjectName("Grafik1");
     connect(Grafik1, &QAction::triggered, this, [this] { Grafik1Click(); });
@@ -268,6 +292,7 @@ void TMainForm::BuildMenus()
     connect(Display, &QAction::triggered, this, [this] { DisplayClick(); });
     Setup = MainMenue->addMenu("Se&tup");
     Setup->setObjectName("Setup");
+    Setup->menuAction()->setObjectName("Setup");
     Com1 = Setup->addAction("Com Port");
     Com1->setObjectName("Com1");
     Com1->setToolTip("Setup com port");

@@ -25,6 +25,13 @@ public:
             if (OnClick)
                 OnClick();
         });
+        // The items answer to the group's name and their index
+        // ("RadioGroup_Ohmra_VM_1"), so scripts find them once the window
+        // has named the group.
+        connect(this, &QObject::objectNameChanged, this, [this](const QString& name) {
+            for (QAbstractButton* b : group_->buttons())
+                b->setObjectName(name + QLatin1Char('_') + QString::number(group_->id(b)));
+        });
     }
     int ItemIndex() const { return group_->checkedId(); }
     void SetItemIndex(int i)

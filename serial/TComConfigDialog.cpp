@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QIntValidator>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 TComConfigDialog::TComConfigDialog(const QString& portName, QWidget* parent) : QDialog(parent)
@@ -55,6 +56,25 @@ TComConfigDialog::TComConfigDialog(const QString& portName, QWidget* parent) : Q
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);
     top->addWidget(Buttons);
+
+    // Scripts and GUI drivers find the dialog, its fields and their captions
+    // by name ("ComboParity", "LabelParity").
+    setObjectName(QStringLiteral("ComConfigDialog"));
+#define COM_CONFIG_NAME(member) member->setObjectName(QStringLiteral(#member))
+    COM_CONFIG_NAME(ComboBaudRate);
+    COM_CONFIG_NAME(ComboDataBits);
+    COM_CONFIG_NAME(ComboParity);
+    COM_CONFIG_NAME(ComboStopBits);
+    COM_CONFIG_NAME(ComboDTR);
+    COM_CONFIG_NAME(ComboRTS);
+    COM_CONFIG_NAME(ComboXOnXOff);
+    COM_CONFIG_NAME(Buttons);
+#undef COM_CONFIG_NAME
+    for (QComboBox* field : {ComboBaudRate, ComboDataBits, ComboParity, ComboStopBits, ComboDTR, ComboRTS, ComboXOnXOff})
+        if (QWidget* label = form->labelForField(field))
+            label->setObjectName(QStringLiteral("Label") + field->objectName().mid(5));
+    Buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("ButtonOK"));
+    Buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("ButtonCancel"));
 }
 
 void TComConfigDialog::LoadFrom(const TDeviceLineSettings& rec)

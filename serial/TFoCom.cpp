@@ -71,6 +71,11 @@ TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
 
     MemoTestOutput = new QPlainTextEdit(this);
     MemoTestOutput->setPlainText(QStringLiteral("MemoTestOutput"));
+
+    // Scripts and GUI drivers find the form and its parts by their names.
+    setObjectName(QStringLiteral("FoCom"));
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    MemoTestOutput->setObjectName(QStringLiteral("MemoTestOutput"));
 }
 
 TFoCom::~TFoCom()

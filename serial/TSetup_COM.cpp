@@ -46,6 +46,13 @@ TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
     BtOK = new QPushButton(QStringLiteral("OK"), SetupCOM);
     BtOK->setGeometry(16, 96, 217, 27);
 
+    // Scripts and GUI drivers find the form and its controls by their names.
+    setObjectName(QStringLiteral("Setup_COM"));
+    SetupCOM->setObjectName(QStringLiteral("SetupCOM"));
+    ComboBoxDeviceName->setObjectName(QStringLiteral("ComboBoxDeviceName"));
+    BtSetComPara->setObjectName(QStringLiteral("BtSetComPara"));
+    BtOK->setObjectName(QStringLiteral("BtOK"));
+
     // The initial port configuration.
     TIniFile ini(SetupIniPath());
     QStringList names;
