@@ -50,7 +50,8 @@ include(CPack)
 
 # Builds the package, unpacks it into a scratch root and starts the unpacked
 # program offscreen with --demo; it must show its window and end when closed.
-if(BUILD_TESTING OR NOT DEFINED BUILD_TESTING)
+# Only plain builds are packaged: a sanitized program is no package to ship.
+if((BUILD_TESTING OR NOT DEFINED BUILD_TESTING) AND NOT ULMARO_SANITIZE AND NOT ULMARO_FUZZ)
   add_test(NAME package_install
            COMMAND ${CMAKE_SOURCE_DIR}/packaging/test_package.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(package_install PROPERTIES LABELS package TIMEOUT 600 RUN_SERIAL TRUE)
