@@ -234,6 +234,13 @@ void TFormChartCPM::AddPoint(TCpmSeries series, double x, double y, TCpmColour c
     Series(series)->AddPoint(x, y, c);
     if (series == TCpmSeries::Measured)
         Chart1->AddPoint(x, y, c);
+    // Open while a run still sends frames (after Break, until the monitor's
+    // abort frame): the time axis follows the points and the curve grows.
+    if (isVisible()) {
+        if (x > Chart1->TimeAxisMax())
+            Chart1->SetTimeAxisMax(x);
+        Chart1->Repaint();
+    }
 }
 
 void TFormChartCPM::FitTimeAxis()

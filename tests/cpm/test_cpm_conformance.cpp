@@ -170,3 +170,22 @@ TEST_F(CpmWindowsFromOutside, ReadOutDialogAndChartWindowControlsByName)
     EXPECT_EQ(Find<TChart>(c, "Chart1"), FormChartCPM->Chart1);
     EXPECT_NE(Find<QWidget>(c, "TeeCommander1"), nullptr);
 }
+
+// After Break the chart may be opened while the monitor still sends frames
+// until its abort frame: the curve keeps growing in view.
+TEST_F(CpmWindowsFromOutside, OpenDecayChartFollowsPointsStillComing)
+{
+    TFormChartCPM* c = FormChartCPM;
+    for (int i = 0; i <= 10; ++i)
+        c->AddPoint(TCpmSeries::Measured, i, 800, TCpmColour::Red);
+    EXPECT_DOUBLE_EQ(c->Chart1->TimeAxisMax(), 1.0) << "a closed chart is fitted when it is shown";
+    CPMSetup->show();
+    CPMSetup->BitBtnChartClick();
+    EXPECT_DOUBLE_EQ(c->Chart1->TimeAxisMax(), 10.0);
+    const int replots = c->Chart1->ReplotCount();
+    for (int i = 11; i <= 25; ++i)
+        c->AddPoint(TCpmSeries::Measured, i, 700, TCpmColour::Blue);
+    EXPECT_DOUBLE_EQ(c->Chart1->TimeAxisMax(), 25.0);
+    EXPECT_GE(c->Chart1->Plot()->xAxis->range().upper, 25.0);
+    EXPECT_TRUE(WaitUntil([&] { return c->Chart1->ReplotCount() > replots; }));
+}
