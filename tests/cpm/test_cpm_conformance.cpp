@@ -2,10 +2,14 @@
 // decay chart's times in seconds at the cursor and in its CSV export, and
 // the windows' controls found by their member names with their captions.
 #include "acquisition/TChart.h"
+#include "core/MainState.h"
+#include "cpm/C_CPM_EF.h"
 #include "cpm/TCPMSetup.h"
 #include "cpm/TFormChartCPM.h"
 #include "cpm/TFormReadCPMFiles.h"
 #include "platform/Paths.h"
+#include "serial/ComPort.h"
+#include "sim/PtyPeer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -188,4 +192,89 @@ TEST_F(CpmWindowsFromOutside, OpenDecayChartFollowsPointsStillComing)
     EXPECT_DOUBLE_EQ(c->Chart1->TimeAxisMax(), 25.0);
     EXPECT_GE(c->Chart1->Plot()->xAxis->range().upper, 25.0);
     EXPECT_TRUE(WaitUntil([&] { return c->Chart1->ReplotCount() > replots; }));
+}
+
+// --- the wire, byte for byte, against a monitor played from its description --
+
+namespace {
+
+const std::string STX = "\x02", ETX = "\x03", ENQ = "\x05", ACK = "\x06";
+
+class CpmWireTest : public ::testing::Test {
+protected:
+    CpmWireTest()
+    {
+        MainState = &state;
+        port.DeviceName(peer.SlavePath());
+        port.BaudRate(br2400);
+        port.DataBits(db8);
+        port.Timeouts->ReadInterval(1000);
+        port.Timeouts->ReadMultiplier(0);
+        port.Timeouts->ReadConstant(1000);
+        port.Timeouts->WriteMultiplier(1000);
+        port.Timeouts->WriteConstant(1000);
+    }
+    ~CpmWireTest() override
+    {
+        peer.Stop();
+        MainState = nullptr;
+    }
+    // The identification exchange every setup write starts with; the
+    // monitor answers the ENQ before the setup data with 0x05 alone.
+    void ExpectSetupWrite(const std::string& data)
+    {
+        peer.Expect(ENQ).Send(ACK).Expect(STX + "r0" + ETX)
+            .Send(STX + "KARVO V6.11 XYZ 12345678150307" + ETX)
+            .Expect(ENQ).Send(ENQ).Expect(STX + "w1" + ETX).Expect(STX + data + ETX);
+    }
+    TMainState state;
+    PtyPeer peer;
+    TComPort port;
+    C_CPM_EF cpm{port};
+};
+
+} // namespace
+
+TEST_F(CpmWireTest, PlateVoltmeterPreparationAndOneDisplayReadExactBytes)
+{
+    state.DeviceCode = 101;
+    const std::string display = std::string("V-METER     ") + '\0' + "1kV" + "      523 V     ";
+    ExpectSetupWrite("010102023209010101");
+    peer.Expect(ENQ).Send(ACK).Expect(STX + "r2" + ETX).Send(STX + display + ETX).Start();
+    port.Open();
+
+    cpm.FillReadingSetup(101, 42);
+    cpm.WriteSetup();
+    double value = 0;
+    QString unit = "V";
+    const std::string shown = cpm.ReadDisplay(value, unit);
+    EXPECT_DOUBLE_EQ(value, 523.0);
+    EXPECT_EQ(unit, "kV");
+    EXPECT_EQ(shown.size(), 32u);
+    EXPECT_EQ(uint8_t(shown[12]), 0xB1);
+    EXPECT_EQ(port.Timeouts->ReadMultiplier(), 100);
+    EXPECT_TRUE(peer.Wait(5000));
+    EXPECT_FALSE(peer.Failed()) << peer.Failure();
+    // Nothing but the frames above went out.
+    EXPECT_EQ(peer.Received(), ENQ + STX + "r0" + ETX + ENQ + STX + "w1" + ETX + STX + "010102023209010101" + ETX +
+                                   ENQ + STX + "r2" + ETX);
+}
+
+TEST_F(CpmWireTest, StoredFileReadOutAsksEachNumberInTwoDigitsUntilTheEmptySlot)
+{
+    ExpectSetupWrite("010000003209010101");
+    peer.Expect(ENQ).Send(ACK).Expect(STX + "r3" + ETX).Expect(STX + "01" + ETX)
+        .Send(STX + "0110E80364001400170078007B80" + ETX)
+        .Expect(ENQ).Send(ACK).Expect(STX + "r3" + ETX).Expect(STX + "02" + ETX)
+        .Send(STX + "02FF" + std::string(24, '0') + ETX).Start();
+    port.Open();
+
+    std::array<std::string, 100> records;
+    int count = -1;
+    EXPECT_EQ(cpm.ReadStoredFiles(1, 5, records, count), -10);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(records[1], "0110E80364001400170078007B80");
+    EXPECT_TRUE(peer.Wait(5000));
+    EXPECT_FALSE(peer.Failed()) << peer.Failure();
+    EXPECT_EQ(peer.Received().size(), size_t(1 + 4 + 1 + 4 + 20 + 2 * (1 + 4 + 4)));
 }
