@@ -211,6 +211,9 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
     CPM_NAME(BitBtnOK);
     CPM_NAME(BitBtnCancelSave);
 #undef CPM_NAME
+    // The mode items answer to the group's name and their index ("SelectMode_1").
+    for (QAbstractButton* b : SelectModeItems->buttons())
+        b->setObjectName(SelectMode->objectName() + QLatin1Char('_') + QString::number(SelectModeItems->id(b)));
 
     connect(BitBtnStart, &QPushButton::clicked, this, [this] { BitBtnStartClick(); });
     connect(BitBtnChart, &QPushButton::clicked, this, [this] { BitBtnChartClick(); });

@@ -135,6 +135,7 @@ TEST_F(CpmWindowsFromOutside, DecayWindowControlsByNameWithTheirCaptions)
     for (QRadioButton* r : Find<QGroupBox>(w, "SelectMode")->findChildren<QRadioButton*>())
         modes << r->text();
     EXPECT_EQ(modes, QStringList({"AUTO", "POS", "NEG"}));
+    EXPECT_EQ(Find<QRadioButton>(w, "SelectMode_2")->text(), "NEG");
     auto items = [&](const char* name) {
         QStringList list;
         if (auto* box = Find<QComboBox>(w, name))
