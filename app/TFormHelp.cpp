@@ -1,4 +1,5 @@
 #include "app/TFormHelp.h"
+#include "acquisition/TChart.h"
 #include "app/TMainForm.h"
 #include "platform/Paths.h"
 
@@ -137,8 +138,13 @@ void TFormHelp::HelpOKButtonClick()
     hide();
     if (!MainForm)
         return;
-    MainForm->Device->menuAction()->setEnabled(true);
     MainForm->Setup->menuAction()->setEnabled(true);
+    // The chart view holds the selection menus until its own Exit: enabled
+    // here, they would let a range change or the display window's loop start
+    // under a running chart loop.
+    if (!MainForm->Chart1->isHidden())
+        return;
+    MainForm->Device->menuAction()->setEnabled(true);
     if (MainForm->RangeSelected)
         MainForm->View->menuAction()->setEnabled(true);
 }

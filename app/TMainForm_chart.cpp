@@ -9,6 +9,7 @@
 #include "acquisition/TChart.h"
 #include "acquisition/TFormDisplay.h"
 #include "app/RangeTable.h"
+#include "app/TFormHelp.h"
 #include "serial/TFoCom.h"
 
 #include <QMessageBox>
@@ -146,9 +147,11 @@ void TMainForm::b_ResetClick()
 
 void TMainForm::b_CancelClick()
 {
-    View->menuAction()->setEnabled(true);
+    // While the help window is open the selection menus wait for its OK.
+    const bool helpOpen = FormHelp && FormHelp->isVisible();
+    View->menuAction()->setEnabled(!helpOpen);
     b_Start->setEnabled(true);
-    Device->menuAction()->setEnabled(true);
+    Device->menuAction()->setEnabled(!helpOpen);
     StopFlag = true;
     ImageWallpaper->setVisible(true);
     image_Manufac_Logo->setVisible(false);

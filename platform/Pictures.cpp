@@ -1,5 +1,6 @@
 #include "platform/Pictures.h"
 
+#include <cmath>
 #include <csetjmp>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +101,19 @@ void Decode(const unsigned char* data, unsigned long size, QImage& out)
         cinfo.image_height > kMaxSide)
         ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
     cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+    // Each 8 x 8 block of each component costs at least one bit of
+    // Huffman-coded data: a file too short for that holds less than its
+    // header claims, and no picture-sized memory is set aside for it.
+    if (!cinfo.arith_code) {
+        double blocks = 0;
+        for (int c = 0; c < cinfo.num_components; ++c) {
+            const jpeg_component_info& ci = cinfo.comp_info[c];
+            blocks += std::ceil(double(cinfo.image_width) * ci.h_samp_factor / cinfo.max_h_samp_factor / 8.0) *
+                      std::ceil(double(cinfo.image_height) * ci.v_samp_factor / cinfo.max_v_samp_factor / 8.0);
+        }
+        if (double(size) * 8.0 < blocks)
+            ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_start_decompress(&cinfo);
