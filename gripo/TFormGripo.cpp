@@ -334,9 +334,11 @@ bool TFormGripo::PrintStatistics(QPrinter& printer, const C_Gripo& data)
 
 void TFormGripo::BitBtn_CancelClick() { CloseHandling(); }
 
+void TFormGripo::FormClose() { CloseHandling(); }
+
 void TFormGripo::closeEvent(QCloseEvent* event)
 {
-    CloseHandling();
+    FormClose();
     event->accept();
 }
 

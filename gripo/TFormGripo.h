@@ -52,6 +52,8 @@ public:
     void BitBtnSaveDataClick();
     void BitBtnPrintDataClick();
     void BitBtn_CancelClick();
+    // The window closed from its title bar: the same hand-back as Exit.
+    void FormClose();
 
     // The layout's pixel positions are laid out for a printer of this many
     // dots per inch; the print-out is drawn at it whatever the printer.

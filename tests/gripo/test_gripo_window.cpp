@@ -142,6 +142,9 @@ TEST_F(GripoWindow, ATransferShowsTheTotalLessOneAndSharesOfTheReceivedTotal)
     EXPECT_TRUE(f->LabelComment->isEnabled());
     EXPECT_FALSE(f->EditComment->isHidden());
     EXPECT_EQ(peer.Received().substr(0, 1), "\x7A");
+    // ULMARO_SHOT_DIR keeps a picture of the window for a look.
+    if (qEnvironmentVariableIsSet("ULMARO_SHOT_DIR"))
+        f->grab().save(qEnvironmentVariable("ULMARO_SHOT_DIR") + "/gripo.png");
 
     // 0x2C 0x01 received: 299 shown.
     Tester(300, 0, 0, 0, 0);

@@ -206,6 +206,11 @@ TEST_F(OhmraCali, TheUnlockChainAndTheCalibrationDateOnTheWire)
     const auto cmds = bench.Commands();
     ASSERT_FALSE(cmds.empty());
     EXPECT_EQ(cmds.back(), "A07B000B09FF080C09");
+    // The frame itself: STX, LEN 12, the nine bytes and their mean (601 / 11).
+    const std::string wire = bench.ReceivedHex();
+    const std::string frame = "02 0C A0 7B 00 0B 09 FF 08 0C 09 36";
+    ASSERT_GE(wire.size(), frame.size());
+    EXPECT_EQ(wire.substr(wire.size() - frame.size()), frame);
     EXPECT_EQ(w->Para.CalDate, "08.12.2009");
     EXPECT_EQ(w->Para.SerialText, "12311.09");
     EXPECT_EQ(Memo().mid(Memo().size() - 2), (QStringList{"Write to Ohmra ...", "successfully"}));
@@ -300,6 +305,9 @@ TEST_F(OhmraCali, MeasuredDataShowsTheFieldsAndTheStatusBits)
     EXPECT_EQ(Memo(), (QStringList{QString(48, '-'), "Range\t\t: 2", "Exponent\t\t: 6", "Resistor\t\t: 4.7GOhm",
                                    QString::fromUtf8("Temperature\t: 23°C"), "Humidity\t\t: 45%r.F", "Timer\t\t: 0",
                                    QString(48, '-')}));
+    // ULMARO_SHOT_DIR keeps a picture of the window for a look.
+    if (qEnvironmentVariableIsSet("ULMARO_SHOT_DIR"))
+        w->grab().save(qEnvironmentVariable("ULMARO_SHOT_DIR") + "/ohmra_cali.png");
     auto ticks = [this] {
         QString t;
         for (QCheckBox* c : {w->CheckBox0, w->CheckBox1, w->CheckBox2, w->CheckBox3, w->CheckBox4, w->CheckBox5,
