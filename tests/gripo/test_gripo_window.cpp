@@ -318,6 +318,35 @@ TEST_F(GripoWindow, PrintCopiesTheCommentEvenWhenTheDialogIsCancelled)
     EXPECT_EQ(Gripo->Comment, "bench 7");
 }
 
+TEST_F(GripoWindow, PrintDataThroughTheDialogDrawsTheLayoutAtTheFixedResolution)
+{
+    Tester(121, 3, 0, 2, 1);
+    Transfer();
+    FormGripo->EditComment->setText("bench 7");
+    const QString pdf = QString::fromStdString(dir.file("window.pdf"));
+    WhenModal<QPrintDialog>([pdf](QPrintDialog* d) {
+        // A printer of a resolution of its own: the print-out is still laid out at 600 dpi.
+        d->printer()->setOutputFormat(QPrinter::PdfFormat);
+        d->printer()->setOutputFileName(pdf);
+        d->printer()->setResolution(1200);
+        d->done(QDialog::Accepted);
+    });
+    FormGripo->BitBtnPrintDataClick();
+    const PdfDocument doc = ReadPdfWords(pdf);
+    ASSERT_TRUE(doc.ok) << doc.error.toStdString();
+    const PdfWord* number = doc.Find("Number");
+    const PdfWord* comment = doc.Find("Comment");
+    const PdfWord* hgb = doc.Find("HGB");
+    const PdfWord* share = doc.Find("2.5%");
+    ASSERT_TRUE(number && comment && hgb && share) << doc.PageText(0).toStdString();
+    // Rows 6 and 12 of 116 px (10 pt at 600 dpi), the share column 600 px right of the labels.
+    EXPECT_NEAR(comment->yMin - number->yMin, 6 * 116 * 72.0 / 600, 0.3);
+    EXPECT_NEAR(hgb->xMin, number->xMin, 0.3);
+    EXPECT_GT(share->xMin - hgb->xMin, 600 * 72.0 / 600);
+    EXPECT_LT(share->xMin - hgb->xMin, 600 * 72.0 / 600 + 12);
+    EXPECT_EQ(doc.LineStartingWith("Comment").size(), 4);  // "Comment : bench 7"
+}
+
 TEST_F(GripoWindow, ExitHandsBackToTheMainWindowAndEmptiesTheWindow)
 {
     Tester(121, 3, 0, 2, 1);
