@@ -345,6 +345,13 @@ TEST_F(GripoWindow, PrintDataThroughTheDialogDrawsTheLayoutAtTheFixedResolution)
     EXPECT_GT(share->xMin - hgb->xMin, 600 * 72.0 / 600);
     EXPECT_LT(share->xMin - hgb->xMin, 600 * 72.0 / 600 + 12);
     EXPECT_EQ(doc.LineStartingWith("Comment").size(), 4);  // "Comment : bench 7"
+    // The labels end well before the share column (on a 1200 dpi layout they would run into it).
+    const auto row = doc.LineStartingWith("HGB");
+    QStringList words;
+    for (const PdfWord* w : row)
+        words << w->text;
+    ASSERT_EQ(words, (QStringList{"HGB", "<", ":", "3", "=", "2.5%"}));
+    EXPECT_LT(row[3]->xMax + 10, row[4]->xMin);
 }
 
 TEST_F(GripoWindow, ExitHandsBackToTheMainWindowAndEmptiesTheWindow)
