@@ -2,10 +2,13 @@
 // printer: header, date, the memo lines one line height apart, and the
 // paging of a memo longer than a page.
 #include "ohmra/TFormOhmraCali.h"
+#include "serial/ComPort.h"
+#include "tests/support/ModalDialogs.h"
 #include "tests/support/PdfWords.h"
 #include "tests/support/TestSupport.h"
 
 #include <QPageSize>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -118,4 +121,32 @@ TEST(OhmraCaliPrint, AMemoThatFillsThePageExactlyLeavesNoEmptyPage)
     ASSERT_TRUE(d2.ok);
     EXPECT_EQ(d2.pages, 1);
     EXPECT_NE(d2.Find("Print", 0), nullptr);
+}
+
+TEST(OhmraCaliPrint, PrintInfoDisplayThroughTheDialogIsLaidOutAt600Dpi)
+{
+    TComPort port;
+    TFormOhmraCali w(&port);
+    w.Today = [] { return QDate(2009, 12, 8); };
+    w.MemoInfo->appendPlainText("Range\t\t: 2");
+    w.MemoInfo->appendPlainText("OK !");
+    TempDir dir;
+    const QString pdf = QString::fromStdString(dir.file("window.pdf"));
+    WhenModal<QPrintDialog>([pdf](QPrintDialog* d) {
+        // A printer of a resolution of its own: the print-out keeps its 600 dpi layout.
+        d->printer()->setOutputFormat(QPrinter::PdfFormat);
+        d->printer()->setOutputFileName(pdf);
+        d->printer()->setResolution(1200);
+        d->done(QDialog::Accepted);
+    });
+    w.BitBtn_printClick();
+    const PdfDocument doc = ReadPdfWords(pdf);
+    ASSERT_TRUE(doc.ok) << doc.error.toStdString();
+    const PdfWord* head = doc.Find(TFormOhmraCali::PrintHeaderLine().section(' ', 0, 0));
+    const PdfWord* range = doc.Find("Range");
+    const PdfWord* ok = doc.Find("OK");
+    ASSERT_TRUE(head && range && ok) << doc.PageText(0).toStdString();
+    // Header at x = 400, memo lines at x = 200, one 10-point line (116 px) apart.
+    EXPECT_NEAR(head->xMin - range->xMin, 200 * 72.0 / 600, 0.5);
+    EXPECT_NEAR(ok->yMin - range->yMin, 116 * 72.0 / 600, 0.3);
 }
