@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +30,12 @@ bool Load(CSimpleIniA& ini, const std::string& path)
 {
     ini.SetUnicode(false);
     ini.SetMultiKey(false);
+    // Only a plain file is a settings file: a folder reads as a file of
+    // absurd size (the loader would try to allocate it), a FIFO would block
+    // the start-up and a device would read without end.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
     return ini.LoadFile(path.c_str()) >= 0;
 }
 

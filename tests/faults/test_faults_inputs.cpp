@@ -28,6 +28,9 @@ TEST(HostileInputs, BannerAnnouncingAGiganticPictureIsRefusedAtOnce)
     const std::string bytes = Corpus("fuzz_jpeg", "huge_announced.jpg");
     ASSERT_EQ(bytes.size(), 239u);
     EXPECT_TRUE(DecodeJpeg(bytes).isNull());
+    // 97 bytes claiming a picture its data could never fill: refused before
+    // picture-sized memory is taken for it.
+    EXPECT_TRUE(DecodeJpeg(Corpus("fuzz_jpeg", "huge_announced_short.jpg")).isNull());
     // The pictures that are fine still decode.
     EXPECT_FALSE(DecodeJpeg(Corpus("fuzz_jpeg", "rgb_16x16_420.jpg")).isNull());
 }
