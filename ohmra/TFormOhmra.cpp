@@ -3,9 +3,11 @@
 #include "core/MainLink.h"
 #include "core/MainState.h"
 #include "ohmra/C_Ohmra.h"
+#include "ohmra/OhmraFiles.h"
 #include "ohmra/TFormOhmraFComment.h"
 #include "ohmra/TOhmraRadioGroup.h"
 #include "platform/Host.h"
+#include "platform/Prompt.h"
 #include "serial/ComPort.h"
 #include "serial/Conversions.h"
 #include "serial/TFoCom.h"
@@ -494,8 +496,14 @@ void TFormOhmra::BitBtn_saveClick()
         Live().Comment = Edit_Comment->text();
         store.CurrentIndex = 0;
         store.LastIndex = 0;
-        if (FormOhmraFComment)
-            FormOhmraFComment->SaveToCsv(true, 0);
+        if (FormOhmraFComment) {
+            const int32_t r = FormOhmraFComment->SaveToCsv(true, 0);
+            // A line the disk did not take must not go unnoticed; a file
+            // that could not be opened at all has been reported already.
+            if (r < 0 && r != kOhmraSaveRecordHeader)
+                Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
+                                 QStringLiteral("Data error !"), TPromptIcon::Error);
+        }
     }
     if (exited_)
         return;

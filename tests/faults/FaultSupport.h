@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-// Descriptors the process has open now.
+// Descriptors the process has open now, and what each one is.
 int OpenDescriptors();
+std::string DescriptorList();
 
 // Replaces the framework's error box for its lifetime and records what it
 // would have shown. Click runs a handler the way a button click reaches it.

@@ -3,9 +3,11 @@
 // noise or half a frame. A reading is started the way a button click
 // reaches it; each fault must end in one message, and the next reading
 // must work once the fault is gone, with no descriptor lost. The monitor's
-// read-out file must survive a lock held by another program.
+// read-out file and the tera-ohmmeter's measurement file must survive a
+// lock held by another program, a read-only file and a full disk.
 #include "cpm/C_CPM_EF.h"
 #include "ohmra/C_Ohmra.h"
+#include "ohmra/OhmraFiles.h"
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
@@ -182,5 +184,43 @@ TEST_F(SerialFaults, MonitorReadOutLineWaitsForALockedFile)
     // A full disk: asked, cancelled, nothing torn.
     prompt.Press(TPromptResult::Cancel);
     EXPECT_EQ(cpm.AppendRecord("/dev/full"), 1);
+    EXPECT_EQ(OpenDescriptors(), fds);
+}
+
+TEST_F(SerialFaults, OhmraSaveToALockedReadOnlyOrFullFileLosesNothing)
+{
+    TempDir dir;
+    const std::string path = dir.file("ohmra.csv");
+    const QString name = QString::fromStdString(path);
+    TOhmraFileStore store;
+    store.FirstIndex = store.LastIndex = 0;
+    store.OhmraFiles[0].Comment = QStringLiteral("bench 3");
+    const QDateTime now(QDate(2024, 5, 17), QTime(9, 5, 3));
+    ASSERT_EQ(store.WriteCsv(name, true, 0, now), kOhmraSaveOk);
+    const int lines = int(CompleteLines(path).size());
+    const int fds = OpenDescriptors();
+    auto messagesOf = [&](const std::function<void()>& f) {
+        const size_t p0 = prompt.shown().size();
+        f();
+        return MessagesSince(prompt, p0, boxes, boxes.shown.size(), "File saved");
+    };
+    {
+        LockHolder other(path);
+        ASSERT_TRUE(other.Holding());
+        const QStringList shown = messagesOf([&] { EXPECT_LT(store.WriteCsv(name, true, 0, now), 0); });
+        EXPECT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
+        EXPECT_EQ(int(CompleteLines(path).size()), lines);
+    }
+    if (MakeReadOnly(path)) {
+        const QStringList shown = messagesOf([&] { EXPECT_LT(store.WriteCsv(name, true, 0, now), 0); });
+        MakeWritable(path);
+        EXPECT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
+        EXPECT_EQ(int(CompleteLines(path).size()), lines);
+    }
+    // A full disk: the save fails as a whole (the window reports the code).
+    EXPECT_LT(store.WriteCsv("/dev/full", true, 0, now), 0);
+    // All faults gone: exactly one more whole line.
+    EXPECT_EQ(store.WriteCsv(name, true, 0, now), kOhmraSaveOk);
+    EXPECT_EQ(int(CompleteLines(path).size()), lines + 1);
     EXPECT_EQ(OpenDescriptors(), fds);
 }
