@@ -161,6 +161,43 @@ TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
     connect(BitBtn_Cancel, &QPushButton::clicked, this, [this] { BitBtn_CancelClick(); });
 
     FormCreate();
+
+    // Scripts and GUI drivers find the controls by their member names; each
+    // "=" answers to "Label" and the name of the percentage it stands before
+    // ("LabelCounter_HGB_L_P").
+#define GRIPO_NAME(member) member->setObjectName(QStringLiteral(#member))
+    GRIPO_NAME(GroupBoxStatistic);
+    GRIPO_NAME(GroupBoxResults);
+    GRIPO_NAME(LabelCounter_all);
+    GRIPO_NAME(Counter_all);
+    GRIPO_NAME(LabelHGB_L);
+    GRIPO_NAME(Counter_HGB_L);
+    GRIPO_NAME(Counter_HGB_L_P);
+    GRIPO_NAME(LabelHGB_H);
+    GRIPO_NAME(Counter_HGB_H);
+    GRIPO_NAME(Counter_HGB_H_P);
+    GRIPO_NAME(LabelShoe_L);
+    GRIPO_NAME(Counter_Shoe_L);
+    GRIPO_NAME(Counter_Shoe_L_P);
+    GRIPO_NAME(LabelShoe_H);
+    GRIPO_NAME(Counter_Shoe_H);
+    GRIPO_NAME(Counter_Shoe_H_P);
+    GRIPO_NAME(CheckBoxDeleteStatisticData);
+    GRIPO_NAME(BitBtn_Start);
+    GRIPO_NAME(BitBtn_Cancel);
+    GRIPO_NAME(BitBtnSaveData);
+    GRIPO_NAME(BitBtnPrintData);
+    GRIPO_NAME(LabelComment);
+    GRIPO_NAME(EditComment);
+    GRIPO_NAME(SaveDialogGripo);
+#undef GRIPO_NAME
+    {
+        const QLineEdit* shares[4] = {Counter_HGB_L_P, Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P};
+        int i = 0;
+        for (QLabel* l : GroupBoxResults->findChildren<QLabel*>(Qt::FindDirectChildrenOnly))
+            if (l->text() == QLatin1String("=") && i < 4)
+                l->setObjectName(QStringLiteral("Label") + shares[i++]->objectName());
+    }
 }
 
 TFormGripo::~TFormGripo()
@@ -286,6 +323,7 @@ void TFormGripo::BitBtnPrintDataClick()
     if (!PrintDialogGripo) {
         printer_ = new QPrinter(QPrinter::HighResolution);
         PrintDialogGripo = new QPrintDialog(printer_, this);
+        PrintDialogGripo->setObjectName(QStringLiteral("PrintDialogGripo"));
     }
     if (PrintDialogGripo->exec() != QDialog::Accepted)
         return;

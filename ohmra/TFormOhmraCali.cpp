@@ -272,6 +272,59 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
     BitBtn_read_cali_data->setEnabled(false);
     GroupBoxStatus->setEnabled(false);
     Timer1->stop();
+
+    // Scripts and GUI drivers find the controls by their member names; the
+    // parameter captions ("K0 =") answer to "Label" and their field's suffix
+    // ("Label_k0").
+#define CALI_NAME(member) member->setObjectName(QStringLiteral(#member))
+    CALI_NAME(GroupBox_adjust_para);
+    CALI_NAME(MaskEdit_k0);
+    CALI_NAME(MaskEdit_k1);
+    CALI_NAME(MaskEdit_k2);
+    CALI_NAME(MaskEdit_k3);
+    CALI_NAME(MaskEdit_k4);
+    CALI_NAME(MaskEdit_k5);
+    CALI_NAME(MaskEdit_k_TF0);
+    CALI_NAME(MaskEdit_k_TF2);
+    CALI_NAME(MaskEdit_k_TF3);
+    CALI_NAME(BitBtn_read_para);
+    CALI_NAME(BitBtn_read_default);
+    CALI_NAME(BitBtn_write_para);
+    CALI_NAME(BitBtn_read_cali_data);
+    CALI_NAME(BitBtn_write_cali_data);
+    CALI_NAME(BitBtn_read_meas_data);
+    CALI_NAME(BitBtn_reset);
+    CALI_NAME(BitBtn_save);
+    CALI_NAME(BitBtn_print);
+    CALI_NAME(BitBtn_clear);
+    CALI_NAME(BitBtn_exit);
+    CALI_NAME(GroupBox_info_display);
+    CALI_NAME(MemoInfo);
+    CALI_NAME(ProgressBarWait);
+    CALI_NAME(GroupBoxStatus);
+    CALI_NAME(CheckBox0);
+    CALI_NAME(CheckBox1);
+    CALI_NAME(CheckBox2);
+    CALI_NAME(CheckBox3);
+    CALI_NAME(CheckBox4);
+    CALI_NAME(CheckBox5);
+    CALI_NAME(CheckBox6);
+    CALI_NAME(CheckBox7);
+    CALI_NAME(GroupBoxCaliData);
+    CALI_NAME(Label1);
+    CALI_NAME(MaskEditSerialNumber);
+    CALI_NAME(Label2);
+    CALI_NAME(MaskEditSerialDate);
+    CALI_NAME(BitBtnCaliDateOK);
+    CALI_NAME(BitBtnCaliDateCancel);
+    CALI_NAME(SaveDialogCali);
+    CALI_NAME(Timer1);
+#undef CALI_NAME
+    {
+        const QList<QLabel*> captions = GroupBox_adjust_para->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+        for (qsizetype i = 0; i < captions.size() && i < qsizetype(paramFields_.size()); ++i)
+            captions[i]->setObjectName(QStringLiteral("Label") + paramFields_[size_t(i)]->objectName().mid(8));
+    }
 }
 
 TFormOhmraCali::~TFormOhmraCali()
@@ -594,6 +647,7 @@ void TFormOhmraCali::BitBtn_printClick()
     if (!PrintDialogCali) {
         printer_ = new QPrinter(QPrinter::HighResolution);
         PrintDialogCali = new QPrintDialog(printer_, this);
+        PrintDialogCali->setObjectName(QStringLiteral("PrintDialogCali"));
     }
     if (PrintDialogCali->exec() != QDialog::Accepted)
         return;
