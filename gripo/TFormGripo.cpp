@@ -148,12 +148,15 @@ TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
     EditComment->setGeometry(18, 406, 356, 26);
     EditComment->setVisible(false);
 
-    SaveDialogGripo = new QFileDialog(this);
-    SaveDialogGripo->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveDialogGripo->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialogGripo->setFileMode(QFileDialog::AnyFile);
-    // Every save appends to the file it is given; nothing is overwritten.
-    SaveDialogGripo->setOption(QFileDialog::DontConfirmOverwrite, true);
+    SaveDialogGripo.Bind(this, QStringLiteral("SaveDialogGripo"), [this] {
+        auto* dialog = new QFileDialog(this);
+        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // Every save appends to the file it is given; nothing is overwritten.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        return dialog;
+    });
 
     connect(BitBtn_Start, &QPushButton::clicked, this, [this] { BitBtn_StartClick(); });
     connect(BitBtnSaveData, &QPushButton::clicked, this, [this] { BitBtnSaveDataClick(); });
@@ -189,7 +192,6 @@ TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
     GRIPO_NAME(BitBtnPrintData);
     GRIPO_NAME(LabelComment);
     GRIPO_NAME(EditComment);
-    GRIPO_NAME(SaveDialogGripo);
 #undef GRIPO_NAME
     {
         const QLineEdit* shares[4] = {Counter_HGB_L_P, Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P};

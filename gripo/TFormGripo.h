@@ -1,4 +1,6 @@
 #pragma once
+#include "widgets/LazyChild.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -43,7 +45,7 @@ public:
     QPushButton* BitBtnPrintData = nullptr;
     QLabel* LabelComment = nullptr;
     QLineEdit* EditComment = nullptr;
-    QFileDialog* SaveDialogGripo = nullptr;
+    TLazyChild<QFileDialog> SaveDialogGripo; // made on first use
     // Made on the first print: asking the system for its printers takes a while.
     QPrintDialog* PrintDialogGripo = nullptr;
 

@@ -239,14 +239,17 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
     GroupBoxCaliData->setEnabled(false);
     GroupBoxCaliData->setVisible(false);
 
-    SaveDialogCali = new QFileDialog(this, QStringLiteral("Write calibration data to file"));
-    SaveDialogCali->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveDialogCali->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialogCali->setFileMode(QFileDialog::AnyFile);
-    // The calibration file is always appended to, never replaced.
-    SaveDialogCali->setOption(QFileDialog::DontConfirmOverwrite, true);
-    SaveDialogCali->setNameFilter(QStringLiteral("*.CSV"));
-    SaveDialogCali->setDefaultSuffix(QStringLiteral("CSV"));
+    SaveDialogCali.Bind(this, QStringLiteral("SaveDialogCali"), [this] {
+        auto* dialog = new QFileDialog(this, QStringLiteral("Write calibration data to file"));
+        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // The calibration file is always appended to, never replaced.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->setNameFilter(QStringLiteral("*.CSV"));
+        dialog->setDefaultSuffix(QStringLiteral("CSV"));
+        return dialog;
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
@@ -317,7 +320,6 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
     CALI_NAME(MaskEditSerialDate);
     CALI_NAME(BitBtnCaliDateOK);
     CALI_NAME(BitBtnCaliDateCancel);
-    CALI_NAME(SaveDialogCali);
     CALI_NAME(Timer1);
 #undef CALI_NAME
     {

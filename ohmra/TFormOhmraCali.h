@@ -1,5 +1,6 @@
 #pragma once
 #include "ohmra/C_Ohmra.h"
+#include "widgets/LazyChild.h"
 
 #include <QCheckBox>
 #include <QDate>
@@ -74,7 +75,7 @@ public:
     QLineEdit* MaskEditSerialDate = nullptr;
     QPushButton* BitBtnCaliDateOK = nullptr;
     QPushButton* BitBtnCaliDateCancel = nullptr;
-    QFileDialog* SaveDialogCali = nullptr;
+    TLazyChild<QFileDialog> SaveDialogCali; // made on first use
     // Made on the first print: asking the system for its printers takes a while.
     QPrintDialog* PrintDialogCali = nullptr;
     QTimer* Timer1 = nullptr;

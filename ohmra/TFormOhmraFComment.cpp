@@ -87,11 +87,14 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     BitBtnExit = new QPushButton(QStringLiteral("&Exit"), g);
     BitBtnExit->setGeometry(360, 238, 168, 30);
 
-    SaveDialog1 = new QFileDialog(this, QStringLiteral("Save As"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
-    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("CSV"));
+    SaveDialog1.Bind(this, QStringLiteral("SaveDialog1"), [this] {
+        auto* dialog = new QFileDialog(this, QStringLiteral("Save As"));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+        dialog->setDefaultSuffix(QStringLiteral("CSV"));
+        return dialog;
+    });
     RunSaveDialog = [](QFileDialog& dlg) {
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return QString();
@@ -132,7 +135,6 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     OHMRA_NAME(Ohmra_RadioGroup);
     OHMRA_NAME(BitBtnSave);
     OHMRA_NAME(BitBtnExit);
-    OHMRA_NAME(SaveDialog1);
 #undef OHMRA_NAME
 }
 

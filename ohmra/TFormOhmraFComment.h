@@ -1,5 +1,6 @@
 #pragma once
 #include "ohmra/OhmraFiles.h"
+#include "widgets/LazyChild.h"
 
 #include <QFileDialog>
 #include <QGroupBox>
@@ -42,7 +43,7 @@ public:
     TOhmraRadioGroup* Ohmra_RadioGroup = nullptr;
     QPushButton* BitBtnSave = nullptr;
     QPushButton* BitBtnExit = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    TLazyChild<QFileDialog> SaveDialog1; // made on first use
 
     // Shows record CurrentIndex.
     void ShowRecord();

@@ -59,22 +59,24 @@ TFoCom::TFoCom(QWidget* parent) : QWidget(parent)
 
     // Both charge plate monitor saves append to the file they are given, so
     // no question about overwriting; the folder must exist (see above).
-    SaveDialog1 = new TExistingFolderSaveDialog(this, QStringLiteral("Save Data"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog1->setFileMode(QFileDialog::AnyFile);
-    SaveDialog1->setDefaultSuffix(QStringLiteral("csv"));
-    SaveDialog1->setNameFilter(QStringLiteral("CSV (*.csv)"));
-    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, true);
-    SaveDialog1->setOption(QFileDialog::ReadOnly, false);
-    SaveDialog1->setSizeGripEnabled(true);
-    SaveDialog1->setDirectory(QString::fromStdString(HomeDirectory()));
+    SaveDialog1.Bind(this, QStringLiteral("SaveDialog1"), [this] {
+        auto* dialog = new TExistingFolderSaveDialog(this, QStringLiteral("Save Data"));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setDefaultSuffix(QStringLiteral("csv"));
+        dialog->setNameFilter(QStringLiteral("CSV (*.csv)"));
+        dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
+        dialog->setOption(QFileDialog::ReadOnly, false);
+        dialog->setSizeGripEnabled(true);
+        dialog->setDirectory(QString::fromStdString(HomeDirectory()));
+        return dialog;
+    });
 
     MemoTestOutput = new QPlainTextEdit(this);
     MemoTestOutput->setPlainText(QStringLiteral("MemoTestOutput"));
 
     // Scripts and GUI drivers find the form and its parts by their names.
     setObjectName(QStringLiteral("FoCom"));
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     MemoTestOutput->setObjectName(QStringLiteral("MemoTestOutput"));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "serial/ComPort.h"
+#include "widgets/LazyChild.h"
 
 #include <QFileDialog>
 #include <QPlainTextEdit>
@@ -15,7 +16,8 @@ public:
 
     // Every serial instrument talks through this port, one at a time.
     TComPort* ComPort1 = nullptr;
-    QFileDialog* SaveDialog1 = nullptr;
+    // Made on its first use (see LazyChild.h).
+    TLazyChild<QFileDialog> SaveDialog1;
     // Carried on the form for diagnostics; nothing writes to it.
     QPlainTextEdit* MemoTestOutput = nullptr;
 

@@ -4,10 +4,12 @@
 #include "app/AppWindows.h"
 #include "app/TMainForm.h"
 #include "platform/Paths.h"
+#include "serial/TFoCom.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <gtest/gtest.h>
 
@@ -47,7 +49,16 @@ TEST_F(AccessibleNamesTest, EveryWindowOfTheProgramIsNamedByItsCaption)
             w->hide();
         ++windows;
     }
-    EXPECT_GE(windows, 12) << "the main window and the eleven others";
+    // The hidden serial form has no caption and the display window takes
+    // its caption when it opens; the file dialogs are made on first use.
+    EXPECT_GE(windows, 10) << "the main window and the nine others with a caption";
+
+    // A save dialog made on first use is named by its caption too.
+    QFileDialog* save = FoCom->SaveDialog1;
+    ASSERT_NE(save, nullptr);
+    save->show();
+    EXPECT_EQ(save->accessibleName(), "Save Data");
+    save->hide();
 }
 
 TEST_F(AccessibleNamesTest, TheNameFollowsACaptionChange)
