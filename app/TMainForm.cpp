@@ -195,16 +195,10 @@ void TMainForm::BuildControls()
     ImageWallpaper = new QLabel(central);
     ImageWallpaper->setGeometry(0, 32, 993, 614);
     ImageWallpaper->setAlignment(Qt::AlignCenter);
-    const QImage wall = BuiltInWallpaper();
-    if (!wall.isNull())
-        ImageWallpaper->setPixmap(QPixmap::fromImage(wall));
 
     image_Manufac_Logo = new QLabel(central);
     image_Manufac_Logo->setGeometry(0, 32, 337, 89);
     image_Manufac_Logo->setScaledContents(true);
-    LogoPicture = BuiltInLogo();
-    if (!LogoPicture.isNull())
-        image_Manufac_Logo->setPixmap(QPixmap::fromImage(LogoPicture));
 
     GroupBox1 = new QGroupBox(central);
     GroupBox1->setGeometry(5, 111, 328, 522);
@@ -238,6 +232,14 @@ void TMainForm::BuildControls()
 
     TeeCommander1 = new TTeeCommander(Chart1, central);
     TeeCommander1->setGeometry(0, 0, 1006, 33);
+
+    // The pictures last: the program's entry may still be decoding them.
+    const QImage wall = BuiltInWallpaper();
+    if (!wall.isNull())
+        ImageWallpaper->setPixmap(QPixmap::fromImage(wall));
+    LogoPicture = BuiltInLogo();
+    if (!LogoPicture.isNull())
+        image_Manufac_Logo->setPixmap(QPixmap::fromImage(LogoPicture));
 
     // Scripts and GUI drivers find the controls by their member names.
 #define MAIN_NAME(member) member->setObjectName(QStringLiteral(#member))

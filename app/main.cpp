@@ -2,11 +2,13 @@
 #include "widgets/QtPrompt.h"
 #include "app/TApplication.h"
 #include "app/TMainForm.h"
+#include "platform/Pictures.h"
 #include "platform/SingleInstance.h"
 
 #include <QLocale>
 #include <cstring>
 #include <strings.h>
+#include <thread>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -15,6 +17,14 @@ int main(int argc, char** argv)
     // stands on its command line.
     if (!SingleInstanceCheck(argc, argv))
         return 0;
+
+    // The start view's pictures take a few milliseconds to decode; that is
+    // done beside the Qt start-up, and the main window takes them when it
+    // needs them (waiting, if need be, for the decode to end).
+    std::jthread pictures([] {
+        BuiltInWallpaper();
+        BuiltInLogo();
+    });
 
     bool demo = false;
     for (int i = 1; i < argc; ++i)
