@@ -3,6 +3,7 @@
 #include "acquisition/NumberFormat.h"
 #include "acquisition/SampleSource.h"
 #include "core/MainState.h"
+#include "core/TimeText.h"
 #include "platform/Host.h"
 
 #include <QLocale>
@@ -12,22 +13,6 @@ namespace {
 constexpr unsigned RereadWaitMs = 10;
 const QString OverflowText = QStringLiteral("OVERFLOW !");
 
-// The locale's long time format without its time-zone field.
-QString LongTimeFormatWithoutZone()
-{
-    const QString fmt = QLocale().timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (qsizetype i = 0; i < fmt.size(); ++i) {
-        const QChar c = fmt[i];
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        out += c;
-    }
-    return out.trimmed();
-}
 } // namespace
 
 double OverflowThreshold(int deviceCode) { return deviceCode < 100 ? 1.02 : 9998.0; }

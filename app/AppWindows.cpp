@@ -41,6 +41,12 @@ void ConnectMainLink()
         MainForm->raise();
         MainForm->activateWindow();
     };
+    link.RaiseMain = [] {
+        if (!MainForm)
+            return;
+        MainForm->raise();
+        MainForm->activateWindow();
+    };
     link.CloseDisplay = [] {
         if (FormDisplay && FormDisplay->isVisible())
             FormDisplay->FormClose();

@@ -10,6 +10,9 @@ struct TMainLink {
     // An instrument window is done: re-enable the main window and show its
     // wallpaper again.
     std::function<void()> ReturnToMain;
+    // Bring the main window to the front again (after another window that
+    // may have taken the focus on its way out has closed).
+    std::function<void()> RaiseMain;
     // Close the numeric display window if it is open (ends its loop).
     std::function<void()> CloseDisplay;
     // The numeric display window closed: the View and Device menus are

@@ -1,5 +1,6 @@
 #include "cpm/CpmFiles.h"
 
+#include "core/TimeText.h"
 #include "platform/CsvText.h"
 #include "platform/Host.h"
 #include "platform/Prompt.h"
@@ -19,23 +20,6 @@ const char CpmReadOutColumns[] =
 namespace {
 
 const QString CrLf = QStringLiteral("\r\n");
-
-// The locale's long time format without its time-zone field (the files have
-// never carried one).
-QString LongTimeFormatWithoutZone()
-{
-    const QString fmt = QLocale().timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (const QChar c : fmt) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        out += c;
-    }
-    return out.trimmed();
-}
 
 QString Int(int32_t v) { return QString::number(v); }
 

@@ -1,6 +1,7 @@
 #include "gripo/C_Gripo.h"
 
 #include "core/MainState.h"
+#include "core/TimeText.h"
 #include "platform/CsvText.h"
 #include "platform/Host.h"
 #include "platform/Prompt.h"
@@ -111,21 +112,6 @@ QString C_Gripo::PercentText(double percent)
     return s;
 }
 
-QString GripoLongTimeFormat()
-{
-    const QString fmt = QLocale().timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (const QChar c : fmt) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        out += c;
-    }
-    return out.trimmed();
-}
-
 QString C_Gripo::CsvHeader()
 {
     return QStringLiteral(
@@ -138,7 +124,7 @@ QString C_Gripo::CsvLine(const QDateTime& when) const
     const QChar sep = QLatin1Char(';');
     const QString pct = QStringLiteral("%");
     QString s = loc.toString(when.date(), QLocale::ShortFormat);
-    s += sep + loc.toString(when.time(), GripoLongTimeFormat());
+    s += sep + loc.toString(when.time(), LongTimeFormatWithoutZone());
     s += sep + QString::number(Count_all);
     s += sep + QString::number(Count_HGB_L) + sep + PercentText(Percent_HGB_L) + pct;
     s += sep + QString::number(Count_HGB_H) + sep + PercentText(Percent_HGB_H) + pct;

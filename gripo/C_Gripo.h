@@ -67,5 +67,3 @@ private:
     TCustomComPort& port_;
 };
 
-// The long time format of the locale without a time-zone part.
-QString GripoLongTimeFormat();

@@ -84,16 +84,6 @@ void TextAt(QPainter& p, int x, int y, const QString& text)
     p.drawText(x, y + p.fontMetrics().ascent(), text);
 }
 
-// The main window to the front again (it is the program's one main window).
-void RaiseMainWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<QMainWindow*>(w) && w->isVisible()) {
-            w->raise();
-            w->activateWindow();
-        }
-}
-
 } // namespace
 
 TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
@@ -396,7 +386,7 @@ void TFormGripo::CloseHandling()
     CallHook(MainLink().CloseDisplay);
     if (FoCom && FoCom->ComPort1)
         FoCom->ComPort1->Close();
-    RaiseMainWindow();
+    CallHook(MainLink().RaiseMain);
     for (QLineEdit* e : {Counter_all, Counter_HGB_L, Counter_HGB_H, Counter_Shoe_L, Counter_Shoe_H, Counter_HGB_L_P,
                          Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P})
         e->clear();

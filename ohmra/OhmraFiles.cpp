@@ -1,5 +1,6 @@
 #include "ohmra/OhmraFiles.h"
 
+#include "core/TimeText.h"
 #include "ohmra/C_Ohmra.h"
 #include "platform/CsvText.h"
 #include "platform/IniFile.h"
@@ -21,22 +22,6 @@
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
-
-// The locale's long time format without its time-zone field.
-QString LongTimeFormat()
-{
-    const QString fmt = QLocale().timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (const QChar c : fmt) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        out += c;
-    }
-    return out.trimmed();
-}
 
 int ByteAt(const std::string& hex, size_t i) { return HexToInt(hex.substr(2 * i, 2)); }
 
@@ -118,7 +103,7 @@ QString TOhmraFileStore::RecordHeader()
 QString TOhmraFileStore::InstrumentLine(const QDateTime& now) const
 {
     const QLocale loc;
-    return loc.toString(now.time(), LongTimeFormat()) + QLatin1Char(';') +
+    return loc.toString(now.time(), LongTimeFormatWithoutZone()) + QLatin1Char(';') +
            loc.toString(now.date(), QLocale::ShortFormat) + QStringLiteral(";'") + InfoSerial +
            QStringLiteral(";'") + InfoSwVersion + QLatin1Char(';') + InfoDate;
 }

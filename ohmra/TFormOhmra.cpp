@@ -12,6 +12,7 @@
 #include "serial/Conversions.h"
 #include "serial/TFoCom.h"
 #include "widgets/Fonts.h"
+#include "widgets/Placement.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -56,10 +57,7 @@ TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
     setWindowTitle(QStringLiteral("Ohmra"));
     setFont(Arial(0, 10));
     setFixedSize(920, 650);
-    if (const QScreen* s = QGuiApplication::primaryScreen()) {
-        const QRect a = s->availableGeometry();
-        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 20);
-    }
+    CentreOnScreen(this, 20);
     if (!port && FoCom)
         port = FoCom->ComPort1;
     if (!port)

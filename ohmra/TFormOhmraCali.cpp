@@ -9,6 +9,7 @@
 #include "platform/Prompt.h"
 #include "serial/ComPort.h"
 #include "serial/TFoCom.h"
+#include "widgets/Placement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -118,16 +119,6 @@ void TextAt(QPainter& p, int x, int y, const QString& text)
     }
 }
 
-// The main window to the front again (it is the program's one main window).
-void RaiseMainWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (qobject_cast<QMainWindow*>(w) && w->isVisible()) {
-            w->raise();
-            w->activateWindow();
-        }
-}
-
 } // namespace
 
 TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(parent)
@@ -138,10 +129,7 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
     setWindowTitle(QStringLiteral("Calibration Ohmra"));
     setFont(ArialFont(9));
     setFixedSize(800, 560);
-    if (const QScreen* s = QGuiApplication::primaryScreen()) {
-        const QRect a = s->availableGeometry();
-        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 20);
-    }
+    CentreOnScreen(this, 20);
     if (!port && FoCom)
         port = FoCom->ComPort1;
     if (!port)
@@ -718,7 +706,7 @@ void TFormOhmraCali::BitBtn_exitClick()
     CallHook(MainLink().DisplayClosed);
     CallHook(MainLink().CloseDisplay);
     ohmra_->Port().Close();
-    RaiseMainWindow();
+    CallHook(MainLink().RaiseMain);
 }
 
 void TFormOhmraCali::closeEvent(QCloseEvent* event)

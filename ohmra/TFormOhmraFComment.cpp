@@ -5,6 +5,7 @@
 #include "platform/Host.h"
 #include "platform/Prompt.h"
 #include "serial/DataDirectory.h"
+#include "widgets/Placement.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -29,10 +30,7 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     setWindowFlag(Qt::Window);
     setWindowTitle(QStringLiteral("Ohmra "));
     setFixedSize(560, 300);
-    if (const QScreen* s = QGuiApplication::primaryScreen()) {
-        const QRect a = s->availableGeometry();
-        move(a.x() + (a.width() - width()) / 2, a.y() + (a.height() - height()) / 2 + 30);
-    }
+    CentreOnScreen(this, 30);
 
     GroupBoxOhmraFileComments = new QGroupBox(QStringLiteral(" Input file comments "), this);
     GroupBoxOhmraFileComments->setGeometry(8, 8, 544, 284);

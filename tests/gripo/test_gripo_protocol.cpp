@@ -1,5 +1,6 @@
 // The tester's statistics exchange against a scripted far end on a real
 // pseudo-terminal, and the texts the record turns into.
+#include "core/TimeText.h"
 #include "gripo/C_Gripo.h"
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
@@ -269,10 +270,10 @@ TEST(GripoTexts, TheFileLineCarriesTheRecordAsShown)
               "Date;Time;No. of meas.;HGB <;HGB < %;HGB >;HGB > %;Shoe <;Shoe < %;Shoe >;Shoe > %;Comment");
     const QLocale loc;
     const QString expected = loc.toString(when.date(), QLocale::ShortFormat) + ";" +
-                             loc.toString(when.time(), GripoLongTimeFormat()) +
+                             loc.toString(when.time(), LongTimeFormatWithoutZone()) +
                              ";120;3;2.5%;0;0.0%;2;1.7%;1;0.8%;line 4, desk";
     EXPECT_EQ(g.CsvLine(when), expected);
-    EXPECT_FALSE(GripoLongTimeFormat().contains('t'));
+    EXPECT_FALSE(LongTimeFormatWithoutZone().contains('t'));
 
     const auto rows = g.PrintRows();
     ASSERT_EQ(rows.size(), 5);
