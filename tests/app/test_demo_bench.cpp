@@ -14,6 +14,7 @@
 #include "sim/PtyPeer.h"
 #include "sim/SimInstrument.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WholeProgramTest.h"
 
 #include <gtest/gtest.h>
 
@@ -25,22 +26,8 @@ public:
     void OnByte(uint8_t byte, ISimLine& line) override { line.Send(std::string(1, char(byte + 1))); }
 };
 
-class DemoBenchTest : public ::testing::Test {
+class DemoBenchTest : public WholeProgramTest {
 protected:
-    TempDir dir;
-    void SetUp() override
-    {
-        SetSettingsDirectoryOverride(dir.path());
-        // No real ports: the list then holds only what the bench offers.
-        TSetup_COM::PortLister = [](QStringList& list) { list << "ttyS0"; };
-    }
-    void TearDown() override
-    {
-        if (MainForm)
-            DestroyAllWindows();
-        TSetup_COM::PortLister = [](QStringList& list) { TCustomComPort::EnumComDevicesFromRegistry(list); };
-        SetSettingsDirectoryOverride("");
-    }
     static QStringList Listed()
     {
         QStringList names;

@@ -12,26 +12,14 @@
 #include "serial/TSetup_COM.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WholeProgramTest.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class GripoDemo : public ::testing::Test {
+class GripoDemo : public WholeProgramTest {
 protected:
-    TempDir dir;
-    void SetUp() override
-    {
-        SetSettingsDirectoryOverride(dir.path());
-        TSetup_COM::PortLister = [](QStringList& list) { list << "ttyS0"; };
-    }
-    void TearDown() override
-    {
-        if (MainForm)
-            DestroyAllWindows();
-        TSetup_COM::PortLister = [](QStringList& list) { TCustomComPort::EnumComDevicesFromRegistry(list); };
-        SetSettingsDirectoryOverride("");
-    }
     void Start(std::vector<const char*> args, bool demo)
     {
         CreateAllWindows(int(args.size()), args.data(), demo);

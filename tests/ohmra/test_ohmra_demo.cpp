@@ -10,6 +10,7 @@
 #include "serial/TSetup_COM.h"
 #include "core/MainLink.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WholeProgramTest.h"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +18,11 @@
 
 namespace {
 
-class OhmraDemo : public ::testing::Test {
+class OhmraDemo : public WholeProgramTest {
 protected:
-    TempDir dir;
     void SetUp() override
     {
-        SetSettingsDirectoryOverride(dir.path());
-        TSetup_COM::PortLister = [](QStringList& list) { list << "ttyS0"; };
+        WholeProgramTest::SetUp();
         const char* args[] = {"ulmaro", "--demo", "gripo"};
         CreateAllWindows(3, args, true);
         MainForm->show();
@@ -31,13 +30,6 @@ protected:
         ASSERT_GE(i, 0);
         Setup_COM->ComboBoxDeviceName->setCurrentIndex(i);
         Setup_COM->ComboBoxDeviceNameChange();
-    }
-    void TearDown() override
-    {
-        if (MainForm)
-            DestroyAllWindows();
-        TSetup_COM::PortLister = [](QStringList& list) { TCustomComPort::EnumComDevicesFromRegistry(list); };
-        SetSettingsDirectoryOverride("");
     }
     static bool Offered(QMenu* m) { return m->menuAction()->isEnabled(); }
 };
