@@ -9,6 +9,7 @@
 #include "app/TMainForm.h"
 #include "platform/Paths.h"
 #include "sim/SimConverter.h"
+#include "tests/acquisition/demo_chart_fixture.h"
 #include "tests/acquisition/fake_usb.h"
 #include "tests/support/TestSupport.h"
 
@@ -25,45 +26,20 @@
 
 namespace {
 
-class ChartToolbarTest : public ::testing::Test {
+class ChartToolbarTest : public DemoChartTest {
 protected:
-    ChartToolbarTest()
-    {
-        SetSettingsDirectoryOverride(dir.path());
-        const char* args[] = {"ulmaro", "--demo"};
-        CreateAllWindows(2, args, true);
-        MainForm->show();
-        host.onProcess = [this] {
-            QCoreApplication::processEvents();
-            if (onSample)
-                onSample();
-        };
-        SetEndProgramHook([](int) {});
-    }
-    ~ChartToolbarTest() override
-    {
-        SetEndProgramHook(nullptr);
-        CloseConverterHandle();
-        DestroyAllWindows();
-        SetSettingsDirectoryOverride("");
-    }
     void StartChart()
     {
         ASSERT_TRUE(MainForm->DeviceItems.contains("N20kVm2"));
         MainForm->DeviceItems["N20kVm2"]->trigger();  // Talvis, E-Fieldmeter, ±20kV/m
         MainForm->Grafik1->trigger();
     }
-    size_t Points() const { return MainForm->Chart1->PointCount(); }
     TTeeCommander* Toolbar() const { return MainForm->TeeCommander1; }
     void Stop()
     {
         if (MainForm->b_Stop_->isEnabled() && !MainForm->StopFlag)
             MainForm->b_Stop_->click();
     }
-
-    TempDir dir;
-    FakeHost host;
-    std::function<void()> onSample;
 };
 
 QStringList ReadLines(const QString& path)

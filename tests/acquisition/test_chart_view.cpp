@@ -13,6 +13,7 @@
 #include "serial/TFoCom.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimConverter.h"
+#include "tests/acquisition/demo_chart_fixture.h"
 #include "tests/acquisition/fake_usb.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
@@ -26,35 +27,13 @@
 
 namespace {
 
-class ChartViewTest : public ::testing::Test {
+class ChartViewTest : public DemoChartTest {
 protected:
-    ChartViewTest()
-    {
-        SetSettingsDirectoryOverride(dir.path());
-        const char* args[] = {"ulmaro", "--demo"};
-        CreateAllWindows(2, args, true);
-        MainForm->show();
-        host.onProcess = [this] {
-            QCoreApplication::processEvents();
-            if (onSample)
-                onSample();
-        };
-        SetEndProgramHook([this](int code) { exitCodes.push_back(code); });
-    }
-    ~ChartViewTest() override
-    {
-        SetEndProgramHook(nullptr);
-        SimConverter::SetPresent(true);
-        CloseConverterHandle();
-        DestroyAllWindows();
-        SetSettingsDirectoryOverride("");
-    }
     void Select(const char* item)
     {
         ASSERT_TRUE(MainForm->DeviceItems.contains(item)) << item;
         MainForm->DeviceItems[item]->trigger();
     }
-    size_t Points() const { return MainForm->Chart1->PointCount(); }
     static QString Box(QPlainTextEdit* b) { return TMainForm::BoxText(b); }
     // Stops the running loop with the Stop button once n points are plotted.
     void StopAt(size_t n)
@@ -64,11 +43,6 @@ protected:
                 MainForm->b_Stop_->click();
         };
     }
-
-    TempDir dir;
-    FakeHost host;
-    std::function<void()> onSample;
-    std::vector<int> exitCodes;
 };
 
 TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
