@@ -55,4 +55,9 @@ rc=$?
 set -e
 [ $rc -eq 0 ] || { cat "$work/run.err"; fail "the program ended with $rc"; }
 grep -q "main window shown" "$work/run.out" || { cat "$work/run.err"; fail "no window was shown"; }
+# Settings go to the user's folder, never among the system's programs (this
+# runs as root on a build machine, where /usr/bin would be writable).
+for f in SETUP.INI SETUP_ULMARO.INI; do
+  [ ! -e "$root/usr/bin/$f" ] || fail "$f was written beside the installed program"
+done
 echo "the unpacked program showed its window and ended when it was closed"

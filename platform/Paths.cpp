@@ -91,18 +91,28 @@ std::string SetupUlmaroIniPath()
     return FindSetupUlmaroIni(ExeDirectory(), UserConfigDirectory());
 }
 
+std::string ChooseSetupIni(const std::string& exeDir, const std::string& configDir)
+{
+    const std::string beside = exeDir + "SETUP.INI";
+    struct stat st;
+    // A file someone put beside the program is used wherever that is.
+    if (access(beside.c_str(), W_OK) == 0)
+        return beside;
+    const bool installed = stat((exeDir + "../share/ulmaro/SETUP_ULMARO.INI").c_str(), &st) == 0;
+    if (!installed && access(beside.c_str(), F_OK) != 0 && access(exeDir.c_str(), W_OK) == 0)
+        return beside;
+    return configDir + "SETUP.INI";
+}
+
 std::string SetupIniPath()
 {
     if (!g_override.empty())
         return g_override + "SETUP.INI";
-    const std::string dir = ExeDirectory();
-    const std::string beside = dir + "SETUP.INI";
-    // Next to the executable when we may write there (or the file is already
-    // there and writable); otherwise in the user's configuration folder.
-    if (access(beside.c_str(), W_OK) == 0 || (access(beside.c_str(), F_OK) != 0 && access(dir.c_str(), W_OK) == 0))
-        return beside;
     const std::string cfg = UserConfigDirectory();
-    mkdir(cfg.substr(0, cfg.size() - std::string("ulmaro/").size()).c_str(), 0700);
-    mkdir(cfg.c_str(), 0700);
-    return cfg + "SETUP.INI";
+    const std::string path = ChooseSetupIni(ExeDirectory(), cfg);
+    if (path.compare(0, cfg.size(), cfg) == 0) {
+        mkdir(cfg.substr(0, cfg.size() - std::string("ulmaro/").size()).c_str(), 0700);
+        mkdir(cfg.c_str(), 0700);
+    }
+    return path;
 }

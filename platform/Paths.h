@@ -23,8 +23,13 @@ std::string SetupUlmaroIniPath();
 // The same choice for given folders (each with a trailing "/").
 std::string FindSetupUlmaroIni(const std::string& exeDir, const std::string& configDir);
 // SETUP.INI next to the executable; when that folder cannot be written, the
-// file lives in the user's configuration folder instead.
+// file lives in the user's configuration folder instead. An installed
+// program (its defaults under <prefix>/share/ulmaro/) keeps it there too, even
+// for root, so no settings land among the system's programs.
 std::string SetupIniPath();
+// The same choice for given folders (each with a trailing "/"); the
+// configuration folder is not created here.
+std::string ChooseSetupIni(const std::string& exeDir, const std::string& configDir);
 
 // Test hook: pins the folder both settings files are taken from ("" undoes it).
 void SetSettingsDirectoryOverride(const std::string& dir);

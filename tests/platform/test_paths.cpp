@@ -58,6 +58,24 @@ TEST(Paths, AFolderNamedLikeTheFileIsNoSettingsFile)
     EXPECT_EQ(FindSetupUlmaroIni(l.bin, l.config), l.bin + "../share/ulmaro/SETUP_ULMARO.INI");
 }
 
+TEST(Paths, PortSettingsOfAnInstalledProgramLiveWithTheUserEvenForRoot)
+{
+    TLayout l;
+    // A program run from a build or an unpacked folder keeps them beside itself.
+    EXPECT_EQ(ChooseSetupIni(l.bin, l.config), l.bin + "SETUP.INI");
+
+    // Installed with its defaults under share/: the folder of the system's
+    // programs is no place for them, whether or not we could write there.
+    TLayout::Put(l.share);
+    EXPECT_EQ(ChooseSetupIni(l.bin, l.config), l.config + "SETUP.INI");
+
+    // One that an administrator put beside the program on purpose is used.
+    FILE* f = std::fopen((l.bin + "SETUP.INI").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_EQ(ChooseSetupIni(l.bin, l.config), l.bin + "SETUP.INI");
+}
+
 TEST(Paths, UserConfigurationFolderFollowsXdgConfigHome)
 {
     const char* old = std::getenv("XDG_CONFIG_HOME");
