@@ -4,7 +4,9 @@
 // growth (against the trace store's own growth) and descriptor counts.
 // Not a test: run by hand, e.g.
 //   QT_QPA_PLATFORM=offscreen build/bench/soak chart
-//   build/bench/soak gripo|ohmra|cpm [exchanges]
+//   build/bench/soak gripo|ohmra|cpm [exchanges]             (the protocol calls alone)
+//   QT_QPA_PLATFORM=offscreen build/bench/soak cpm-chart|ohmra-window|gripo-window [readings]
+//                                                (the program's own reading paths, soak_serial.cpp)
 #include "acquisition/ChartLoop.h"
 #include "acquisition/SampleSource.h"
 #include "acquisition/TChart.h"
@@ -20,6 +22,8 @@
 #include "sim/SimGripo.h"
 #include "sim/SimKarvo.h"
 #include "sim/SimOhmra.h"
+#include "bench/soak_proc.h"
+#include "bench/soak_serial.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -37,28 +41,6 @@
 #include <string>
 
 namespace {
-
-long RssKiB()
-{
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return -1;
-}
-
-int OpenDescriptors()
-{
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        closedir(d);
-    }
-    return n - 1; // the directory stream itself
-}
 
 // A clock that moves only when the loop sleeps. Pending window events are
 // handled every `eventEveryMs` of simulated time, so repaints and timers run
@@ -407,6 +389,13 @@ int main(int argc, char** argv)
         return SoakOhmra(n);
     if (what == "cpm")
         return SoakCpm(n);
-    std::fprintf(stderr, "usage: soak chart [hours] | gripo|ohmra|cpm [exchanges]\n");
+    if (what == "cpm-chart")
+        return SoakCpmChart(n);
+    if (what == "ohmra-window")
+        return SoakOhmraWindow(n);
+    if (what == "gripo-window")
+        return SoakGripoWindow(n);
+    std::fprintf(stderr, "usage: soak chart [hours] | gripo|ohmra|cpm [exchanges]\n"
+                         "            | cpm-chart|ohmra-window|gripo-window [readings]\n");
     return 2;
 }
