@@ -98,6 +98,8 @@ void SimKarvo::Emit(std::string bytes, ISimLine& line)
 
 void SimKarvo::Reply(const std::string& payload, ISimLine& line)
 {
+    if (MuteReplies)
+        return;
     std::string out = (OmitStx ? std::string() : std::string(1, kStx)) + payload + kEtx;
     if (Garbage)
         out = Noise(40) + kEtx;
@@ -109,6 +111,11 @@ void SimKarvo::Reply(const std::string& payload, ISimLine& line)
         HangUpInReply = false;
         line.Send(out.substr(0, out.size() / 2));
         line.HangUp();
+        return;
+    }
+    if (HalfReply) {
+        HalfReply = false;
+        Emit(out.substr(0, out.size() / 2), line);
         return;
     }
     Emit(out, line);
@@ -266,7 +273,23 @@ void SimKarvo::RunStep(int64_t now, ISimLine& line)
         }
     }
     const int magnitude = int(std::lround(v));
-    Emit(std::string(1, kStx) + "V" + Hex2(status) + Word(magnitude) + kEtx, line);
+    const std::string frame = std::string(1, kStx) + "V" + Hex2(status) + Word(magnitude) + kEtx;
+    const RunFault fault = InRun;
+    if (fault != RunFault::None && fault != RunFault::Garbage) {
+        InRun = RunFault::None;
+        run_.active = false;
+    }
+    switch (fault) {
+    case RunFault::None: Emit(frame, line); break;
+    case RunFault::Silence: return;
+    case RunFault::Garbage: Emit(Noise(12) + kEtx, line); break;
+    case RunFault::HalfFrame: Emit(frame.substr(0, frame.size() / 2), line); return;
+    case RunFault::HangUp:
+        line.Send(frame.substr(0, frame.size() / 2));
+        line.HangUp();
+        return;
+    case RunFault::Babble: babbleLeft_ = Noise(6000); return;
+    }
     if (!polarityDone)
         return;
 

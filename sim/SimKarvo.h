@@ -22,7 +22,8 @@
 //  - r3: the stored record of the asked file number, "FF" in the mode of an
 //    empty slot.
 // It can also misbehave: stay silent, leave ENQ unanswered, answer garbage,
-// babble without ETX, leave out STX, or hang up in the middle of a reply.
+// babble without ETX, leave out STX, stop or hang up in the middle of a
+// reply, or fail in the middle of a decay run (InRun).
 // Change its settings from another thread only through PtyPeer::WithInstrument.
 class SimKarvo final : public ISimInstrument {
 public:
@@ -41,6 +42,8 @@ public:
     bool Babble = false;                 // replies are noise that never ends in ETX
     bool OmitStx = false;                // replies start without STX
     bool HangUpInReply = false;          // the next reply stops halfway and the line goes
+    bool HalfReply = false;              // the next reply stops halfway; the line stays
+    bool MuteReplies = false;            // ENQ still acknowledged, replies never sent
     int ReplyDelayMs = 0;                // pause before a reply
 
     std::string Version = "KARVO V6.11 SIM"; // 15 characters
@@ -52,6 +55,13 @@ public:
     std::optional<std::string> DisplayOverride;
 
     int FramePeriodMs = 100;             // decay frames
+    // What goes wrong in a decay run from its next live frame on: the run
+    // stops without a word; live frames turn into noise (each still ended by
+    // ETX, the run going on underneath); the frame stops halfway and the run
+    // is over; the same and the line goes; noise that never ends in ETX.
+    // All but Garbage happen once and switch themselves back to None.
+    enum class RunFault { None, Silence, Garbage, HalfFrame, HangUp, Babble };
+    RunFault InRun = RunFault::None;
     double DecayTauMs = 1000;            // plate voltage e-folding time
     int OffsetVoltage = -3;              // reported after a run
     // Records of the stored files, file 1 first (28 hex digits each).

@@ -1,0 +1,744 @@
+// The charge plate monitor's decay window when things go wrong on the
+// bench: the monitor hangs up, goes silent, answers noise or half a frame
+// in the middle of a decay run or of the read-out of its stored files; the
+// result and read-out files are read-only, locked by another program or on
+// a full disk. Each case: one clear message, the window usable again (the
+// next run, read-out or save works once the fault is gone), no torn or
+// missing line, no descriptor lost.
+#include "core/MainLink.h"
+#include "core/MainState.h"
+#include "cpm/C_CPM_EF.h"
+#include "cpm/TCPMSetup.h"
+#include "cpm/TFormChartCPM.h"
+#include "cpm/TFormReadCPMFiles.h"
+#include "platform/Host.h"
+#include "platform/Paths.h"
+#include "serial/ComPort.h"
+#include "sim/PtyPeer.h"
+#include "sim/SimKarvo.h"
+#include "tests/faults/FaultSupport.h"
+#include "tests/support/RunawayGuard.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <tuple>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Failures show the texts, not their code units.
+static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+// The real host with the long pauses shortened, and a hook that plays the
+// user wherever the window lets the GUI process messages.
+class DriverHost final : public IHost {
+public:
+    std::function<void()> onProcess;
+    RunawayGuard runaway{50'000'000, 180};
+    uint32_t TickCount() override { return RealHost().TickCount(); }
+    void Sleep(unsigned ms) override
+    {
+        runaway.Count("Sleep");
+        RealHost().Sleep(std::min(ms, 200u));
+    }
+    void ProcessMessages() override
+    {
+        runaway.Count("ProcessMessages");
+        RealHost().ProcessMessages();
+        if (onProcess)
+            onProcess();
+    }
+};
+
+using RunFault = SimKarvo::RunFault;
+
+class CpmFaults : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetSettingsDirectoryOverride(dir.path());
+        MainState = &state;
+        MainLink().ReturnToMain = [] {};
+        oldHost = SetHost(&host);
+        FormChartCPM = new TFormChartCPM();
+        FormReadCPMFiles = new TFormReadCPMFiles();
+        CPMSetup = new TCPMSetup();
+        CPMSetup->ChooseSaveFile = [this](const QString&, QString& name) {
+            ++dialogs;
+            if (saveAs.isEmpty())
+                return false;
+            name = saveAs;
+            return true;
+        };
+        host.onProcess = [this] {
+            PlayDialogs();
+            if (extra)
+                extra();
+        };
+        Connect();
+        CreateCpmInstances(port);
+        CPMSetup->show();
+    }
+    void TearDown() override
+    {
+        host.onProcess = nullptr;
+        delete CPMSetup;
+        delete FormReadCPMFiles;
+        delete FormChartCPM;
+        CPMSetup = nullptr;
+        FormReadCPMFiles = nullptr;
+        FormChartCPM = nullptr;
+        DestroyCpmInstances();
+        port.Close();
+        if (peer)
+            peer->Stop();
+        SetHost(oldHost);
+        MainLink().ReturnToMain = nullptr;
+        MainState = nullptr;
+        SetSettingsDirectoryOverride("");
+    }
+
+    // A monitor on a fresh line and the port opened on it, the way the
+    // CPM-Mode entry opens it (after a hang-up: the cable is back).
+    void Connect()
+    {
+        port.Close();
+        if (peer)
+            peer->Stop();
+        peer.reset();
+        sim = std::make_unique<SimKarvo>();
+        sim->FramePeriodMs = 10;
+        sim->DecayTauMs = 150;
+        peer = std::make_unique<PtyPeer>();
+        peer->Host(*sim, 2);
+        peer->Start();
+        port.DeviceName(peer->SlavePath());
+        port.Timeouts->ReadInterval(0);
+        port.Timeouts->ReadMultiplier(0);
+        // Long enough that a starved simulator on a loaded machine is no
+        // fault; short enough that each injected silence ends soon.
+        port.Timeouts->ReadConstant(1000);
+        port.Timeouts->WriteConstant(1000);
+        port.Open();
+    }
+    void Sim(const std::function<void(SimKarvo&)>& fn)
+    {
+        peer->WithInstrument([&] { fn(*sim); });
+    }
+
+    // The read-out's dialog as a user answers it: the proposed range, then
+    // a comment per file ("c" and the number).
+    void PlayDialogs()
+    {
+        TFormReadCPMFiles* d = FormReadCPMFiles;
+        if (!d || !d->isVisible() || d->OKFlag || d->AbortFlag)
+            return;
+        if (d->MaskEditStart->isVisible()) {
+            d->BitBtnOKClick();
+        } else if (d->GroupBoxInputComment->isVisible()) {
+            d->TextCommentFile->setText("c" + d->LabelFileNumberActuell->text());
+            d->BitBtnOKClick();
+        }
+    }
+
+    void Mark()
+    {
+        prompts0 = prompt.shown().size();
+        boxes0 = boxes.shown.size();
+    }
+    QStringList Messages() const { return MessagesSince(prompt, prompts0, boxes, boxes0); }
+    std::string Shown() const { return Messages().join(" | ").toStdString(); }
+
+    void Run()
+    {
+        Mark();
+        boxes.Click([] { CPMSetup->BitBtnStartClick(); });
+    }
+    void ReadOut()
+    {
+        Mark();
+        boxes.Click([] { CPMSetup->BitBtnReadFileClick(); });
+    }
+    // "Save results" with a comment typed and "OK &save" pressed.
+    void Save(const QString& comment)
+    {
+        Mark();
+        extra = [this, comment] {
+            if (CPMSetup->Edit1->isVisible() && CPMSetup->BitBtnOK->isVisible()) {
+                CPMSetup->Edit1->setText(comment);
+                CPMSetup->BitBtnOKClick();
+            }
+        };
+        boxes.Click([] { CPMSetup->BitBtnSaveResultClick(); });
+        extra = nullptr;
+    }
+    // A run with the fault switched on at the third live frame.
+    void RunWithFault(RunFault fault)
+    {
+        Sim([](SimKarvo& s) { s.DecayTauMs = 1e9; }); // the plate never gets there by itself
+        int frames = 0;
+        extra = [this, fault, &frames] {
+            if (CPMSetup->Running() && CPMSetup->GroupBoxOffset->title() == "Plate voltage" && ++frames == 3)
+                Sim([fault](SimKarvo& s) { s.InRun = fault; });
+        };
+        Run();
+        extra = nullptr;
+        EXPECT_GE(frames, 3) << "the fault came before the live frames";
+    }
+    // A read-out with `inject` applied to the monitor once file 1 is listed.
+    void ReadOutWithFault(const std::function<void(SimKarvo&)>& inject)
+    {
+        // The last read-out's list must not count as this one's.
+        CPMSetup->MemoDisplay->clear();
+        bool injected = false;
+        extra = [&] {
+            if (!injected && CPMSetup->MemoDisplay->toPlainText().contains("Reading file no. : 01")) {
+                injected = true;
+                Sim(inject);
+            }
+        };
+        ReadOut();
+        extra = nullptr;
+        EXPECT_TRUE(injected) << "file 1 was never listed";
+    }
+
+    // The window at rest: every main control usable, nothing running, no
+    // dialog of the read-out left open.
+    void ExpectIdle()
+    {
+        EXPECT_FALSE(CPMSetup->Running());
+        for (QWidget* w : {static_cast<QWidget*>(CPMSetup->BitBtnStart), static_cast<QWidget*>(CPMSetup->BitBtnChart),
+                           static_cast<QWidget*>(CPMSetup->BitBtnInfo), static_cast<QWidget*>(CPMSetup->BitBtnCancel),
+                           static_cast<QWidget*>(CPMSetup->GroupBoxsetup),
+                           static_cast<QWidget*>(CPMSetup->BitBtnReadFile)})
+            EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+        EXPECT_TRUE(CPMSetup->isVisible());
+        EXPECT_EQ(CPMSetup->GroupBoxOffset->title(), "Offset");
+        EXPECT_FALSE(FormReadCPMFiles->isVisible());
+    }
+    // A run that ended in a port error: one error box, nothing to save.
+    void ExpectFailedRun(const char* message = nullptr)
+    {
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_TRUE(Messages().front().startsWith("error box: ")) << Shown();
+        if (message) {
+            EXPECT_EQ(Messages().front(), QString("error box: ") + message);
+        }
+        EXPECT_FALSE(CPMSetup->BitBtnSaveResult->isEnabled());
+        ExpectIdle();
+    }
+    void ExpectGoodRun()
+    {
+        Sim([](SimKarvo& s) { s.DecayTauMs = 150; });
+        Run();
+        EXPECT_TRUE(Messages().isEmpty()) << Shown();
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText().split('\n').back(),
+                  "Decay time measuring successful finished !");
+        EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+        EXPECT_EQ(CPMSetup->LabelOffset->text(), "-3.0 V");
+        ExpectIdle();
+    }
+    // A read-out of the three stored files into `saveAs`: three more lines.
+    void ExpectGoodReadOut()
+    {
+        const bool fresh = !QFileInfo::exists(saveAs);
+        const int before = fresh ? 2 : int(CompleteLines(saveAs.toStdString()).size());
+        ReadOut();
+        EXPECT_TRUE(Messages().isEmpty()) << Shown();
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText().split('\n').back(),
+                  "EEProm data from CPM stored successful in data file !");
+        const QStringList lines = CompleteLines(saveAs.toStdString());
+        ASSERT_EQ(lines.size(), before + 3);
+        EXPECT_TRUE(lines[before].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1")) << lines[before].toStdString();
+        EXPECT_TRUE(lines[before + 2].endsWith(";3;Neg.;900;100;0;0.0;30.0;-131.0;c3"));
+        ExpectIdle();
+    }
+    // The read-out ended in the monitor's "no data" message and wrote nothing.
+    void ExpectNoDataReadOut()
+    {
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), "Info: !! No data stored in EEProm !! ");
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText(), "\nWarning!! EEProm data not stored in the data file.");
+        ExpectIdle();
+    }
+    void ExpectNoDescriptorLost()
+    {
+        port.Close();
+        port.Open();
+        EXPECT_EQ(OpenDescriptors(), fdsBefore) << DescriptorList();
+    }
+    // Counting starts after a first good exchange of the kind under test:
+    // what Qt and the window set up on first use stays for good.
+    void CountDescriptors() { fdsBefore = OpenDescriptors(); }
+
+    TempDir dir;
+    TMainState state;
+    DriverHost host;
+    IHost* oldHost = nullptr;
+    std::unique_ptr<SimKarvo> sim;
+    std::unique_ptr<PtyPeer> peer;
+    TComPort port;
+    ScriptedPrompt prompt;
+    ErrorBoxes boxes;
+    std::function<void()> extra;
+    QString saveAs;
+    int dialogs = 0;
+    int fdsBefore = 0;
+    size_t prompts0 = 0, boxes0 = 0;
+};
+
+// A second name for a file that lands on a full disk.
+std::string FullDiskFile(const TempDir& dir, const std::string& name)
+{
+    const std::string path = dir.file(name);
+    EXPECT_EQ(symlink("/dev/full", path.c_str()), 0);
+    return path;
+}
+
+} // namespace
+
+// --- in the middle of a decay run ---------------------------------------------------
+
+TEST_F(CpmFaults, RunThatStopsTalkingEndsInOneTimeout)
+{
+    ExpectGoodRun();
+    CountDescriptors();
+    // Noise that never ends a frame is cut off by the port's length limit
+    // or its time-out, whichever comes first.
+    const std::tuple<RunFault, const char*, const char*> cases[] = {{RunFault::Silence, "silence", "Timeout"},
+                                                                    {RunFault::HalfFrame, "half a frame", "Timeout"},
+                                                                    {RunFault::Babble, "noise, no ETX", nullptr}};
+    for (const auto& [fault, name, message] : cases) {
+        SCOPED_TRACE(name);
+        RunWithFault(fault);
+        ExpectFailedRun(message);
+        // The monitor is idle again: the next run goes through and can be saved.
+        ExpectGoodRun();
+    }
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, HangUpInTheMiddleOfAFrame)
+{
+    ExpectGoodRun();
+    CountDescriptors();
+    RunWithFault(RunFault::HangUp);
+    ExpectFailedRun();
+    EXPECT_FALSE(port.Active()); // a line that went away is not opened again
+    // Another run on the dead line is one more clear message, not a hang.
+    Run();
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    ExpectIdle();
+
+    // The cable is back and the menu entry reopens the port.
+    Connect();
+    ExpectGoodRun();
+    ExpectNoDescriptorLost();
+
+    // Exit after a hang-up still leads back to the main window.
+    RunWithFault(RunFault::HangUp);
+    bool returned = false;
+    MainLink().ReturnToMain = [&] { returned = true; };
+    CPMSetup->BitBtnCancelClick();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(CPMSetup->isVisible());
+}
+
+TEST_F(CpmFaults, BreakAndExitWhileTheMonitorIsSilent)
+{
+    ExpectGoodRun();
+    CountDescriptors();
+    // The monitor falls silent in a run; the user presses Break (the abort
+    // frame never comes) and Exit before the run gives up waiting: no
+    // message for a window the user has left, the port closed, the main
+    // window back.
+    bool returned = false;
+    MainLink().ReturnToMain = [&] { returned = true; };
+    int frames = 0;
+    bool broke = false, exited = false;
+    Sim([](SimKarvo& s) { s.DecayTauMs = 1e9; });
+    extra = [&] {
+        if (broke || !CPMSetup->Running() || CPMSetup->GroupBoxOffset->title() != "Plate voltage")
+            return;
+        if (++frames != 3)
+            return;
+        Sim([](SimKarvo& s) { s.Silent = true; });
+        broke = true;
+        CPMSetup->BitBtnBreakClick();
+        EXPECT_TRUE(CPMSetup->BitBtnCancel->isEnabled());
+        EXPECT_FALSE(CPMSetup->BitBtnStart->isEnabled());
+        exited = true;
+        CPMSetup->BitBtnCancelClick();
+    };
+    Run();
+    extra = nullptr;
+    EXPECT_TRUE(exited);
+    EXPECT_TRUE(Messages().isEmpty()) << Shown();
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(CPMSetup->isVisible());
+    EXPECT_FALSE(CPMSetup->Running());
+    EXPECT_FALSE(port.Active());
+
+    // CPM-Mode, Start again with the monitor back: the window works.
+    Sim([](SimKarvo& s) { s.Silent = false; });
+    WaitUntil([this] {
+        bool busy = true;
+        Sim([&](SimKarvo& s) { busy = s.Decaying(); });
+        return !busy;
+    }, 1000);
+    Sim([](SimKarvo& s) { s.DecayTauMs = 150; });
+    port.Open();
+    CPMSetup->show();
+    ExpectGoodRun();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, NoiseInsteadOfLiveFramesEndsTheRunCleanly)
+{
+    ExpectGoodRun();
+    CountDescriptors();
+    // Twenty noise frames, then the monitor's own frames again and the
+    // plate decays: the run ends (nothing checks a frame, so noise may end
+    // it early as a result or an abort), and nothing hangs.
+    int frames = 0;
+    Sim([](SimKarvo& s) { s.DecayTauMs = 1e9; });
+    extra = [this, &frames] {
+        if (!CPMSetup->Running() || CPMSetup->GroupBoxOffset->title() != "Plate voltage")
+            return;
+        ++frames;
+        if (frames == 3)
+            Sim([](SimKarvo& s) { s.InRun = RunFault::Garbage; });
+        if (frames == 23)
+            Sim([](SimKarvo& s) {
+                s.InRun = RunFault::None;
+                s.DecayTauMs = 150;
+            });
+    };
+    Run();
+    extra = nullptr;
+    EXPECT_LE(Messages().size(), 1) << Shown();
+    ExpectIdle();
+    Sim([](SimKarvo& s) {
+        s.InRun = RunFault::None;
+        s.DecayTauMs = 150;
+    });
+    // Whatever the noise left in the queue, the monitor is reached again.
+    WaitUntil([this] {
+        bool busy = true;
+        Sim([&](SimKarvo& s) { busy = s.Decaying(); });
+        return !busy;
+    });
+    port.Close();
+    port.Open();
+    ExpectGoodRun();
+    ExpectNoDescriptorLost();
+}
+
+// --- in the middle of the read-out of the stored files ------------------------------
+
+TEST_F(CpmFaults, ReadOutThatStopsTalkingWritesNothing)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    const std::pair<const char*, std::function<void(SimKarvo&, bool)>> cases[] = {
+        {"silent after the handshake", [](SimKarvo& s, bool on) { s.MuteReplies = on; }},
+        {"half a record", [](SimKarvo& s, bool on) { s.HalfReply = on; }},
+        {"noise without ETX", [](SimKarvo& s, bool on) { s.Babble = on; }},
+    };
+    for (const auto& [name, set] : cases) {
+        SCOPED_TRACE(name);
+        const std::string before = ReadWholeFile(saveAs.toStdString());
+        const int dialogsBefore = dialogs;
+        ReadOutWithFault([&](SimKarvo& s) { set(s, true); });
+        ExpectNoDataReadOut();
+        EXPECT_EQ(dialogs, dialogsBefore); // no file was asked for
+        EXPECT_EQ(ReadWholeFile(saveAs.toStdString()), before);
+        Sim([&](SimKarvo& s) { set(s, false); });
+        ExpectGoodReadOut();
+        EXPECT_EQ(ReadWholeFile(saveAs.toStdString()).compare(0, before.size(), before), 0);
+    }
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, ReadOutWithANoisyRecordStillWritesWholeLines)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    const int before = int(CompleteLines(saveAs.toStdString()).size());
+    // Noise for record 2 only. Nothing checks a record: it is decoded as
+    // far as it goes, and every line still goes in whole.
+    CPMSetup->MemoDisplay->clear();
+    bool injected = false, off = false;
+    extra = [&] {
+        const QString memo = CPMSetup->MemoDisplay->toPlainText();
+        if (!injected && memo.contains("Reading file no. : 01")) {
+            injected = true;
+            Sim([](SimKarvo& s) { s.Garbage = true; });
+        }
+        if (!off && memo.contains("Reading file no. : 02")) {
+            off = true;
+            Sim([](SimKarvo& s) { s.Garbage = false; });
+        }
+    };
+    ReadOut();
+    extra = nullptr;
+    EXPECT_TRUE(injected);
+    EXPECT_LE(Messages().size(), 1) << Shown();
+    ExpectIdle();
+    const QStringList lines = CompleteLines(saveAs.toStdString());
+    EXPECT_LE(lines.size(), before + 3);
+    for (int i = before; i < lines.size(); ++i)
+        EXPECT_GE(lines[i].count(';'), 10) << lines[i].toStdString();
+    Sim([](SimKarvo& s) { s.Garbage = false; });
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, HangUpInTheMiddleOfTheReadOut)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    const std::string before = ReadWholeFile(saveAs.toStdString());
+    ReadOutWithFault([](SimKarvo& s) { s.HangUpInReply = true; });
+    ExpectNoDataReadOut();
+    EXPECT_EQ(ReadWholeFile(saveAs.toStdString()), before);
+    // A read-out on the dead line: one message, no hang.
+    ReadOut();
+    EXPECT_EQ(Messages().size(), 1) << Shown();
+    ExpectIdle();
+
+    Connect();
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, MonitorSilentForTheRestOfTheReadOut)
+{
+    // An unanswered ENQ is an empty file slot to the read-out, not an
+    // error: the numbers after it are not requested, and each still gets a
+    // whole line of an empty record below the lines that were there.
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    const std::string before = ReadWholeFile(saveAs.toStdString());
+    ReadOutWithFault([](SimKarvo& s) { s.Silent = true; });
+    EXPECT_LE(Messages().size(), 1) << Shown();
+    ExpectIdle();
+    const QStringList lines = CompleteLines(saveAs.toStdString());
+    ASSERT_EQ(lines.size(), 8);
+    EXPECT_EQ(ReadWholeFile(saveAs.toStdString()).compare(0, before.size(), before), 0);
+    EXPECT_TRUE(lines[5].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
+    EXPECT_TRUE(lines[6].endsWith(";0;;0;0;0;0.0;0.0;0.0;c2")) << lines[6].toStdString();
+    Sim([](SimKarvo& s) { s.Silent = false; });
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+}
+
+// --- the read-out file ---------------------------------------------------------------
+
+TEST_F(CpmFaults, ReadOutFileLockedReadOnlyOrFull)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    const std::string path = saveAs.toStdString();
+    const std::string before = ReadWholeFile(path);
+    const QString question = "Error: Can't save data! Is data file " + saveAs + " open with another program ?";
+
+    auto expectGivenUp = [&](const QString& asked) {
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), asked);
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText(), "\nWarning!! EEProm data not stored in the data file.");
+        ExpectIdle();
+    };
+    {
+        SCOPED_TRACE("locked");
+        LockHolder other(path);
+        ASSERT_TRUE(other.Holding());
+        prompt.Press(TPromptResult::Cancel);
+        ReadOut();
+        expectGivenUp(question);
+        EXPECT_EQ(ReadWholeFile(path), before);
+    }
+    {
+        SCOPED_TRACE("read-only");
+        ASSERT_TRUE(MakeReadOnly(path)) << "no way to make a file read-only here";
+        prompt.Press(TPromptResult::Cancel);
+        ReadOut();
+        MakeWritable(path);
+        expectGivenUp(question);
+        EXPECT_EQ(ReadWholeFile(path), before);
+    }
+    {
+        SCOPED_TRACE("full disk");
+        const QString full = QString::fromStdString(FullDiskFile(dir, "full.csv"));
+        saveAs = full;
+        prompt.Press(TPromptResult::Cancel);
+        ReadOut();
+        expectGivenUp("Error: Can't save data! Is data file " + full + " open with another program ?");
+        saveAs = QString::fromStdString(path);
+    }
+    {
+        SCOPED_TRACE("read-only after the first line");
+        // The file turns read-only once the first new line is in: that line
+        // stays, the second is given up, nothing torn.
+        const int lines0 = int(CompleteLines(path).size());
+        bool locked = false;
+        extra = [&] {
+            if (!locked && int(CompleteLines(path).size()) == lines0 + 1) {
+                locked = true;
+                ASSERT_TRUE(MakeReadOnly(path));
+            }
+        };
+        prompt.Press(TPromptResult::Cancel);
+        ReadOut();
+        extra = nullptr;
+        MakeWritable(path);
+        EXPECT_TRUE(locked);
+        expectGivenUp(question);
+        const QStringList lines = CompleteLines(path);
+        ASSERT_EQ(lines.size(), lines0 + 1);
+        EXPECT_TRUE(lines.back().endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
+    }
+    {
+        SCOPED_TRACE("Retry once the other program let go");
+        const int lines0 = int(CompleteLines(path).size());
+        auto other = std::make_unique<LockHolder>(path);
+        ASSERT_TRUE(other->Holding());
+        prompt.onShown = [&](const ScriptedPrompt::Shown&) { other.reset(); };
+        prompt.Press(TPromptResult::Retry);
+        ReadOut();
+        prompt.onShown = nullptr;
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), question);
+        EXPECT_EQ(CompleteLines(path).size(), lines0 + 3);
+        ExpectIdle();
+    }
+    // Every fault gone: the next read-out adds its three lines.
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, ReadOutIntoAFolderThatTakesNoFile)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    TempDir other;
+    const std::string folder = other.file("ro");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    saveAs = QString::fromStdString(folder + "/eeprom.csv");
+    if (!MakeReadOnly(folder))
+        GTEST_SKIP() << "no way to make a folder read-only here";
+    prompt.Press(TPromptResult::Cancel);
+    ReadOut();
+    MakeWritable(folder);
+    chmod(folder.c_str(), 0755);
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_TRUE(Messages().front().startsWith("Error: Can't save data! Is data file " + saveAs)) << Shown();
+    EXPECT_FALSE(QFileInfo::exists(saveAs));
+    ExpectIdle();
+    // The folder writable again: a new file with its header and three lines.
+    ExpectGoodReadOut();
+    EXPECT_TRUE(CompleteLines(saveAs.toStdString()).front().startsWith("Device: "));
+    ExpectNoDescriptorLost();
+}
+
+// --- the result file -------------------------------------------------------------------
+
+TEST_F(CpmFaults, ResultFileLockedReadOnlyOrFull)
+{
+    saveAs = QString::fromStdString(dir.file("results.csv"));
+    const std::string path = saveAs.toStdString();
+    ExpectGoodRun();
+    Save("first");
+    ASSERT_TRUE(Messages().isEmpty()) << Shown();
+    ASSERT_EQ(CompleteLines(path).size(), 3);
+    EXPECT_FALSE(CPMSetup->BitBtnSaveResult->isEnabled());
+    CountDescriptors();
+    const std::string before = ReadWholeFile(path);
+    const QString question = "Error: Can't save data! Is data file " + saveAs + " open with another program ?";
+
+    ExpectGoodRun();
+    // A save that did not go in leaves the result there to be saved again.
+    auto expectNotSaved = [&](const QString& asked) {
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), asked);
+        EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+        EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isVisible());
+        EXPECT_FALSE(CPMSetup->BitBtnOK->isVisible());
+        EXPECT_FALSE(CPMSetup->Edit1->isVisible());
+        ExpectIdle();
+    };
+    {
+        SCOPED_TRACE("locked");
+        LockHolder other(path);
+        ASSERT_TRUE(other.Holding());
+        prompt.Press(TPromptResult::Cancel);
+        Save("locked");
+        expectNotSaved(question);
+        EXPECT_EQ(ReadWholeFile(path), before);
+    }
+    {
+        SCOPED_TRACE("read-only");
+        ASSERT_TRUE(MakeReadOnly(path)) << "no way to make a file read-only here";
+        prompt.Press(TPromptResult::Cancel);
+        Save("read-only");
+        MakeWritable(path);
+        expectNotSaved(question);
+        EXPECT_EQ(ReadWholeFile(path), before);
+    }
+    {
+        SCOPED_TRACE("full disk");
+        saveAs = QString::fromStdString(FullDiskFile(dir, "full.csv"));
+        prompt.Press(TPromptResult::Cancel);
+        Save("full");
+        expectNotSaved("Error: Can't save data! Is data file " + saveAs + " open with another program ?");
+    }
+    {
+        SCOPED_TRACE("a folder that takes no new file");
+        TempDir other;
+        const std::string folder = other.file("ro");
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        if (MakeReadOnly(folder)) {
+            saveAs = QString::fromStdString(folder + "/results.csv");
+            Save("nowhere");
+            MakeWritable(folder);
+            chmod(folder.c_str(), 0755);
+            expectNotSaved("Error: Can't create file : " + saveAs);
+            EXPECT_FALSE(QFileInfo::exists(saveAs));
+        }
+    }
+    {
+        SCOPED_TRACE("Retry once the other program let go");
+        saveAs = QString::fromStdString(path);
+        auto other = std::make_unique<LockHolder>(path);
+        ASSERT_TRUE(other->Holding());
+        prompt.onShown = [&](const ScriptedPrompt::Shown&) { other.reset(); };
+        prompt.Press(TPromptResult::Retry);
+        Save("second");
+        prompt.onShown = nullptr;
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), question);
+        EXPECT_FALSE(CPMSetup->BitBtnSaveResult->isEnabled()); // saved: once per run
+        const QStringList lines = CompleteLines(path);
+        ASSERT_EQ(lines.size(), 4);
+        EXPECT_TRUE(lines[3].endsWith(";second")) << lines[3].toStdString();
+        EXPECT_EQ(ReadWholeFile(path).compare(0, before.size(), before), 0);
+    }
+    // Every fault gone: a new run, saved without a word.
+    ExpectGoodRun();
+    Save("third");
+    EXPECT_TRUE(Messages().isEmpty()) << Shown();
+    EXPECT_EQ(CompleteLines(path).size(), 5);
+    ExpectNoDescriptorLost();
+}
