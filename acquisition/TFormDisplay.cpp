@@ -182,16 +182,30 @@ void TFormDisplay::b_StartClick()
             Memo_Status->setGeometry(725, 328, 230, 25);
     };
     w.RunLoop = [&](const QString& unit) { loop.Run(m.DeviceTitle, m.DeviceCode, m.RangeCode, unit); };
-    if (RunAcquisition(m, source, w) == TStartOutcome::Refused)
-        b_Start->setEnabled(true);
+    try {
+        RunAcquisition(m, source, w);
+    } catch (...) {
+        // The monitor's error (a time-out, a lost line) has ended the loop:
+        // the window is idle as after Break, and Start can try again once
+        // the line is back, instead of waiting for a Break nobody needs.
+        ShowStopped();
+        throw;
+    }
+    // However the loop ended, nothing runs now.
+    b_Start->setEnabled(true);
+}
+
+void TFormDisplay::ShowStopped()
+{
+    Memo_Status->setGeometry(1000, 328, 85, 25);
+    SetStatusText(QStringLiteral("STOP"));
+    b_Start->setEnabled(true);
 }
 
 void TFormDisplay::b_StopClick()
 {
     MainState->StopFlag = true;
-    Memo_Status->setGeometry(1000, 328, 85, 25);
-    SetStatusText(QStringLiteral("STOP"));
-    b_Start->setEnabled(true);
+    ShowStopped();
 }
 
 void TFormDisplay::b_ResetClick()

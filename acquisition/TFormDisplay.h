@@ -50,6 +50,10 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;
+
+private:
+    // The idle look Break gives the window: "STOP" in the status memo.
+    void ShowStopped();
 };
 
 extern TFormDisplay* FormDisplay;

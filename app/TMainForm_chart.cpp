@@ -118,8 +118,16 @@ void TMainForm::b_StartClick()
         StoppedFlag = false;
     };
     w.RunLoop = [&](const QString& unit) { loop.Run(DeviceTitle, DeviceCode, RangeCode, unit); };
-    if (RunAcquisition(*this, source, w) == TStartOutcome::Refused)
+    try {
+        RunAcquisition(*this, source, w);
+    } catch (...) {
+        // The monitor's error (a time-out, a lost line) has ended the loop:
+        // nothing runs, so Start must be usable without a Stop first.
         b_Start->setEnabled(true);
+        throw;
+    }
+    // However the loop ended, nothing runs now.
+    b_Start->setEnabled(true);
 }
 
 void TMainForm::b_Stop_Click()
