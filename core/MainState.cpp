@@ -22,8 +22,9 @@ QString Str(const TIniFile& ini, const char* section, const char* key, const QSt
 
 } // namespace
 
-void ReadProgramSettings(TMainState& st, const TIniFile& ini)
+void ReadProgramSettings(TMainState& st, const TIniFile& file)
 {
+    const TIniFile ini = file.Snapshot();
     st.Delta_U = ini.ReadInteger("SetUP_ADC", "Delta_U", 200);
     st.Average_U = ini.ReadInteger("SetUP_ADC", "Average_U", 1);
     st.Sampling_time_Chart = ini.ReadInteger("SetUP_ADC", "Sampling_time_Chart", 10);

@@ -46,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzWriteFile(path, data, size);
 
     TIniFile ini(path);
-    const Values before = ReadAll(ini);
+    const Values before = ReadAll(ini.Snapshot());
 
     // The port choice, stored the way the port selection stores it.
     const int index = before.ints[0] == 7 ? 8 : 7;
     FuzzCheck(ini.WriteInteger("CPM", "ComPortIndex", index), "the port index can be stored");
-    Values after = ReadAll(ini);
+    Values after = ReadAll(ini.Snapshot());
     FuzzCheck(after.ints[0] == index, "the stored port index reads back");
     after.ints[0] = before.ints[0];
     FuzzCheck(after == before, "storing the port index keeps every other value");

@@ -41,14 +41,33 @@ bool Load(CSimpleIniA& ini, const std::string& path)
 
 } // namespace
 
+struct TIniFile::Parsed {
+    CSimpleIniA ini;
+    bool loaded = false;
+};
+
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+
+TIniFile TIniFile::Snapshot() const
+{
+    TIniFile snap(path_);
+    auto parsed = std::make_shared<Parsed>();
+    parsed->loaded = Load(parsed->ini, path_);
+    snap.parsed_ = std::move(parsed);
+    return snap;
+}
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const
 {
-    CSimpleIniA ini;
-    if (!Load(ini, path_))
+    std::shared_ptr<const Parsed> parsed = parsed_;
+    if (!parsed) {
+        auto fresh = std::make_shared<Parsed>();
+        fresh->loaded = Load(fresh->ini, path_);
+        parsed = std::move(fresh);
+    }
+    if (!parsed->loaded)
         return def;
-    const char* v = ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    const char* v = parsed->ini.GetValue(section.c_str(), key.c_str(), nullptr);
     if (!v)
         return def;
     std::string s = Trim(v);
@@ -77,6 +96,7 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 bool TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
+    parsed_.reset();
     CSimpleIniA ini;
     // A missing file is created by the save below; one that exists but cannot
     // be read must not be replaced by a file holding only this key.

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <string>
 
 // One ini file, read and written the way the program's settings files have
@@ -10,6 +11,12 @@ public:
     explicit TIniFile(std::string path);
 
     const std::string& FileName() const { return path_; }
+
+    // The file as it reads now, parsed once: its reads answer from that
+    // copy, as one consistent view (a whole settings block read at start-up
+    // cannot mix two versions of the file). A write through it goes to disk
+    // and drops the copy, so later reads see the file again.
+    TIniFile Snapshot() const;
 
     std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
@@ -24,7 +31,9 @@ public:
     bool WriteBool(const std::string& section, const std::string& key, bool value);
 
 private:
+    struct Parsed;
     std::string path_;
+    std::shared_ptr<const Parsed> parsed_;
 };
 
 // Parses a whole decimal integer as the settings files write it (optional

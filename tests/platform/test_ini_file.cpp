@@ -108,3 +108,27 @@ TEST(IniFile, AFailedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(ini.ReadString("Ohmra", "Cal1", ""), "1.5");
     EXPECT_EQ(ini.ReadString("Ohmra", "Cal2", "none"), "none");
 }
+
+TEST(IniFile, ASnapshotIsOneViewOfTheFileUntilItWrites)
+{
+    TempDir dir;
+    dir.write("SETUP_ULMARO.INI", "[SetUP_ADC]\nDelta_U=150\n[Menue]\nMain_1 = Ende\n");
+    TIniFile file(dir.file("SETUP_ULMARO.INI"));
+    TIniFile snap = file.Snapshot();
+
+    // Another program rewrites the file while a settings block is read:
+    // the snapshot answers from the version it took, the file from the new one.
+    dir.write("SETUP_ULMARO.INI", "[SetUP_ADC]\nDelta_U=90\n");
+    EXPECT_EQ(snap.ReadInteger("setup_adc", "delta_u", 200), 150);
+    EXPECT_EQ(snap.ReadString("Menue", "Main_1", "Exit"), "Ende");
+    EXPECT_EQ(file.ReadInteger("SetUP_ADC", "Delta_U", 200), 90);
+
+    // Its own write goes to disk and is read back, with the other program's values.
+    EXPECT_TRUE(snap.WriteInteger("SetUP_ADC", "Average_U", 4));
+    EXPECT_EQ(snap.ReadInteger("SetUP_ADC", "Average_U", 1), 4);
+    EXPECT_EQ(snap.ReadInteger("SetUP_ADC", "Delta_U", 200), 90);
+
+    // A snapshot of a missing file reads every default.
+    TIniFile none = TIniFile(dir.file("none.ini")).Snapshot();
+    EXPECT_EQ(none.ReadString("Menue", "Main_1", "Exit"), "Exit");
+}
