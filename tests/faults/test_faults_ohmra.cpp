@@ -351,3 +351,104 @@ TEST_F(OhmraWindowFaults, SaveIntoALockedReadOnlyOrFullFileLosesNoLine)
     expectNextSaveWorks("room again");
     EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
 }
+
+TEST_F(OhmraWindowFaults, InitAndResetThroughLineFaults)
+{
+    int humidity = 80;
+    for (Fault f : {Fault::Silence, Fault::HalfFrame, Fault::Garbage, Fault::HangUp}) {
+        SCOPED_TRACE(NameOf(f));
+        Sim([f](SimOhmra& s) { s.Faults = {f}; });
+        Mark();
+        boxes.Click([this] { form->BitBtn_initClick(); });
+        const QStringList shown = Messages();
+        if (f == Fault::Garbage) {
+            // The configuration reading goes unanswered; reset and info go through.
+            EXPECT_TRUE(shown.isEmpty()) << shown.join(" | ").toStdString();
+            EXPECT_TRUE(form->BitBtn_start->isEnabled());
+        } else {
+            ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
+            if (f != Fault::HangUp)
+                EXPECT_EQ(shown.front(), "error box: Timeout");
+            // Only Exit is left, and it leads back: the menu entry opens again.
+            EXPECT_FALSE(form->BitBtn_start->isEnabled());
+            EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+            form->BitBtn_exit->click();
+            EXPECT_TRUE(form->BitBtn_init->isEnabled());
+            OpenWindow();
+        }
+        ExpectGoodStart(++humidity);
+        EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+    }
+
+    // The meter falls silent on Reset: one time-out, Exit, and back.
+    Sim([](SimOhmra& s) { s.Faults = {Fault::Silence}; });
+    Mark();
+    boxes.Click([this] { form->BitBtn_resetClick(); });
+    ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_EQ(Messages().front(), "error box: Timeout");
+    EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+    form->BitBtn_exit->click();
+    OpenWindow();
+    ExpectGoodStart(++humidity);
+    EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+}
+
+TEST_F(OhmraWindowFaults, StoredFileReadingThroughLineFaults)
+{
+    auto stored = [](SimOhmra& s) {
+        for (int n = 1; n <= 4; ++n) {
+            s.Files[size_t(n)].slot = SimOhmra::Slot::Stored;
+            s.Files[size_t(n)].m = {1000 + n, 3, 1, 20 + n, 40 + n, 0x00, 0};
+        }
+    };
+    // Reads files 1 to 4 as the user asks for them: the range typed, OK.
+    auto read = [this] {
+        QTimer::singleShot(0, form, [this] {
+            form->MaskEdit_start_fn->setText("1");
+            form->MaskEdit_end_fn->setText("4");
+            QTimer::singleShot(5, form, [this] { form->BitBtn_OK_FileNo->click(); });
+        });
+        Mark();
+        boxes.Click([this] { form->BitBtn_readFileClick(); });
+    };
+    auto handedOver = [this](bool third) {
+        EXPECT_TRUE(comment->isVisible());
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_EQ(comment->FirstIndex, 1);
+        EXPECT_EQ(comment->LastIndex, 4);
+        for (int n = 1; n <= 4; ++n) {
+            const bool filled = n != 3 || third;
+            EXPECT_EQ(comment->OhmraFiles[size_t(n)].Humidity, filled ? 40 + n : 0) << "file " << n;
+        }
+        comment->BitBtnExitClick(); // read, not changed: no question
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(form->BitBtn_start->isEnabled());
+    };
+    Sim(stored);
+    for (Fault f : {Fault::Silence, Fault::HalfFrame, Fault::Garbage, Fault::HangUp}) {
+        SCOPED_TRACE(NameOf(f));
+        // Files 1 and 2 come, file 3 meets the fault.
+        Sim([f](SimOhmra& s) { s.Faults = {Fault::None, Fault::None, f}; });
+        read();
+        const QStringList shown = Messages();
+        if (f == Fault::Garbage) {
+            // An unreadable file is skipped; the others are read.
+            EXPECT_TRUE(shown.isEmpty()) << shown.join(" | ").toStdString();
+            handedOver(false);
+        } else {
+            // The reading ends where it stood; Exit leads back.
+            ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
+            if (f != Fault::HangUp)
+                EXPECT_EQ(shown.front(), "error box: Timeout");
+            EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+            form->BitBtn_exit->click();
+            EXPECT_FALSE(form->GroupBoxFiles->isVisible());
+            OpenWindow();
+            Sim(stored);
+        }
+        read();
+        EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
+        handedOver(true);
+        EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+    }
+}
