@@ -260,6 +260,19 @@ TEST_F(MonitorLoopFaults, ChartLoopEndsOnceOnEachLineFaultAndStartsAgain)
         MainForm->b_Stop_->click();
         ChartRunsAgain(3);
     }
+
+    // Silent before the first sample (the mode and range write): the same
+    // one message, and Start usable at once.
+    peer->WithInstrument([&] { sim.Silent = true; });
+    Mark();
+    boxes.Click([] { MainForm->b_StartClick(); });
+    ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_EQ(Messages().front(), "error box: Timeout");
+    EXPECT_TRUE(MainForm->b_Start->isEnabled());
+    EXPECT_FALSE(FoCom->ComPort1->Active());
+    peer->WithInstrument([&] { sim.Silent = false; });
+    ChartRunsAgain(2);
+
     MainForm->b_Cancel->click();
     EXPECT_TRUE(MainForm->Device->menuAction()->isEnabled());
     EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();

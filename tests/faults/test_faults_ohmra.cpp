@@ -165,15 +165,18 @@ protected:
     }
     // After a time-out in a Start: Break and Exit are the way out; Break
     // reaches the meter once it answers, and the buttons are back.
+    // A measurement cut short is never offered for saving.
     void ExpectBreakWorks()
     {
         EXPECT_TRUE(form->BitBtn_stop->isEnabled());
         EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+        EXPECT_FALSE(form->BitBtn_save->isEnabled());
         Mark();
         boxes.Click([this] { form->BitBtn_stopClick(); });
         EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
         EXPECT_TRUE(form->BitBtn_start->isEnabled());
         EXPECT_TRUE(form->BitBtn_init->isEnabled());
+        EXPECT_FALSE(form->BitBtn_save->isEnabled());
     }
     void TimerOn()
     {
@@ -246,6 +249,15 @@ TEST_F(OhmraWindowFaults, SingleMeasurementThroughEachLineFault)
         ExpectGoodStart(++humidity);
         EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
     }
+
+    // Silent on the second reading, after the value came: one time-out, and
+    // the half-taken measurement cannot be saved.
+    Sim([](SimOhmra& s) { s.Faults = {Fault::None, Fault::Silence}; });
+    Start();
+    ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    ExpectBreakWorks();
+    ExpectGoodStart(++humidity);
+    EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
 }
 
 TEST_F(OhmraWindowFaults, TimerCountdownThroughEachLineFault)
