@@ -276,8 +276,10 @@ int C_CPM_EF::CreateDataFile(QString& fileName)
     if (created < 0)
         return 1; // the appends report it
     UpdateIdentification(); // the header names the monitor connected now
-    if (WriteCpmHeader(fileName, DecayIdentification(this), CpmReadOutColumns) != 0)
+    if (WriteCpmHeader(fileName, DecayIdentification(this), CpmReadOutColumns) != 0) {
+        DropEmptyCpmFile(fileName);
         return 2; // given up: no lines into a file without its header
+    }
     return 1;
 }
 

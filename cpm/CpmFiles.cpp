@@ -9,6 +9,8 @@
 #include <QLocale>
 #include <cmath>
 #include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
 const char CpmResultColumns[] =
     "Date;Time;CPM-Mode;Start (V);Stop (V);Offset (sec);Decay time pos.(sec.);Decay time neg.(sec.);Offset (V);"
@@ -131,6 +133,14 @@ int WriteCpmHeader(const QString& fileName, const TCpmIdentification& id, const 
     return WriteWithRetry(fileName, [&] { return header; }, false);
 }
 
+void DropEmptyCpmFile(const QString& fileName)
+{
+    const std::string path = fileName.toStdString();
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+        ::unlink(path.c_str());
+}
+
 int SaveCpmResult(const QString& fileName, const TCpmIdentification& id, const QTime& time,
                   const QString& setupValue5, const TCpmResult& r, const QString& comment)
 {
@@ -139,8 +149,10 @@ int SaveCpmResult(const QString& fileName, const TCpmIdentification& id, const Q
         Prompt().Message("Can't create file : " + fileName, "Error", TPromptIcon::None);
         return 1;
     }
-    if (created == 1 && WriteCpmHeader(fileName, id, CpmResultColumns) != 0)
+    if (created == 1 && WriteCpmHeader(fileName, id, CpmResultColumns) != 0) {
+        DropEmptyCpmFile(fileName);
         return 1;
+    }
     return AppendCpmLine(fileName,
                          [&] { return CpmResultLine(QDate::currentDate(), time, setupValue5, r, comment); });
 }

@@ -78,6 +78,12 @@ int CreateCpmFile(const QString& fileName);
 // offered again like a line. 0 written, 1 given up.
 int WriteCpmHeader(const QString& fileName, const TCpmIdentification& id, const char* columns);
 
+// Takes back a file created a moment ago whose header did not go in (a full
+// disk, another program quicker to lock it): left there empty, it would be
+// taken for an existing file next time and collect lines under no header.
+// Anything but an empty plain file stays.
+void DropEmptyCpmFile(const QString& fileName);
+
 // The result file after "Save results": the file is created with its header
 // when new ("Can't create file : " when that fails), then the run's line is
 // appended. `time` is the moment the file was chosen. Returns 0 written, 1 failed.

@@ -80,6 +80,8 @@ protected:
             PlayDialogs();
             if (extra)
                 extra();
+            if (inject)
+                inject();
         };
         Connect();
         CreateCpmInstances(port);
@@ -287,6 +289,7 @@ protected:
     ScriptedPrompt prompt;
     ErrorBoxes boxes;
     std::function<void()> extra;
+    std::function<void()> inject; // a fault beside what `extra` plays
     QString saveAs;
     int dialogs = 0;
     int fdsBefore = 0;
@@ -740,5 +743,104 @@ TEST_F(CpmFaults, ResultFileLockedReadOnlyOrFull)
     Save("third");
     EXPECT_TRUE(Messages().isEmpty()) << Shown();
     EXPECT_EQ(CompleteLines(path).size(), 5);
+    ExpectNoDescriptorLost();
+}
+
+// A new file that another program locks the moment it exists, before its
+// header is in (as a full disk would refuse the header): given up, the empty
+// file goes again, so the next save or read-out starts it with its header
+// instead of appending lines under none.
+TEST_F(CpmFaults, NewFileWhoseHeaderDoesNotGoIn)
+{
+    const std::string results = dir.file("new_results.csv");
+    const std::string eeprom = dir.file("new_eeprom.csv");
+    std::unique_ptr<LockHolder> other;
+    auto lockWhenCreated = [&](const std::string& path) {
+        return [&other, path] {
+            if (!other && QFileInfo::exists(QString::fromStdString(path)) &&
+                QFileInfo(QString::fromStdString(path)).size() == 0)
+                other = std::make_unique<LockHolder>(path);
+        };
+    };
+    ExpectGoodRun();
+    CountDescriptors();
+    {
+        SCOPED_TRACE("result file");
+        saveAs = QString::fromStdString(results);
+        inject = lockWhenCreated(results);
+        prompt.Press(TPromptResult::Cancel);
+        Save("first");
+        inject = nullptr;
+        ASSERT_TRUE(other);
+        other.reset();
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), "Error: Can't save data! Is data file " + saveAs + " open with another program ?");
+        EXPECT_FALSE(QFileInfo::exists(saveAs));
+        EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+        ExpectIdle();
+        Save("again");
+        EXPECT_TRUE(Messages().isEmpty()) << Shown();
+        const QStringList lines = CompleteLines(results);
+        ASSERT_EQ(lines.size(), 3);
+        EXPECT_TRUE(lines[0].startsWith("Device: KARVO V6.11 SIM;"));
+        EXPECT_TRUE(lines[2].endsWith(";again"));
+    }
+    {
+        SCOPED_TRACE("read-out file");
+        Sim([](SimKarvo& s) { s.Stored.resize(3); }); // the runs above stored theirs
+        saveAs = QString::fromStdString(eeprom);
+        inject = lockWhenCreated(eeprom);
+        prompt.Press(TPromptResult::Cancel);
+        ReadOut();
+        inject = nullptr;
+        ASSERT_TRUE(other);
+        other.reset();
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText(), "\nWarning!! EEProm data not stored in the data file.");
+        EXPECT_FALSE(QFileInfo::exists(saveAs));
+        ExpectIdle();
+        ExpectGoodReadOut(); // a new file again: header and three lines
+        EXPECT_TRUE(CompleteLines(eeprom).front().startsWith("Device: KARVO V6.11 SIM;"));
+    }
+    ExpectNoDescriptorLost();
+}
+
+// The frame recording of a run with TestOutput on, into a home folder that
+// takes no file: one message, and the run's results are shown and can be
+// saved all the same; with the folder writable again the recording is whole.
+TEST_F(CpmFaults, TestRecordingThatCannotBeWritten)
+{
+    TempDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    state.TestOutput = true;
+    ExpectGoodRun();
+    CountDescriptors();
+    const std::string recording = home.file("TestData.TXT");
+    ASSERT_TRUE(QFileInfo::exists(QString::fromStdString(recording)));
+    if (MakeReadOnly(home.path()) && MakeReadOnly(recording)) {
+        Sim([](SimKarvo& s) { s.DecayTauMs = 150; });
+        Run();
+        MakeWritable(recording);
+        MakeWritable(home.path());
+        chmod(home.path().c_str(), 0755);
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), "Error: Can't create file : " + QString::fromStdString(recording));
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText().split('\n').back(),
+                  "Decay time measuring successful finished !");
+        EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+        EXPECT_EQ(CPMSetup->LabelOffset->text(), "-3.0 V");
+        ExpectIdle();
+    } else {
+        MakeWritable(home.path());
+        ADD_FAILURE() << "no way to make a folder read-only here";
+    }
+    ExpectGoodRun();
+    const QStringList lines = CompleteLines(recording);
+    EXPECT_GT(lines.size(), 5);
+    for (int i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].count(';'), 3) << lines[i].toStdString();
+    state.TestOutput = false;
+    qputenv("HOME", oldHome);
     ExpectNoDescriptorLost();
 }
