@@ -254,8 +254,15 @@ TEST_F(MonitorLoopFaults, ChartLoopEndsOnceOnEachLineFaultAndStartsAgain)
         }
         if (!clearedAt)
             Set(f, false);
-        if (std::string(f.name) == "hang-up")
+        if (std::string(f.name) == "hang-up") {
+            // Start again before the cable is back: one message per click.
+            Mark();
+            boxes.Click([] { MainForm->b_StartClick(); });
+            EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+            EXPECT_TRUE(MainForm->b_Start->isEnabled());
+            EXPECT_FALSE(FoCom->ComPort1->Active());
             NewLine();
+        }
         // Stop (a user's first reflex) changes nothing; Start reads again.
         MainForm->b_Stop_->click();
         ChartRunsAgain(3);

@@ -241,6 +241,10 @@ TEST_F(OhmraWindowFaults, SingleMeasurementThroughEachLineFault)
             break;
         default:
             ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
+            // Break with the cable still out: one message for the click.
+            Mark();
+            boxes.Click([this] { form->BitBtn_stopClick(); });
+            EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
             EXPECT_TRUE(form->BitBtn_exit->isEnabled());
             form->BitBtn_exit->click();
             OpenWindow();
