@@ -14,15 +14,19 @@
 #include "platform/Host.h"
 #include "platform/Paths.h"
 #include "serial/ComPort.h"
+#include "serial/TFoCom.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
 #include "tests/faults/FaultSupport.h"
+#include "tests/support/ModalDialogs.h"
 #include "tests/support/RunawayGuard.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -521,6 +525,59 @@ TEST_F(CpmFaults, HangUpInTheMiddleOfTheReadOut)
 
     Connect();
     ExpectGoodReadOut();
+
+    // Hung up in the setup read before the range is asked for: the error
+    // box, no dialog left open.
+    Sim([](SimKarvo& s) { s.HangUpInReply = true; });
+    ReadOut();
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_TRUE(Messages().front().startsWith("error box: ")) << Shown();
+    ExpectIdle();
+    Connect();
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+}
+
+TEST_F(CpmFaults, InfoAndReadSetupOnABadLine)
+{
+    auto info = [this] {
+        Mark();
+        boxes.Click([] { CPMSetup->BitBtnInfoClick(); });
+    };
+    auto readSetup = [this] {
+        Mark();
+        boxes.Click([] { CPMSetup->ButtonReadSetupClick(); });
+    };
+    auto expectInfo = [&] {
+        info();
+        EXPECT_TRUE(Messages().isEmpty()) << Shown();
+        EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText().split('\n').value(1), "SW-Version\t: KARVO V6.11 SIM");
+        readSetup();
+        EXPECT_TRUE(Messages().isEmpty()) << Shown();
+        EXPECT_EQ(CPMSetup->SelectModeIndex(), 2); // the monitor's 0x32
+        ExpectIdle();
+    };
+    expectInfo();
+    CountDescriptors();
+    const std::pair<const char*, std::function<void(SimKarvo&, bool)>> cases[] = {
+        {"silent", [](SimKarvo& s, bool on) { s.Silent = on; }},
+        {"half a reply", [](SimKarvo& s, bool on) { s.HalfReply = on; }},
+        {"noise without ETX", [](SimKarvo& s, bool on) { s.Babble = on; }},
+    };
+    for (const auto& [name, set] : cases) {
+        SCOPED_TRACE(name);
+        CPMSetup->SetSelectModeIndex(0);
+        for (const auto& action : {std::function<void()>(info), std::function<void()>(readSetup)}) {
+            Sim([&](SimKarvo& s) { set(s, true); });
+            action();
+            ASSERT_EQ(Messages().size(), 1) << Shown();
+            EXPECT_TRUE(Messages().front().startsWith("error box: ")) << Shown();
+            ExpectIdle();
+            Sim([&](SimKarvo& s) { set(s, false); });
+        }
+        EXPECT_EQ(CPMSetup->SelectModeIndex(), 0); // nothing taken from a reply that did not come
+        expectInfo();
+    }
     ExpectNoDescriptorLost();
 }
 
@@ -843,4 +900,71 @@ TEST_F(CpmFaults, TestRecordingThatCannotBeWritten)
     state.TestOutput = false;
     qputenv("HOME", oldHome);
     ExpectNoDescriptorLost();
+}
+
+// The files chosen the way a user chooses them, in the window's save dialog:
+// a name that lands on a full disk, then a locked one, then the good one.
+TEST_F(CpmFaults, FilesChosenInTheSaveDialog)
+{
+    FoCom = new TFoCom();
+    CPMSetup->ChooseSaveFile = nullptr;
+    // The name typed into the dialog's name field, then Save.
+    auto choose = [](const std::string& path) {
+        WhenModal<QFileDialog>([path](QFileDialog* d) {
+            auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(path));
+            static_cast<QDialog*>(d)->accept(); // as the Save button does
+        });
+    };
+    const std::string good = dir.file("dialog.csv");
+    const std::string full = FullDiskFile(dir, "dialog_full.csv");
+    ExpectGoodRun();
+    choose(good);
+    Save("first");
+    ASSERT_TRUE(Messages().isEmpty()) << Shown();
+    ASSERT_EQ(CompleteLines(good).size(), 3);
+    EXPECT_EQ(state.CpmDataDirectory, QString::fromStdString(dir.path() + "/"));
+    CountDescriptors();
+
+    ExpectGoodRun();
+    choose(full);
+    prompt.Press(TPromptResult::Cancel);
+    Save("full");
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_EQ(Messages().front(),
+              "Error: Can't save data! Is data file " + QString::fromStdString(full) + " open with another program ?");
+    EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+    ExpectIdle();
+    {
+        LockHolder other(good);
+        ASSERT_TRUE(other.Holding());
+        choose(good);
+        prompt.Press(TPromptResult::Cancel);
+        Save("locked");
+        ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(CompleteLines(good).size(), 3);
+    }
+    choose(good);
+    Save("second");
+    EXPECT_TRUE(Messages().isEmpty()) << Shown();
+    const QStringList lines = CompleteLines(good);
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_TRUE(lines[3].endsWith(";second"));
+    EXPECT_FALSE(CPMSetup->BitBtnSaveResult->isEnabled());
+
+    // The read-out through the same dialog, onto the full disk.
+    Sim([](SimKarvo& s) { s.Stored.resize(3); });
+    choose(full);
+    prompt.Press(TPromptResult::Cancel);
+    ReadOut();
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText(), "\nWarning!! EEProm data not stored in the data file.");
+    ExpectIdle();
+    saveAs = QString::fromStdString(dir.file("dialog_eeprom.csv"));
+    choose(saveAs.toStdString());
+    ExpectGoodReadOut();
+    ExpectNoDescriptorLost();
+    delete FoCom;
+    FoCom = nullptr;
 }
