@@ -123,16 +123,20 @@ QString TOhmraFileStore::RecordLine(int n, int saveMode) const
 int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int saveMode, const QDateTime& now)
 {
     const std::string path = QFile::encodeName(fileName).toStdString();
+    FailureShown = false;
     bool isNew = false;
+    bool createdHere = false;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         isNew = true;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0)
+        if (fd < 0) {
             Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"),
                              TPromptIcon::Error);
-        else
+        } else {
             ::close(fd);
+            createdHere = true;
+        }
     }
     const QString instrumentLine = InstrumentLine(now);
 
@@ -142,6 +146,7 @@ int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int save
             ::close(fd);
         Prompt().Message(QStringLiteral("Save file is not possible, to file is probably already open!"),
                          QStringLiteral("File error !"), TPromptIcon::Error);
+        FailureShown = true;
         return kOhmraSaveRecordHeader;
     }
     const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
@@ -168,6 +173,10 @@ int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int save
                 [[maybe_unused]] const int r = ::ftruncate(fd, before);
             }
             ::close(fd);
+            // A file this save created and could not fill would stay empty,
+            // and the next save, finding it, would leave out its header.
+            if (createdHere)
+                ::unlink(path.c_str());
             return code;
         }
     }

@@ -40,6 +40,10 @@ public:
     int32_t LastIndex = 0;
     bool Saved = true;
     QString InfoSerial, InfoSwVersion, InfoDate;
+    // Whether the last WriteCsv told the user of its failure itself (the
+    // file could not be opened), so a caller does not tell it twice; a
+    // failed write it leaves to the caller.
+    bool FailureShown = false;
 
     // Records 1..99 back to their empty state (Unit keeps its text; record 0
     // is the live measurement and stays).

@@ -498,7 +498,7 @@ void TFormOhmra::BitBtn_saveClick()
             const int32_t r = FormOhmraFComment->SaveToCsv(true, 0);
             // A line the disk did not take must not go unnoticed; a file
             // that could not be opened at all has been reported already.
-            if (r < 0 && r != kOhmraSaveRecordHeader)
+            if (r < 0 && !FormOhmraFComment->FailureShown)
                 Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
                                  QStringLiteral("Data error !"), TPromptIcon::Error);
         }

@@ -24,8 +24,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -57,6 +59,29 @@ public:
 
 private:
     IHost* old_;
+};
+
+// A disk that fills up after `bytes` bytes of any file this process writes:
+// writes past it fail (EFBIG) instead of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit r = old_;
+        r.rlim_cur = bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &r), 0);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+
+private:
+    rlimit old_{};
+    void (*oldHandler_)(int) = nullptr;
 };
 
 const char* NameOf(Fault f)
@@ -467,4 +492,29 @@ TEST_F(OhmraWindowFaults, StoredFileReadingThroughLineFaults)
         handedOver(true);
         EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
     }
+}
+
+TEST_F(OhmraWindowFaults, DiskFullInTheMiddleOfANewFilesHeaderIsToldAndTheFileStartsAfresh)
+{
+    // The first save puts the folder into the settings; the saves below go
+    // into the same folder and write nothing else.
+    ASSERT_EQ(Save(dir.file("first.csv"), "first").size(), 1);
+    const std::string path = dir.file("new.csv");
+    ExpectGoodStart(90);
+    QStringList shown;
+    {
+        // Room for the first piece of the header line and no more.
+        FileSizeLimit room(60);
+        shown = Save(path, "no room");
+    }
+    ASSERT_EQ(shown.size(), 1) << "a save that failed must say so";
+    EXPECT_FALSE(shown.front().startsWith("File saved")) << shown.front().toStdString();
+    // Nothing of it stays behind; the next save writes header and line.
+    EXPECT_TRUE(CompleteLines(path).isEmpty());
+    ExpectGoodStart(91);
+    EXPECT_EQ(Save(path, "room again"), QStringList{"File saved: File saved successfully."});
+    const QStringList lines = CompleteLines(path);
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("Time;Date;Serial number;Sw Version;date of production;File number;"));
+    EXPECT_TRUE(lines[1].endsWith(";91;0;A;room again")) << lines[1].toStdString();
 }
