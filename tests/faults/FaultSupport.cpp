@@ -1,5 +1,6 @@
 #include "tests/faults/FaultSupport.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -46,6 +47,18 @@ int OpenDescriptors()
         closedir(d);
     }
     return n - 1; // the directory stream itself
+}
+
+int DescriptorsSettledAt(int expected, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int n = OpenDescriptors();
+    while (n != expected && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        n = OpenDescriptors();
+    }
+    return n;
 }
 
 ErrorBoxes::ErrorBoxes() : old_(TApplication::ShowException)

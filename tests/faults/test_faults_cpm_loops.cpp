@@ -131,8 +131,9 @@ protected:
         MainForm->show();
         sim.Reading = kReading;
         NewLine();
-        // Shorter than the form's 1000 ms, so that a silent monitor is found out quickly.
-        FoCom->ComPort1->Timeouts->ReadConstant(300);
+        // Shorter than the form's 1000 ms, so that a silent monitor is found
+        // out sooner, and still long for a monitor on a busy machine.
+        FoCom->ComPort1->Timeouts->ReadConstant(700);
         MainForm->DeviceItems["Plate_N400V"]->trigger();
     }
     ~MonitorLoopFaults() override
@@ -282,7 +283,7 @@ TEST_F(MonitorLoopFaults, ChartLoopEndsOnceOnEachLineFaultAndStartsAgain)
 
     MainForm->b_Cancel->click();
     EXPECT_TRUE(MainForm->Device->menuAction()->isEnabled());
-    EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+    EXPECT_EQ(DescriptorsSettledAt(fds), fds) << DescriptorList();
 }
 
 TEST_F(MonitorLoopFaults, DisplayLoopEndsOnceOnEachLineFaultAndStartsAgain)
@@ -365,7 +366,7 @@ TEST_F(MonitorLoopFaults, DisplayLoopEndsOnceOnEachLineFaultAndStartsAgain)
             }
             runsAgain(3);
         }
-        EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+        EXPECT_EQ(DescriptorsSettledAt(fds), fds) << DescriptorList();
         ran = true;
         d->bCancel->click();
     });
