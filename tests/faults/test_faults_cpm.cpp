@@ -49,7 +49,7 @@ public:
     void Sleep(unsigned ms) override
     {
         runaway.Count("Sleep");
-        RealHost().Sleep(std::min(ms, 200u));
+        RealHost().Sleep(std::min(ms, 50u));
     }
     void ProcessMessages() override
     {
