@@ -62,9 +62,10 @@ public:
     {
         now += ms;
         // The monitor's handshake polls for its ACK without blocking, 50 ms
-        // apart; a moment of real time lets the answer reach the line.
-        if (ms >= 50)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // apart; a moment of real time lets the answer reach the line. Every
+        // other pause ends in a read that waits for its byte anyway.
+        if (ms == 50)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     void ProcessMessages() override
     {
@@ -224,6 +225,11 @@ struct Tally {
     long strayMessages = 0;   // messages anywhere else
     long strayFailures = 0;   // readings without a fault that failed
     long restarts = 0;
+    // Per kind of fault: how often, how often it ended the action, messages shown.
+    struct Kind {
+        long faults = 0, failed = 0, messages = 0, wrong = 0;
+    };
+    std::map<std::string, Kind> kinds;
     long rss0 = -1;
     long log0 = 0;
     double store0 = 0;
@@ -238,16 +244,35 @@ struct Tally {
         log0 = logBytes;
         store0 = storeBytes;
     }
-    void FirstGood()
+    void Outcome(const std::string& kind, bool endedAction, long messages, bool wrongValue = false)
     {
+        Kind& k = kinds[kind];
+        ++k.faults;
+        k.failed += endedAction ? 1 : 0;
+        k.messages += messages;
+        k.wrong += wrongValue ? 1 : 0;
+        faultMessages += messages;
+        if (wrongValue)
+            ++wrongValues;
+    }
+    // Descriptors are compared between two good readings, the first and
+    // the last: the program holds the same things open then (an error
+    // closes the port on purpose).
+    void Good(long n)
+    {
+        ++good;
         if (fds0 < 0) {
             fds0 = OpenDescriptors();
             fdList0 = DescriptorList();
         }
+        if (n > exchanges - kFaultEvery) {
+            fds1 = OpenDescriptors();
+            fdList1 = DescriptorList();
+        }
     }
     void Progress(long n)
     {
-        if (n % 20000 == 0 && rss0 >= 0) {
+        if (n % 5000 == 0 && rss0 >= 0) {
             std::printf("  %7ld readings  good %ld  failed %ld  absorbed %ld  RSS %+ld KiB  fds %d  (%.0f s)\n", n, good,
                         failed, absorbed, RssKiB() - rss0, OpenDescriptors(), double(wall.elapsed()) / 1000.0);
             std::fflush(stdout);
@@ -265,13 +290,17 @@ struct Tally {
         std::printf("  %ld faults, %ld messages in the faulty readings, %ld elsewhere; %ld failures without a fault; "
                     "%ld restarts by the user\n",
                     faults, faultMessages, strayMessages, strayFailures, restarts);
+        for (const auto& [kind, k] : kinds)
+            std::printf("    %-16s %4ld faults, %4ld ended the action, %4ld messages, %4ld went through with "
+                        "another value\n",
+                        kind.c_str(), k.faults, k.failed, k.messages, k.wrong);
         for (const auto& [text, count] : m.byText)
             std::printf("    %6ld x %s\n", count, text.toLocal8Bit().constData());
         std::printf("  RSS growth after the first 1,000: %ld KiB (line log %+ld KiB", rss, log);
         if (storeName)
             std::printf(", %s %+.0f KiB", storeName, store);
         std::printf("): %.0f KiB beyond\n", beyond);
-        std::printf("  descriptors after the first good reading %d, at the end %d\n", fds0, fds1);
+        std::printf("  descriptors at the first good reading %d, at the last %d\n", fds0, fds1);
         if (fds1 != fds0)
             std::printf("  before:\n%s  after:\n%s", fdList0.c_str(), fdList1.c_str());
         std::printf("ROW | %s | %ld | %ld / %ld (+%ld through) | %ld messages / %ld faults | %ld KiB (%.0f beyond) | "
@@ -308,19 +337,20 @@ int SoakCpmChart(long exchanges)
     double expected = 0;
 
     enum Kind { Silent, Garbage, Babble, OmitStx, HangUp, Kinds };
+    const char* const names[] = {"silence", "garbage", "no ETX (babble)", "no STX", "hang-up in reply"};
     int armed = -1;          // the fault on the line, if any
     long armedAt = 0;        // readings done when it was armed
     long msgsAtArm = 0;
     size_t points = 0;       // points the soak has looked at
     const auto done = [&] { return t.good + t.failed + t.absorbed; };
-    const auto clearFault = [&] {
+    const auto clearFault = [&](bool endedAction, bool wrongValue) {
         if (armed == HangUp || line.HungUp()) {
             program.Port().Close();
             line.Fresh();
         } else {
             line.With([](SimKarvo& s) { s.Silent = s.Garbage = s.Babble = s.OmitStx = s.HangUpInReply = false; });
         }
-        t.faultMessages += program.messages.total - msgsAtArm;
+        t.Outcome(names[armed], endedAction, program.messages.total - msgsAtArm, wrongValue);
         armed = -1;
     };
 
@@ -331,15 +361,13 @@ int SoakCpmChart(long exchanges)
             const double y = chart.PointY(points++);
             if (armed >= 0) {
                 ++t.absorbed;
-                if (y != expected)
-                    ++t.wrongValues;
-                clearFault();
+                clearFault(false, y != expected);
             } else {
-                if (t.good++ == 0) {
+                if (t.good == 0) {
                     expected = y;
                     std::printf("  the monitor's reading is plotted as %g\n", y);
                 }
-                t.FirstGood();
+                t.Good(done() + 1);
                 if (y != expected)
                     ++t.wrongValues;
             }
@@ -349,11 +377,8 @@ int SoakCpmChart(long exchanges)
             t.Progress(n);
         }
         if (done() >= exchanges) {
-            if (!MainForm->StopFlag) {
-                t.fds1 = OpenDescriptors();
-                t.fdList1 = DescriptorList();
+            if (!MainForm->StopFlag)
                 MainForm->b_Stop_Click();
-            }
             return;
         }
         if (armed < 0 && (done() + 1) % kFaultEvery == 0) {
@@ -387,9 +412,10 @@ int SoakCpmChart(long exchanges)
         // The error box is shown: that reading failed.
         if (armed >= 0) {
             ++t.failed;
-            clearFault();
+            clearFault(true, false);
             if (done() == kFaultEvery)
                 t.Baseline(line.LogBytes(), double(chart.Store().MemoryBytes()));
+            t.Progress(done());
         } else {
             ++t.strayFailures;
             t.strayMessages += program.messages.total - msgs;
@@ -404,10 +430,6 @@ int SoakCpmChart(long exchanges)
         msgs = program.messages.total;
     }
     program.host.onProcess = nullptr;
-    if (t.fds1 < 0) {
-        t.fds1 = OpenDescriptors();
-        t.fdList1 = DescriptorList();
-    }
     const double store = double(chart.Store().MemoryBytes());
     const long log = line.LogBytes();
     MainForm->b_CancelClick();
@@ -440,6 +462,7 @@ int SoakOhmraWindow(long exchanges)
     using F = SimOhmra::Fault;
     const F kinds[] = {F::WrongChecksum, F::Nak, F::Garbage, F::HalfFrame, F::Silence, F::HangUp, F::NoStx, F::ShortLength};
     constexpr long kKinds = long(sizeof kinds / sizeof kinds[0]);
+    const char* const names[] = {"wrong checksum", "NAK", "garbage", "half frame", "silence", "hang-up", "no STX", "short length"};
     QString expected;
     t.wall.start();
     for (long n = 1; n <= exchanges; ++n) {
@@ -458,10 +481,9 @@ int SoakOhmraWindow(long exchanges)
         if (usable && expected.isEmpty() && !faulty)
             expected = shown;
         if (faulty) {
-            t.faultMessages += program.messages.total - msgs;
-            (usable ? t.absorbed : t.failed)++;
-            if (usable && shown != expected)
-                ++t.wrongValues;
+            t.Outcome(names[(n / kFaultEvery) % kKinds], !ran, program.messages.total - msgs,
+                      usable && shown != expected);
+            (ran ? t.absorbed : t.failed)++;
             if (line.HungUp()) {
                 program.Port().Close();
                 line.Fresh();
@@ -469,8 +491,7 @@ int SoakOhmraWindow(long exchanges)
                 line.With([](SimOhmra& s) { s.Faults.clear(); });
             }
         } else if (usable) {
-            ++t.good;
-            t.FirstGood();
+            t.Good(n);
             if (shown != expected)
                 ++t.wrongValues;
         } else {
@@ -490,10 +511,6 @@ int SoakOhmraWindow(long exchanges)
         }
         if (n == kFaultEvery)
             t.Baseline(line.LogBytes());
-        if (n == exchanges) {
-            t.fds1 = OpenDescriptors();
-            t.fdList1 = DescriptorList();
-        }
         t.Progress(n);
     }
     const long log = line.LogBytes();
@@ -535,6 +552,7 @@ int SoakGripoWindow(long exchanges)
         reply += char(sum & 0xFF);
     }
     enum Kind { Silent, BadChecksum, BadEcho, HalfFrame, HangUp, Garbage, Kinds };
+    const char* const names[] = {"silence", "bad checksum", "bad echo", "half reply", "hang-up in reply", "garbage"};
     t.wall.start();
     for (long n = 1; n <= exchanges; ++n) {
         const bool faulty = n % kFaultEvery == 0;
@@ -572,10 +590,8 @@ int SoakGripoWindow(long exchanges)
         const bool usable = ran && w.BitBtnSaveData->isEnabled() && w.BitBtn_Start->isEnabled();
         const bool right = w.Counter_HGB_L->text() == QLatin1String("4") && w.Counter_all->text() == QLatin1String("40");
         if (faulty) {
-            t.faultMessages += program.messages.total - msgs;
+            t.Outcome(names[kind], !ran, program.messages.total - msgs, usable && !right);
             (ran ? t.absorbed : t.failed)++;
-            if (usable && !right)
-                ++t.wrongValues;
             if (scripted) {
                 program.Port().Close();
                 line.Fresh();
@@ -585,8 +601,7 @@ int SoakGripoWindow(long exchanges)
                 line.With([](SimGripo& s) { s.Silent = s.BadChecksum = s.BadEcho = false; });
             }
         } else if (usable) {
-            ++t.good;
-            t.FirstGood();
+            t.Good(n);
             if (!right)
                 ++t.wrongValues;
         } else {
@@ -602,10 +617,6 @@ int SoakGripoWindow(long exchanges)
         }
         if (n == kFaultEvery)
             t.Baseline(line.LogBytes());
-        if (n == exchanges) {
-            t.fds1 = OpenDescriptors();
-            t.fdList1 = DescriptorList();
-        }
         t.Progress(n);
     }
     const long log = line.LogBytes();
