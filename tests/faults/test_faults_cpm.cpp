@@ -868,7 +868,10 @@ TEST_F(CpmFaults, NewFileWhoseHeaderDoesNotGoIn)
 TEST_F(CpmFaults, TestRecordingThatCannotBeWritten)
 {
     TempDir home;
-    const QByteArray oldHome = qgetenv("HOME");
+    struct HomeGuard {
+        QByteArray old = qgetenv("HOME");
+        ~HomeGuard() { qputenv("HOME", old); }
+    } restoreHome;
     qputenv("HOME", QByteArray::fromStdString(home.path()));
     state.TestOutput = true;
     ExpectGoodRun();
@@ -898,7 +901,6 @@ TEST_F(CpmFaults, TestRecordingThatCannotBeWritten)
     for (int i = 1; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].count(';'), 3) << lines[i].toStdString();
     state.TestOutput = false;
-    qputenv("HOME", oldHome);
     ExpectNoDescriptorLost();
 }
 
