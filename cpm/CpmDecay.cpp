@@ -275,7 +275,12 @@ int C_CPM_EF::CreateDataFile(QString& fileName)
         return 0; // lines go below the old ones, no second header
     if (created < 0)
         return 1; // the appends report it
-    UpdateIdentification(); // the header names the monitor connected now
+    try {
+        UpdateIdentification(); // the header names the monitor connected now
+    } catch (...) {
+        DropEmptyCpmFile(fileName); // the line went: no file without its header
+        throw;
+    }
     if (WriteCpmHeader(fileName, DecayIdentification(this), CpmReadOutColumns) != 0) {
         DropEmptyCpmFile(fileName);
         return 2; // given up: no lines into a file without its header

@@ -970,3 +970,54 @@ TEST_F(CpmFaults, FilesChosenInTheSaveDialog)
     delete FoCom;
     FoCom = nullptr;
 }
+
+// The line goes while the user types the comments; the new read-out file is
+// chosen after that and its header wants the monitor's identification: one
+// error box, and no empty file left behind to collect lines under no header
+// next time.
+TEST_F(CpmFaults, LineLostWhileTheCommentsAreTyped)
+{
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    ExpectGoodReadOut();
+    CountDescriptors();
+    saveAs = QString::fromStdString(dir.file("new_eeprom.csv"));
+    bool hungUp = false;
+    inject = [&] {
+        if (!hungUp && FormReadCPMFiles->GroupBoxInputComment->isVisible()) {
+            hungUp = true;
+            peer->HangUpNow();
+        }
+    };
+    ReadOut();
+    inject = nullptr;
+    EXPECT_TRUE(hungUp);
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_TRUE(Messages().front().startsWith("error box: ")) << Shown();
+    EXPECT_FALSE(QFileInfo::exists(saveAs));
+    ExpectIdle();
+
+    Connect();
+    ExpectGoodReadOut();
+    EXPECT_TRUE(CompleteLines(saveAs.toStdString()).front().startsWith("Device: KARVO V6.11 SIM;"));
+
+    // The same with a monitor that falls silent instead: its time-out.
+    saveAs = QString::fromStdString(dir.file("newer_eeprom.csv"));
+    bool silenced = false;
+    inject = [&] {
+        if (!silenced && FormReadCPMFiles->GroupBoxInputComment->isVisible()) {
+            silenced = true;
+            Sim([](SimKarvo& s) { s.Silent = true; });
+        }
+    };
+    ReadOut();
+    inject = nullptr;
+    EXPECT_TRUE(silenced);
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_EQ(Messages().front(), "error box: Timeout");
+    EXPECT_FALSE(QFileInfo::exists(saveAs));
+    ExpectIdle();
+    Sim([](SimKarvo& s) { s.Silent = false; });
+    ExpectGoodReadOut();
+    EXPECT_TRUE(CompleteLines(saveAs.toStdString()).front().startsWith("Device: KARVO V6.11 SIM;"));
+    ExpectNoDescriptorLost();
+}
