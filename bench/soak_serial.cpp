@@ -278,9 +278,10 @@ struct Tally {
             std::fflush(stdout);
         }
     }
-    int Report(const Messages& m, long logBytes, double storeBytes = 0, const char* storeName = nullptr)
+    // `rssEnd`: resident KiB at the end of the readings (before the window lets go of anything).
+    int Report(const Messages& m, long rssEnd, long logBytes, double storeBytes = 0, const char* storeName = nullptr)
     {
-        const long rss = RssKiB() - rss0;
+        const long rss = rssEnd - rss0;
         const long log = (logBytes - log0) / 1024;
         const double store = (storeBytes - store0) / 1024.0;
         const double beyond = double(rss) - double(log) - store;
@@ -298,7 +299,8 @@ struct Tally {
             std::printf("    %6ld x %s\n", count, text.toLocal8Bit().constData());
         std::printf("  RSS growth after the first 1,000: %ld KiB (line log %+ld KiB", rss, log);
         if (storeName)
-            std::printf(", %s %+.0f KiB", storeName, store);
+            std::printf(", %s %+.0f KiB = %.1f bytes a reading", storeName, store,
+                        store * 1024.0 / double(exchanges > kFaultEvery ? exchanges - kFaultEvery : 1));
         std::printf("): %.0f KiB beyond\n", beyond);
         std::printf("  descriptors at the first good reading %d, at the last %d\n", fds0, fds1);
         if (fds1 != fds0)
@@ -432,8 +434,11 @@ int SoakCpmChart(long exchanges)
     program.host.onProcess = nullptr;
     const double store = double(chart.Store().MemoryBytes());
     const long log = line.LogBytes();
+    const long rssEnd = RssKiB();
     MainForm->b_CancelClick();
-    return t.Report(program.messages, log, store, "trace store");
+    QCoreApplication::processEvents();
+    std::printf("  RSS after Exit emptied the chart: %+ld KiB against the first 1,000\n", RssKiB() - t.rss0);
+    return t.Report(program.messages, rssEnd, log, store, "trace store");
 }
 
 // --- the tera-ohmmeter through its window's Start ----------------------------------
@@ -514,8 +519,9 @@ int SoakOhmraWindow(long exchanges)
         t.Progress(n);
     }
     const long log = line.LogBytes();
+    const long rssEnd = RssKiB();
     w.BitBtn_exitClick();
-    return t.Report(program.messages, log);
+    return t.Report(program.messages, rssEnd, log);
 }
 
 // --- the tester through its window's Start -------------------------------------------
@@ -620,6 +626,7 @@ int SoakGripoWindow(long exchanges)
         t.Progress(n);
     }
     const long log = line.LogBytes();
+    const long rssEnd = RssKiB();
     w.BitBtn_CancelClick();
-    return t.Report(program.messages, log);
+    return t.Report(program.messages, rssEnd, log);
 }
