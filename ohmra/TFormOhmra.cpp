@@ -374,6 +374,10 @@ void TFormOhmra::BitBtn_startClick()
         LastVoltageMode = v;
     }
 
+    // A reading the meter did not deliver (no acknowledgement, noise, a
+    // refused checksum) leaves the last reply's values in place; they must
+    // not be shown and offered for saving as this measurement's.
+    bool failed = false;
     while (!Aborted) {
         if (t == 1 && r >= 2) {
             o.Measure(cmd);
@@ -383,7 +387,7 @@ void TFormOhmra::BitBtn_startClick()
             Host().Sleep(800);
         } else {
             Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
-            o.Measure(finalCmd);
+            failed = o.Measure(finalCmd) != 0;
             QString u;
             const QString x = C_Ohmra::FormatResistance(o.Mantissa, o.Exponent, u);
             OhmraFilesStruct& rec = Live();
@@ -410,7 +414,7 @@ void TFormOhmra::BitBtn_startClick()
                 rec.TechnMode = 0;
             }
 
-            o.Measure(finalCmd);
+            failed = o.Measure(finalCmd) != 0 || failed;
             Label_Ohmra_Hu->setText(QString::number(o.Humidity) + QStringLiteral(" %r.F."));
             Label_Ohmra_Te->setText(QString::number(o.Temperature) + QStringLiteral(" \u00B0C"));
             rec.TechnUnit = u;
@@ -437,6 +441,12 @@ void TFormOhmra::BitBtn_startClick()
         Label_Ohmra_Me->setText(QStringLiteral("Measurement aborted!"));
         Label_Ohmra_Hu->clear();
         Label_Ohmra_Te->clear();
+    } else if (failed) {
+        SetMeFont(40);
+        Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Label_Ohmra_Me->setText(QStringLiteral("Measurement failed!"));
+        Label_Ohmra_Hu->clear();
+        Label_Ohmra_Te->clear();
     }
     if (t == 1) {
         Host().Sleep(500);
@@ -445,7 +455,7 @@ void TFormOhmra::BitBtn_startClick()
         Host().Sleep(3500);
     }
     ButtonsOn();
-    BitBtn_save->setEnabled(true);
+    BitBtn_save->setEnabled(!failed);
 }
 
 void TFormOhmra::BitBtn_stopClick()

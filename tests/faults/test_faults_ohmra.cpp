@@ -275,9 +275,12 @@ TEST_F(OhmraWindowFaults, SingleMeasurementThroughEachLineFault)
             ExpectBreakWorks();
             break;
         case Fault::Garbage:
-            // Noise is no acknowledgement: the exchange fails quietly and the
-            // measurement goes on with the next one.
+            // Noise is no acknowledgement: no box, but the window says the
+            // measurement failed instead of showing the last one's value
+            // as new, and offers nothing for saving.
             EXPECT_TRUE(shown.isEmpty()) << shown.join(" | ").toStdString();
+            EXPECT_EQ(form->Label_Ohmra_Me->text(), "Measurement failed!");
+            EXPECT_FALSE(form->BitBtn_save->isEnabled());
             EXPECT_TRUE(form->BitBtn_start->isEnabled());
             break;
         default:
@@ -424,8 +427,9 @@ TEST_F(OhmraWindowFaults, InitAndResetThroughLineFaults)
             EXPECT_TRUE(form->BitBtn_start->isEnabled());
         } else {
             ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
-            if (f != Fault::HangUp)
+            if (f != Fault::HangUp) {
                 EXPECT_EQ(shown.front(), "error box: Timeout");
+            }
             // Only Exit is left, and it leads back: the menu entry opens again.
             EXPECT_FALSE(form->BitBtn_start->isEnabled());
             EXPECT_TRUE(form->BitBtn_exit->isEnabled());
@@ -495,8 +499,9 @@ TEST_F(OhmraWindowFaults, StoredFileReadingThroughLineFaults)
         } else {
             // The reading ends where it stood; Exit leads back.
             ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
-            if (f != Fault::HangUp)
+            if (f != Fault::HangUp) {
                 EXPECT_EQ(shown.front(), "error box: Timeout");
+            }
             EXPECT_TRUE(form->BitBtn_exit->isEnabled());
             form->BitBtn_exit->click();
             EXPECT_FALSE(form->GroupBoxFiles->isVisible());

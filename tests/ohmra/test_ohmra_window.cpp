@@ -283,6 +283,23 @@ TEST_F(OhmraWindow, FirstStartConfiguresTheMeterLaterStartsOnlyWhenTheVoltageCha
     form->BitBtn_startClick();
     EXPECT_EQ(NewCommands(), (Strings{"C004", "C004"}));
 
+    // A reading the meter refuses is not passed off as this measurement:
+    // the same commands go out, the window says it failed, nothing to save.
+    for (const std::vector<Fault>& faults : {std::vector<Fault>{Fault::Nak}, std::vector<Fault>{Fault::None, Fault::Nak}}) {
+        bench.Sim([&](SimOhmra& s) { s.Faults.assign(faults.begin(), faults.end()); });
+        form->BitBtn_startClick();
+        EXPECT_EQ(NewCommands(), (Strings{"C004", "C004"}));
+        EXPECT_EQ(form->Label_Ohmra_Me->text(), "Measurement failed!");
+        EXPECT_TRUE(form->Label_Ohmra_Hu->text().isEmpty());
+        EXPECT_FALSE(form->BitBtn_save->isEnabled());
+        EXPECT_TRUE(form->BitBtn_start->isEnabled());
+        EXPECT_TRUE(prompt.shown().empty());
+    }
+    form->BitBtn_startClick();
+    EXPECT_EQ(NewCommands(), (Strings{"C004", "C004"}));
+    EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
+    EXPECT_TRUE(form->BitBtn_save->isEnabled());
+
     // Display mode alone: no new configuration; the exponent form.
     form->RadioGroup_Ohmra_DM->SetItemIndex(0);
     form->BitBtn_startClick();
