@@ -19,36 +19,6 @@
 #include <thread>
 #include <unistd.h>
 
-std::string DescriptorList()
-{
-    std::string out;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            char target[256] = {};
-            const std::string link = std::string("/proc/self/fd/") + e->d_name;
-            if (readlink(link.c_str(), target, sizeof target - 1) < 0)
-                continue;
-            out += std::string(e->d_name) + " -> " + target + "\n";
-        }
-        closedir(d);
-    }
-    return out;
-}
-
-int OpenDescriptors()
-{
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.')
-                ++n;
-        closedir(d);
-    }
-    return n - 1; // the directory stream itself
-}
-
 int DescriptorsSettledAt(int expected, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

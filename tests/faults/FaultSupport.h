@@ -3,6 +3,7 @@
 // boxes and prompts), descriptors before and after, a file's lines, and a
 // second process that holds a lock on a file.
 #include "app/TApplication.h"
+#include "tests/support/Descriptors.h"
 #include "tests/support/ScriptedPrompt.h"
 
 #include <QString>
@@ -11,9 +12,6 @@
 #include <string>
 #include <vector>
 
-// Descriptors the process has open now, and what each one is.
-int OpenDescriptors();
-std::string DescriptorList();
 // The descriptor count once it is back at `expected`, or the count after
 // `timeoutMs` of waiting (Qt's events processed meanwhile): a file dialog's
 // folder listing holds a folder open on a thread of its own for a while,

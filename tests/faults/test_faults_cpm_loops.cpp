@@ -246,8 +246,9 @@ TEST_F(MonitorLoopFaults, ChartLoopEndsOnceOnEachLineFaultAndStartsAgain)
         if (f.mustEnd || !clearedAt) {
             EXPECT_EQ(clearedAt, 0u) << "the loop read on through the fault";
             ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
-            if (f.message)
+            if (f.message) {
                 EXPECT_EQ(shown.front(), QStringLiteral("error box: ") + f.message);
+            }
         } else {
             // Noise read as a reading: no message at all, good readings again.
             EXPECT_TRUE(shown.isEmpty()) << shown.join(" | ").toStdString();
@@ -352,8 +353,9 @@ TEST_F(MonitorLoopFaults, DisplayLoopEndsOnceOnEachLineFaultAndStartsAgain)
                 EXPECT_EQ(clearedAt, 0) << "the loop read on through the fault";
                 EXPECT_FALSE(FoCom->ComPort1->Active());
                 ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
-                if (f.message)
+                if (f.message) {
                     EXPECT_EQ(shown.front(), QStringLiteral("error box: ") + f.message);
+                }
             } else {
                 EXPECT_TRUE(shown.isEmpty()) << shown.join(" | ").toStdString();
                 EXPECT_TRUE(showsGood());

@@ -79,8 +79,9 @@ protected:
         EXPECT_EQ(host.depth, 0);
         const bool chartView = !MainForm->Chart1->isHidden();
         const bool helpOpen = FormHelp->isVisible();
-        if (chartView)
+        if (chartView) {
             EXPECT_TRUE(MainForm->b_Start->isEnabled());
+        }
         EXPECT_TRUE(FormDisplay->b_Start->isEnabled());
         EXPECT_EQ(DeviceMenu()->isEnabled(), !chartView && !helpOpen);
         EXPECT_EQ(ViewMenu()->isEnabled(), !chartView && !helpOpen);

@@ -1,0 +1,37 @@
+#pragma once
+// The process's own open descriptors, to tell a leak from a file that was
+// meant to stay open: how many, and what each one is.
+#include <dirent.h>
+#include <string>
+#include <unistd.h>
+
+inline int OpenDescriptors()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                ++n;
+        closedir(d);
+    }
+    return n - 1; // the directory stream itself
+}
+
+// "fd -> target" per line, to see which one a count differs by.
+inline std::string DescriptorList()
+{
+    std::string out;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            char target[256] = {};
+            const std::string link = std::string("/proc/self/fd/") + e->d_name;
+            if (readlink(link.c_str(), target, sizeof target - 1) < 0)
+                continue;
+            out += std::string(e->d_name) + " -> " + target + "\n";
+        }
+        closedir(d);
+    }
+    return out;
+}
