@@ -107,7 +107,9 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
     // Written beside and renamed over, so a full disk or a crash mid-write
     // leaves the old file (with its calibration values) whole.
     const std::string tmp = path_ + ".new";
-    if (ini.SaveFile(tmp.c_str(), false) < 0) {
+    // A file that began with a UTF-8 signature keeps it: dropping it would
+    // bring a second one (or what follows it) into the first line.
+    if (ini.SaveFile(tmp.c_str(), ini.IsUnicode()) < 0) {
         std::remove(tmp.c_str());
         return false;
     }

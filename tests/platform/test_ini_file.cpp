@@ -4,6 +4,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,4 +133,29 @@ TEST(IniFile, ASnapshotIsOneViewOfTheFileUntilItWrites)
     // A snapshot of a missing file reads every default.
     TIniFile none = TIniFile(dir.file("none.ini")).Snapshot();
     EXPECT_EQ(none.ReadString("Menue", "Main_1", "Exit"), "Exit");
+}
+
+TEST(IniFile, AWriteKeepsTheUtf8SignatureAndWhatFollowsIt)
+{
+    TempDir dir;
+    // Saved by an editor that writes a signature, and once more by one that
+    // did not see the first: the second signature makes "[CPM]" no section
+    // header. A write must not change how the other keys read.
+    const std::string bom = "\xEF\xBB\xBF";
+    dir.write("SETUP.INI", bom + bom + "[CPM]\nDataDirectory=/old/\n[Ohmra]\nk0=201\n");
+    TIniFile ini(dir.file("SETUP.INI"));
+    const std::string before = ini.ReadString("CPM", "DataDirectory", "none");
+    ASSERT_TRUE(ini.WriteInteger("CPM", "ComPortIndex", 7));
+    EXPECT_EQ(ini.ReadInteger("CPM", "ComPortIndex", 0), 7);
+    EXPECT_EQ(ini.ReadString("CPM", "DataDirectory", "none"), before);
+    EXPECT_EQ(ini.ReadInteger("Ohmra", "k0", 200), 201);
+
+    // One signature, as most files that have one: kept, and the keys read as before.
+    dir.write("SETUP.INI", bom + "[CPM]\nDataDirectory=/old/\n");
+    ASSERT_TRUE(ini.WriteInteger("CPM", "ComPortIndex", 8));
+    EXPECT_EQ(ini.ReadString("CPM", "DataDirectory", "none"), "/old/");
+    std::ifstream in(dir.file("SETUP.INI"), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str().rfind(bom + "[CPM]", 0), 0u);
 }
