@@ -204,9 +204,11 @@ TEST_F(ControlNamesTest, EveryMenuEntryAndChartCommandHasAName)
     EXPECT_TRUE(unnamed.isEmpty()) << "unnamed entries:\n  " << unnamed.join("\n  ").toStdString();
 
     // The tool bar's buttons answer to the names of their commands.
-    for (QAction* a : MainForm->TeeCommander1->actions())
-        if (!a->isSeparator())
+    for (QAction* a : MainForm->TeeCommander1->actions()) {
+        if (!a->isSeparator()) {
             EXPECT_EQ(MainForm->TeeCommander1->widgetForAction(a)->objectName(), a->objectName());
+        }
+    }
 
     // The menus themselves and their entries in the menu bar answer to the same name.
     for (QMenu* m : {MainForm->Device, MainForm->View, MainForm->Setup})
