@@ -107,9 +107,19 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
     // Written beside and renamed over, so a full disk or a crash mid-write
     // leaves the old file (with its calibration values) whole.
     const std::string tmp = path_ + ".new";
-    // A file that began with a UTF-8 signature keeps it: dropping it would
-    // bring a second one (or what follows it) into the first line.
-    if (ini.SaveFile(tmp.c_str(), ini.IsUnicode()) < 0) {
+    // Reading strips one UTF-8 signature from the start of a file. A file
+    // that had one keeps it, and text that would itself begin with those
+    // bytes (a second signature, a key name starting with one) gets one in
+    // front: otherwise the next read would strip them and read the first
+    // line, and with it other keys, differently.
+    std::string text;
+    if (ini.Save(text, ini.IsUnicode()) < 0)
+        return false;
+    if (!ini.IsUnicode() && text.rfind(SI_UTF8_SIGNATURE, 0) == 0)
+        text.insert(0, SI_UTF8_SIGNATURE);
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    const bool written = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (!f || (std::fclose(f) != 0) || !written) {
         std::remove(tmp.c_str());
         return false;
     }

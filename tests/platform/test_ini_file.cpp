@@ -150,6 +150,14 @@ TEST(IniFile, AWriteKeepsTheUtf8SignatureAndWhatFollowsIt)
     EXPECT_EQ(ini.ReadString("CPM", "DataDirectory", "none"), before);
     EXPECT_EQ(ini.ReadInteger("Ohmra", "k0", 200), 201);
 
+    // A signature further down belongs to a key name: a write that puts that
+    // key first must not let it pass for the file's signature.
+    dir.write("SETUP.INI", "\n" + bom + "[Ohmra]@k5=a00\nk5=000\n");
+    ASSERT_EQ(ini.ReadInteger("Ohmra", "k5", 200), 200);
+    ASSERT_TRUE(ini.WriteInteger("CPM", "ComPortIndex", 9));
+    EXPECT_EQ(ini.ReadInteger("Ohmra", "k5", 200), 200);
+    EXPECT_EQ(ini.ReadInteger("CPM", "ComPortIndex", 0), 9);
+
     // One signature, as most files that have one: kept, and the keys read as before.
     dir.write("SETUP.INI", bom + "[CPM]\nDataDirectory=/old/\n");
     ASSERT_TRUE(ini.WriteInteger("CPM", "ComPortIndex", 8));
