@@ -15,6 +15,7 @@
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
+#include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
@@ -27,28 +28,6 @@
 #include <sstream>
 
 namespace {
-
-// The real host with shorter long pauses, and a hook that plays the user
-// wherever the window lets the GUI process messages.
-class DriverHost final : public IHost {
-public:
-    std::function<void()> onProcess;
-    // A wait whose way out never comes ends the test instead of hanging it.
-    RunawayGuard runaway{50'000'000, 120};
-    uint32_t TickCount() override { return RealHost().TickCount(); }
-    void Sleep(unsigned ms) override
-    {
-        runaway.Count("Sleep");
-        RealHost().Sleep(std::min(ms, 200u));
-    }
-    void ProcessMessages() override
-    {
-        runaway.Count("ProcessMessages");
-        RealHost().ProcessMessages();
-        if (onProcess)
-            onProcess();
-    }
-};
 
 std::string ReadAll(const std::string& path)
 {
@@ -224,7 +203,7 @@ protected:
 
     TempDir dir;
     TMainState state;
-    DriverHost host;
+    DriverHost host{200, 120};
     IHost* oldHost = nullptr;
     SimKarvo sim;
     Responder responder;

@@ -19,6 +19,7 @@
 #include "sim/SimKarvo.h"
 #include "tests/faults/FaultSupport.h"
 #include "tests/support/ModalDialogs.h"
+#include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
 #include "tests/support/TestSupport.h"
 
@@ -38,27 +39,6 @@
 static void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace {
-
-// The real host with the long pauses shortened, and a hook that plays the
-// user wherever the window lets the GUI process messages.
-class DriverHost final : public IHost {
-public:
-    std::function<void()> onProcess;
-    RunawayGuard runaway{50'000'000, 180};
-    uint32_t TickCount() override { return RealHost().TickCount(); }
-    void Sleep(unsigned ms) override
-    {
-        runaway.Count("Sleep");
-        RealHost().Sleep(std::min(ms, 50u));
-    }
-    void ProcessMessages() override
-    {
-        runaway.Count("ProcessMessages");
-        RealHost().ProcessMessages();
-        if (onProcess)
-            onProcess();
-    }
-};
 
 using RunFault = SimKarvo::RunFault;
 
@@ -285,7 +265,7 @@ protected:
 
     TempDir dir;
     TMainState state;
-    DriverHost host;
+    DriverHost host{50, 180};
     IHost* oldHost = nullptr;
     std::unique_ptr<SimKarvo> sim;
     std::unique_ptr<PtyPeer> peer;
