@@ -17,6 +17,7 @@ PACKAGES=(
   libsimpleini-dev libserialport-dev libusb-dev libjpeg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core fonts-liberation poppler-utils
+  file dpkg-dev lintian
 )
 
 # Only the fuzz build needs these (clang with libFuzzer).
