@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a build folder, unpacks it into a scratch
+# Builds the Debian package from a build folder, checks it with
+# lintian --pedantic (any error or warning fails), unpacks it into a scratch
 # root (dpkg -x, nothing is installed on this machine) and checks it: its
 # control data, the files it brings, its post-install hint, and that the
 # unpacked program starts offscreen with --demo, shows its window and ends
@@ -17,6 +18,16 @@ deb=$(ls "$work"/out/ulmaro_*.deb 2>/dev/null | head -n1)
 echo "package: $(basename "$deb")"
 
 [ "$(dpkg-deb -f "$deb" Package)" = ulmaro ] || fail "package name"
+# Lintian's verdict as Debian would see it; info and pedantic notes are
+# shown but do not fail the test.
+command -v lintian >/dev/null || fail "lintian is not installed (./build.sh installs it)"
+lintian --pedantic --info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+grep -v 'running with root privileges' "$work/lintian.log" || true
+if grep -qE '^[EW]: ' "$work/lintian.log"; then
+  fail "lintian reports errors or warnings"
+fi
+summary=$(dpkg-deb -f "$deb" Description | sed -n 1p)
+[ ${#summary} -lt 80 ] || fail "short description too long: $summary"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libqt6widgets6 qt6-qpa-plugins fonts-liberation; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
@@ -25,10 +36,24 @@ done
 root=$work/root
 dpkg -x "$deb" "$root"
 for f in usr/bin/ulmaro usr/share/applications/ulmaro.desktop usr/share/icons/hicolor/scalable/apps/ulmaro.svg \
-         usr/lib/udev/rules.d/60-ulmaro-usb-adc.rules usr/share/ulmaro/SETUP_ULMARO.INI; do
+         usr/lib/udev/rules.d/60-ulmaro-usb-adc.rules usr/share/ulmaro/SETUP_ULMARO.INI \
+         usr/share/doc/ulmaro/copyright usr/share/doc/ulmaro/changelog.gz usr/share/doc/ulmaro/changelog.Debian.gz \
+         usr/share/man/man1/ulmaro.1.gz; do
   [ -f "$root/$f" ] || fail "missing /$f"
 done
 [ -x "$root/usr/bin/ulmaro" ] || fail "program not executable"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$root/usr/share/doc/ulmaro/copyright" || fail "copyright file not machine-readable"
+zcat "$root/usr/share/man/man1/ulmaro.1.gz" >"$work/ulmaro.1"
+grep -qF '\-\-demo' "$work/ulmaro.1" || fail "manual page lacks --demo"
+# The release build is hardened: bound at start, read-only relocations,
+# fortified calls.
+if command -v readelf >/dev/null; then
+  readelf -W -d -l --dyn-syms "$root/usr/bin/ulmaro" >"$work/elf.txt"
+  grep -qE 'FLAGS.*(BIND_NOW|NOW)' "$work/elf.txt" || fail "program not linked with -z now"
+  grep -q GNU_RELRO "$work/elf.txt" || fail "program not linked with -z relro"
+  grep -qE '__[a-z_]+_chk@' "$work/elf.txt" || fail "no fortified calls in the program"
+fi
 grep -q '^Exec=ulmaro$' "$root/usr/share/applications/ulmaro.desktop" || fail "desktop entry"
 grep -q 'idVendor}=="16c0"' "$root/usr/lib/udev/rules.d/60-ulmaro-usb-adc.rules" || fail "udev rule"
 if command -v desktop-file-validate >/dev/null; then
