@@ -1,5 +1,5 @@
-// The serial device on Linux: plain termios (the termios2 form, so that any
-// baud rate can be asked for), non-blocking I/O and ppoll on the monotonic
+// The serial device on Linux: plain termios (the termios2 form, so that a
+// rate without a constant of its own can be asked for), non-blocking I/O and ppoll on the monotonic
 // clock for the time-outs. libserialport is not used here: it cannot open
 // pseudo-terminals, does not clear RTS/CTS when asked and turns a vanished
 // device into a spinning time-out.
@@ -22,6 +22,29 @@
 namespace {
 
 constexpr int64_t kNone = -1;
+
+// The speed bits for a rate: the kernel's own constant where the rate has
+// one, so that stty and every other tool read the rate back as it is
+// (BOTHER makes the old interfaces report 4096); BOTHER only for rates
+// without one (2000, 10400, a custom rate from the dialog).
+tcflag_t SpeedFlag(uint32_t baud)
+{
+    static constexpr struct {
+        uint32_t rate;
+        tcflag_t flag;
+    } kStandard[] = {
+        {50, B50},         {75, B75},         {110, B110},         {134, B134},         {150, B150},
+        {200, B200},       {300, B300},       {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto& s : kStandard)
+        if (s.rate == baud)
+            return s.flag;
+    return BOTHER;
+}
 
 int64_t NowNs()
 {
@@ -186,7 +209,7 @@ public:
         t.c_cc[VTIME] = 0;
 
         t.c_cflag &= ~tcflag_t(CBAUD | CIBAUD);
-        t.c_cflag |= BOTHER;
+        t.c_cflag |= SpeedFlag(rec.BaudRate);
         t.c_ispeed = t.c_ospeed = rec.BaudRate;
         t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
         t.c_cflag |= SizeFlag(rec.ByteSize);

@@ -1,6 +1,7 @@
 // The port component against real pseudo-terminals: a PtyPeer plays the
 // instrument at the far end.
 #include "serial/ComPort.h"
+#include "serial/SerialDevice.h"
 #include "sim/PtyPeer.h"
 
 #include <gtest/gtest.h>
@@ -510,6 +511,40 @@ TEST_F(ComPortLineTest, TheFormsSettingsSetSpeedAndDataBitsAndClearFlowControl)
     port.CustomBaudRate(10400);
     port.BaudRate(brCustom);
     EXPECT_EQ(SlaveSettings(own).c_ospeed, 10400u);
+}
+
+// Tools that read the line through the old interface (stty, minicom) see
+// only the speed bits: a standard rate must carry its own constant there,
+// and only a rate without one may fall back to BOTHER.
+TEST_F(ComPortLineTest, StandardRatesUseTheirOwnSpeedConstant)
+{
+    const struct {
+        TBaudRate rate;
+        int32_t custom;
+        uint32_t baud;
+        tcflag_t bits;
+    } cases[] = {
+        {br2400, 0, 2400, B2400},       {br9600, 0, 9600, B9600},   {br115200, 0, 115200, B115200},
+        {br50, 0, 50, B50},             {br2000, 0, 2000, BOTHER},  {br10400, 0, 10400, BOTHER},
+        {brCustom, 4800, 4800, B4800},  {brCustom, 12345, 12345, BOTHER},
+    };
+    port.Open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.baud);
+        port.CustomBaudRate(c.custom);
+        port.BaudRate(c.rate);
+        const termios2 t = SlaveSettings(own);
+        EXPECT_EQ(t.c_cflag & CBAUD, c.bits);
+        EXPECT_EQ(t.c_ospeed, c.baud);
+        // The old call sees the same speed bits.
+        struct termios old {};
+        ASSERT_EQ(ioctl(own, TCGETS, &old), 0);
+        EXPECT_EQ(old.c_cflag & CBAUD, c.bits);
+        // What the port reads back is the rate it set.
+        TDeviceLineSettings rec{};
+        ASSERT_EQ(ProbeLineSettings(peer.SlavePath(), rec), 0);
+        EXPECT_EQ(rec.BaudRate, c.baud);
+    }
 }
 
 TEST_F(ComPortLineTest, SettingsChangedWhileClosedWaitForTheNextOpen)
