@@ -16,6 +16,10 @@
 #include "serial/TSetup_COM.h"
 #include "core/MainLink.h"
 
+#include "platform/SingleInstance.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
 #include <memory>
 
 namespace {
@@ -127,4 +131,39 @@ void DestroyAllWindows()
     MainState = nullptr;
     MainLink() = TMainLink{};
     g_demoBench.reset();
+}
+
+void ShowRunningProgram()
+{
+    if (!MainForm)
+        return;
+    if (MainForm->isMinimized())
+        MainForm->showNormal();
+    else
+        MainForm->show();
+    MainForm->raise();
+    MainForm->activateWindow();
+    // The main window is disabled while an instrument window or a modal box
+    // is up; that one is where the user continues.
+    QWidget* top = QApplication::activeModalWidget();
+    if (!top && !MainForm->isEnabled())
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != MainForm && w->isVisible() && w->isWindow() && !w->isMinimized())
+                top = w;
+    if (top) {
+        top->raise();
+        top->activateWindow();
+    }
+}
+
+void WatchShowRequests()
+{
+    const int fd = ShowRequestSocket();
+    if (fd < 0 || !QCoreApplication::instance())
+        return;
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        if (TakeShowRequests() > 0)
+            ShowRunningProgram();
+    });
 }

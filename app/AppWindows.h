@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 
 // Creates the program's twelve windows in their fixed order (main window
 // first); all but the main window stay hidden. Sets every global window
@@ -7,3 +8,12 @@ void CreateAllWindows(int argc, const char* const* argv, bool demo);
 
 // Destroys them again in reverse order (tests create and destroy several times).
 void DestroyAllWindows();
+
+// A second start of the program asked to see it: the main window comes out
+// of the task bar or from behind other programs, and the window the user
+// works in (an instrument window or a modal box above it) on top of it.
+void ShowRunningProgram();
+
+// Watches the single-instance channel and answers each request with
+// ShowRunningProgram. Nothing to do when this process does not listen.
+void WatchShowRequests();

@@ -13,8 +13,8 @@
 
 int main(int argc, char** argv)
 {
-    // Before anything else: a second instance ends silently unless "task"
-    // stands on its command line.
+    // Before anything else: a second instance asks the first one to show
+    // its window and ends, unless "task" stands on its command line.
     if (!SingleInstanceCheck(argc, argv))
         return 0;
 
@@ -48,6 +48,7 @@ int main(int argc, char** argv)
         CreateAllWindows(int(words.size()), words.data(), demo);
         MainForm->show();
         MainForm->activateWindow();
+        WatchShowRequests();
         rc = app.exec();
         return true;
     });

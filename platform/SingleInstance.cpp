@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -84,7 +86,127 @@ LockResult TryLock(const std::string& path, int& err)
     return err == EWOULDBLOCK ? LockResult::HeldByOther : LockResult::Unavailable;
 }
 
+// "x.lock" -> "x.sock": the channel lives beside the lock it belongs to.
+std::string SocketPathFor(const std::string& lockPath)
+{
+    return lockPath.substr(0, lockPath.size() - 5) + ".sock";
+}
+
+int g_listen = -1;
+
+bool SocketAddress(const std::string& path, sockaddr_un& addr)
+{
+    addr = sockaddr_un{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path)
+        return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    return true;
+}
+
+// Binds the channel of the lock just taken. Holding the lock makes any
+// socket file left at the path a leftover of an ended run. The socket is
+// the user's alone (mode 0600; the runtime folder is private as well), and
+// every message carries its sender's credentials, checked on receipt.
+void Listen(const std::string& lockPath)
+{
+    const std::string path = SocketPathFor(lockPath);
+    sockaddr_un addr;
+    if (!SocketAddress(path, addr))
+        return;
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == getuid())
+        unlink(path.c_str());
+    const int on = 1;
+    const mode_t old = umask(0177);
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    umask(old);
+    if (!bound || chmod(path.c_str(), 0600) != 0 || setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+        close(fd);
+        return;
+    }
+    g_listen = fd;
+}
+
+void AskRunningInstanceToShow(const std::string& lockPath)
+{
+    SendToShowChannel(SocketPathFor(lockPath).c_str(), ShowWindowRequest, sizeof ShowWindowRequest - 1);
+}
+
 } // namespace
+
+int ShowRequestSocket() { return g_listen; }
+
+int TakeShowRequests()
+{
+    if (g_listen < 0)
+        return 0;
+    int valid = 0;
+    for (;;) {
+        // One byte more than the request: a longer message shows as longer.
+        char buf[sizeof ShowWindowRequest + 1];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+        iovec iov{buf, sizeof buf};
+        msghdr msg{};
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = recvmsg(g_listen, &msg, MSG_DONTWAIT | MSG_TRUNC | MSG_CMSG_CLOEXEC);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break; // nothing more waiting (or the socket failed: nothing to take)
+        }
+        bool fromUser = false;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS) {
+                ucred cred;
+                std::memcpy(&cred, CMSG_DATA(c), sizeof cred);
+                fromUser = cred.uid == getuid();
+            } else if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
+                // Descriptors sent along are closed unread.
+                const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+                for (size_t i = 0; i < count; ++i) {
+                    int passed;
+                    std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+                    close(passed);
+                }
+            }
+        }
+        const size_t want = sizeof ShowWindowRequest - 1;
+        if (fromUser && !(msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) && size_t(n) == want &&
+            std::memcmp(buf, ShowWindowRequest, want) == 0)
+            ++valid;
+    }
+    return valid;
+}
+
+bool SendToShowChannel(const char* path, const void* bytes, unsigned long size)
+{
+    sockaddr_un addr;
+    if (!path || !SocketAddress(path, addr))
+        return false;
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    // The listener's queue may be full (a flood, a program stuck in a long
+    // read): the request is dropped rather than holding up this start.
+    const ssize_t n =
+        sendto(fd, bytes, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    close(fd);
+    return n == ssize_t(size);
+}
+
+const char* SingleInstanceSocketPath(const char* baseName)
+{
+    static thread_local std::string path;
+    path = SocketPathFor(LockPathFor(baseName ? baseName : ""));
+    return path.c_str();
+}
 
 const char* SingleInstanceLockPath(const char* baseName)
 {
@@ -98,18 +220,27 @@ bool SingleInstanceCheck(int argc, const char* const* argv)
     const std::string base = ExeBaseName();
     const std::string path = LockPathFor(base);
     int err = 0;
+    std::string used = path;
     LockResult r = TryLock(path, err);
     // A runtime folder we cannot use: the shared temporary folder, with the
     // user id in the name, still keeps this user's instances apart.
     if (r == LockResult::Unavailable) {
         const std::string fallback = SharedTmpLockPath(base);
-        if (fallback != path)
+        if (fallback != path) {
             r = TryLock(fallback, err);
+            used = fallback;
+        }
     }
-    if (r == LockResult::Taken || HasTaskWord(argc, argv))
+    if (r == LockResult::Taken) {
+        Listen(used);
         return true;
-    if (r == LockResult::HeldByOther)
+    }
+    if (HasTaskWord(argc, argv))
+        return true;
+    if (r == LockResult::HeldByOther) {
+        AskRunningInstanceToShow(used);
         return false;
+    }
     std::fprintf(stderr, "%s: cannot create the instance lock %s (%s); starting without it\n", base.c_str(),
                  path.c_str(), std::strerror(err));
     return true;

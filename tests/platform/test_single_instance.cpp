@@ -26,7 +26,7 @@ const std::string kHelperBase = std::filesystem::path(kHelper).stem().string();
 class Instance {
 public:
     Instance(std::vector<std::string> words, const std::string& runtimeDir, const std::string& flag = {},
-             const std::string& ready = {})
+             const std::string& ready = {}, const std::string& shown = {})
     {
         std::vector<std::string> env;
         for (char** e = environ; *e; ++e)
@@ -37,6 +37,8 @@ public:
             env.push_back("ULMARO_SI_FLAG=" + flag);
         if (!ready.empty())
             env.push_back("ULMARO_SI_READY=" + ready);
+        if (!shown.empty())
+            env.push_back("ULMARO_SI_SHOWN=" + shown);
         std::vector<char*> argv, envp;
         for (auto& w : words)
             argv.push_back(w.data());
@@ -104,10 +106,28 @@ public:
     explicit FirstInstance(const std::string& runtimeDir)
     {
         Touch(flag_);
-        instance_.emplace(std::vector<std::string>{"ulmaro"}, runtimeDir, flag_, ready_);
+        instance_.emplace(std::vector<std::string>{"ulmaro"}, runtimeDir, flag_, ready_, shown_);
         started_ = WaitForFile(ready_);
     }
     bool Started() const { return started_; }
+    // Show requests it has taken so far.
+    int Shown() const
+    {
+        int lines = 0;
+        if (FILE* f = std::fopen(shown_.c_str(), "r")) {
+            for (int c; (c = std::fgetc(f)) != EOF;)
+                lines += c == '\n';
+            std::fclose(f);
+        }
+        return lines;
+    }
+    // Waits (10 s at most) until it has taken `n` show requests.
+    bool WaitShown(int n) const
+    {
+        for (int i = 0; i < 2000 && Shown() < n; ++i)
+            usleep(5000);
+        return Shown() >= n;
+    }
     // Lets it end; its exit code.
     std::optional<int> Release()
     {
@@ -117,7 +137,7 @@ public:
 
 private:
     TempDir scratch_;
-    std::string flag_ = scratch_.file("flag"), ready_ = scratch_.file("ready");
+    std::string flag_ = scratch_.file("flag"), ready_ = scratch_.file("ready"), shown_ = scratch_.file("shown");
     std::optional<Instance> instance_;
     bool started_ = false;
 };
@@ -207,4 +227,77 @@ TEST(SingleInstance, NoLockFilePossibleStillStartsTheProgram)
     ASSERT_EQ(mkdir(tmpLock.c_str(), 0700), 0);
     EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
     rmdir(tmpLock.c_str());
+}
+
+TEST(SingleInstance, ARefusedStartAsksTheRunningOneToShowItself)
+{
+    TempDir runtime;
+    FirstInstance first(runtime.path());
+    ASSERT_TRUE(first.Started());
+    const std::string sock = runtime.file("PREVINST-" + kHelperBase + ".sock");
+    struct stat st {};
+    ASSERT_EQ(lstat(sock.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u); // the user's alone
+
+    // A copy started with "task" runs on its own and asks for nothing.
+    EXPECT_EQ(RunOnce({"ulmaro", "task"}, runtime.path()), kRun);
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRefused);
+    EXPECT_TRUE(first.WaitShown(1));
+    EXPECT_EQ(RunOnce({"ulmaro", "--demo"}, runtime.path()), kRefused);
+    EXPECT_TRUE(first.WaitShown(2));
+    EXPECT_EQ(first.Shown(), 2);
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
+}
+
+// The channel carries the one request and nothing else: garbage, the request
+// with a byte more or less, an empty message and an oversized one are all
+// dropped, and the listener still takes the next good request.
+TEST(SingleInstance, TheChannelIgnoresEverythingButTheRequest)
+{
+    TempDir runtime;
+    FirstInstance first(runtime.path());
+    ASSERT_TRUE(first.Started());
+    const std::string sock = runtime.file("PREVINST-" + kHelperBase + ".sock");
+    const std::string request = ShowWindowRequest;
+    const std::vector<std::string> junk = {
+        "garbage",
+        request + "\n",
+        request.substr(0, request.size() - 1),
+        std::string(1, '\0') + request,
+        std::string(),
+        std::string(60000, 'x'),
+        request + std::string(4096, 'y'),
+    };
+    for (const auto& m : junk)
+        EXPECT_TRUE(SendToShowChannel(sock.c_str(), m.data(), m.size())) << m.size();
+    // Datagrams arrive in order: once the good one is taken, so was the junk.
+    ASSERT_TRUE(SendToShowChannel(sock.c_str(), request.data(), request.size()));
+    ASSERT_TRUE(first.WaitShown(1));
+    for (const auto& m : junk)
+        SendToShowChannel(sock.c_str(), m.data(), m.size());
+    // The listener's queue is short; a full one refuses until it is drained.
+    bool sent = false;
+    for (int i = 0; i < 2000 && !(sent = SendToShowChannel(sock.c_str(), request.data(), request.size())); ++i)
+        usleep(5000);
+    ASSERT_TRUE(sent);
+    ASSERT_TRUE(first.WaitShown(2));
+    EXPECT_EQ(first.Shown(), 2);
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
+    // Nobody listens any more: a refused start's request goes nowhere.
+    EXPECT_FALSE(SendToShowChannel(sock.c_str(), request.data(), request.size()));
+}
+
+TEST(SingleInstance, SocketPathSitsBesideTheLock)
+{
+    TempDir runtime;
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    const std::string saved = old ? old : "";
+    setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    EXPECT_EQ(std::string(SingleInstanceSocketPath("ulmaro")), runtime.path() + "/PREVINST-ulmaro.sock");
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(std::string(SingleInstanceSocketPath("ulmaro")),
+              "/tmp/PREVINST-ulmaro-uid" + std::to_string(getuid()) + ".sock");
+    if (old)
+        setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
