@@ -101,13 +101,13 @@ int CAD_wandler::ReadAveraged(double& millivolts, int deltaU, int averageU)
         double a = 0, b = 0;
         bool failed = false;
         for (int attempt = 1;; ++attempt) {
-            Host().Sleep(PairWaitMs);
+            Host().PauseAnswering(PairWaitMs);
             result = ReadRaw(a);
             if (result < 1) {
                 failed = true;
                 break;
             }
-            Host().Sleep(PairWaitMs);
+            Host().PauseAnswering(PairWaitMs);
             result = ReadRaw(b);
             if (result < 1) {
                 failed = true;

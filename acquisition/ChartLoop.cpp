@@ -21,7 +21,7 @@ double ReadWithRetry(ISampleSource& source, int deviceCode)
 {
     double raw = source.ReadSample(deviceCode);
     if (std::fabs(std::trunc(raw)) > OverflowThreshold(deviceCode)) {
-        Host().Sleep(RereadWaitMs);
+        Host().PauseAnswering(RereadWaitMs);
         raw = source.ReadSample(deviceCode);
     }
     return raw;

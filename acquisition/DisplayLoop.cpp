@@ -37,7 +37,7 @@ void TDisplayLoop::Sample(const QString& unit, int d)
     } else {
         raw = source_.ReadSample(deviceCode) * st_.CalcFactor;
         if (std::fabs(std::trunc(raw)) > threshold) {
-            Host().Sleep(RereadWaitMs);
+            Host().PauseAnswering(RereadWaitMs);
             raw = source_.ReadSample(deviceCode) * st_.CalcFactor;
         }
     }
@@ -82,9 +82,10 @@ void TDisplayLoop::Run(const QString&, int, int rangeCode, const QString& unit)
         const uint32_t t0 = Host().TickCount();
         Sample(unit, d);
         Host().ProcessMessages();
-        // A busy wait: the window does not react until the period is over.
-        while (static_cast<uint32_t>(Host().TickCount() - t0) <= SamplePeriodMs(st_.Sampling_time_Display)) {
-        }
+        // A busy wait: Break, Reset and Exit wait for the processing after
+        // it, but repaints and screen readers are served meanwhile.
+        while (static_cast<uint32_t>(Host().TickCount() - t0) <= SamplePeriodMs(st_.Sampling_time_Display))
+            Host().KeepAnswering();
         Host().ProcessMessages();
         view_.RepaintMainWindow();
         Host().ProcessMessages();

@@ -1,11 +1,16 @@
 #include "platform/Host.h"
 
 #include <QCoreApplication>
+#include <QThread>
 #include <ctime>
 #include <thread>
+#include <algorithm>
 #include <chrono>
 
 namespace {
+
+// The longest the window goes unanswered inside a pause.
+constexpr unsigned AnswerSliceMs = 2;
 
 class RealHostImpl final : public IHost {
 public:
@@ -24,6 +29,25 @@ public:
     {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    void KeepAnswering() override
+    {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (app && QThread::currentThread() == app->thread())
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void PauseAnswering(unsigned ms) override
+    {
+        // Counted on the clock, so the time spent answering is part of the
+        // pause rather than added to it.
+        const uint32_t t0 = TickCount();
+        for (;;) {
+            KeepAnswering();
+            const uint32_t gone = TickCount() - t0;
+            if (gone >= ms)
+                return;
+            Sleep(std::min(AnswerSliceMs, ms - gone));
+        }
     }
 };
 

@@ -13,6 +13,15 @@ public:
     virtual void Sleep(unsigned ms) = 0;
     // Lets the GUI handle what is pending (button clicks that set flags).
     virtual void ProcessMessages() = 0;
+
+    // Serves what a window must answer even while a loop holds it: repaints,
+    // timers, a screen reader's questions on the accessibility bus. Clicks and
+    // keys stay queued for the loop's next ProcessMessages, so Stop, Break and
+    // Reset still take effect at the points the loop gives them.
+    virtual void KeepAnswering() {}
+    // A pause of `ms` during which the window keeps answering, every few
+    // milliseconds. Hosts without a window just sleep.
+    virtual void PauseAnswering(unsigned ms) { Sleep(ms); }
 };
 
 // The host in force. Starts as the real one (monotonic clock, real sleeps,
