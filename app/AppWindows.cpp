@@ -16,6 +16,7 @@
 #include "serial/TSetup_COM.h"
 #include "core/MainLink.h"
 
+#include "app/TApplication.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -81,6 +82,28 @@ void ConnectMainLink()
 
 } // namespace
 
+QString SerialFailureHint()
+{
+    QString who;
+    if ((FormOhmraCali && FormOhmraCali->isVisible()) || (FormOhmra && FormOhmra->isVisible()) ||
+        (FormOhmraFComment && FormOhmraFComment->isVisible()))
+        who = QStringLiteral("Ohmra tera-ohmmeter");
+    else if (FormGripo && FormGripo->isVisible())
+        who = QStringLiteral("Gripo tester");
+    else if ((CPMSetup && CPMSetup->isVisible()) || (FormReadCPMFiles && FormReadCPMFiles->isVisible()) ||
+             (MainState && MainState->DeviceCode > 100))
+        who = QStringLiteral("Karvo charge plate monitor");
+    else
+        who = QStringLiteral("Serial instrument");
+    QString port = MainState ? MainState->ComPortName : QString();
+    if (port.isEmpty() && FoCom && FoCom->ComPort1)
+        port = QString::fromStdString(FoCom->ComPort1->ShortDeviceName());
+    if (port.isEmpty())
+        port = QStringLiteral("(none chosen)");
+    return who + QStringLiteral(" on port ") + port +
+           QStringLiteral(": check the cable, that the instrument is switched on, and Setup \u2192 Com Port.");
+}
+
 void CreateAllWindows(int argc, const char* const* argv, bool demo)
 {
     // Real or simulated backends are chosen here, once, before any window
@@ -91,6 +114,7 @@ void CreateAllWindows(int argc, const char* const* argv, bool demo)
         g_demoBench->AddAllInstruments();
     }
     ConnectMainLink();
+    TApplication::SerialFailureHint = SerialFailureHint;
     MainForm = new TMainForm(argc, argv);
     FormDisplay = new TFormDisplay();
     FormHelp = new TFormHelp();
@@ -130,6 +154,7 @@ void DestroyAllWindows()
     Destroy(MainForm);
     MainState = nullptr;
     MainLink() = TMainLink{};
+    TApplication::SerialFailureHint = nullptr;
     g_demoBench.reset();
 }
 

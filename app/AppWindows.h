@@ -6,6 +6,12 @@
 // pointer. `demo` makes the program use simulated instruments.
 void CreateAllWindows(int argc, const char* const* argv, bool demo);
 
+// The line a serial failure's box adds below the error's text: the
+// instrument in use (from the window that is open, else the chart's device),
+// its port and what to check. Installed as TApplication::SerialFailureHint
+// by CreateAllWindows.
+QString SerialFailureHint();
+
 // Destroys them again in reverse order (tests create and destroy several times).
 void DestroyAllWindows();
 

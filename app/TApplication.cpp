@@ -13,6 +13,14 @@ std::function<void(const QString&)> TApplication::ShowException = [](const QStri
     box.exec();
 };
 
+std::function<QString()> TApplication::SerialFailureHint;
+
+QString TApplication::SerialFailureText(const QString& what)
+{
+    const QString hint = SerialFailureHint ? SerialFailureHint() : QString();
+    return hint.isEmpty() ? what : what + QLatin1Char('\n') + hint;
+}
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     InstallAccessibleNames(this);
@@ -32,6 +40,10 @@ bool TApplication::Guarded(const std::function<bool()>& deliver)
         return deliver();
     } catch (const EComAbort&) {
         // The quiet abort an error handler may ask for: nothing to show.
+    } catch (const EComError& e) {
+        // Every failure of the serial line reaches the user here; alone,
+        // "Timeout" says neither which instrument nor what to do about it.
+        ShowException(SerialFailureText(QString::fromLocal8Bit(e.what())));
     } catch (const std::exception& e) {
         ShowException(QString::fromLocal8Bit(e.what()));
     } catch (...) {

@@ -23,4 +23,13 @@ public:
     // Shows the message the way an escaped exception is shown. Tests replace
     // it to see what a user would have been told.
     static std::function<void(const QString&)> ShowException;
+
+    // Names what a serial failure concerns: the instrument, the port and
+    // what to check. Its text goes on a line of its own below the error's
+    // text ("Timeout", the system's message). Set by the composition root;
+    // empty (or unset) adds nothing.
+    static std::function<QString()> SerialFailureHint;
+
+    // The text of the box for a serial failure with message `what`.
+    static QString SerialFailureText(const QString& what);
 };

@@ -33,7 +33,9 @@ int DescriptorsSettledAt(int expected, int timeoutMs)
 
 ErrorBoxes::ErrorBoxes() : old_(TApplication::ShowException)
 {
-    TApplication::ShowException = [this](const QString& m) { shown.push_back(m); };
+    // The box's first line is the error's own text; the line below it names
+    // instrument, port and remedy (checked in the application's tests).
+    TApplication::ShowException = [this](const QString& m) { shown.push_back(m.section(QLatin1Char('\n'), 0, 0)); };
 }
 
 ErrorBoxes::~ErrorBoxes() { TApplication::ShowException = old_; }
