@@ -8,10 +8,14 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QScreen>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextOption>
 
+#include <algorithm>
 #include <cmath>
 
 TFormHelp* FormHelp = nullptr;
@@ -115,6 +119,51 @@ void TFormHelp::FillHelp()
     MemoVersions->appendPlainText(ForMemo(GetVersionInfo(info) + SettingsFilesText()));
     // Adding scrolls to the end; the product name is what to see first.
     MemoVersions->moveCursor(QTextCursor::Start);
+    FitToText();
+}
+
+namespace {
+
+// The size a read-only memo needs to show `text` without scrolling.
+QSize MemoTextSize(const QPlainTextEdit* memo)
+{
+    const QFontMetrics fm(memo->font());
+    const QStringList lines = memo->toPlainText().split(QLatin1Char('\n'));
+    int width = 0;
+    for (const QString& line : lines)
+        width = std::max(width, fm.horizontalAdvance(line, QTextOption(memo->document()->defaultTextOption())));
+    const int frame = 2 * memo->frameWidth();
+    const int margin = 2 * int(std::ceil(memo->document()->documentMargin()));
+    // One spare line height: the last line's descent and the caret's room.
+    return {width + frame + margin + fm.averageCharWidth(),
+            int(lines.size() + 1) * fm.lineSpacing() + frame + margin};
+}
+
+} // namespace
+
+void TFormHelp::FitToText()
+{
+    const QSize help = MemoTextSize(HelpMemo);
+    const QSize versions = MemoTextSize(MemoVersions);
+    const int growHelpH = std::max(0, help.height() - 121);
+    const int growVersionsH = std::max(0, versions.height() - 177);
+    const int growW = std::max({0, help.width() - 618, versions.width() - 601});
+
+    HelpMemo->setGeometry(3, 56, 618 + growW, 121 + growHelpH);
+    HelpOKButton->move(192 + growW / 2, 200 + growHelpH);
+    Help_GroupBox1->setGeometry(0, 0, 626 + growW, 265 + growHelpH);
+    GroupBox1->setGeometry(3, 272 + growHelpH, 620 + growW, 217 + growVersionsH);
+    MemoVersions->setGeometry(8, 24, 601 + growW, 177 + growVersionsH);
+    resize(626 + growW, 489 + growHelpH + growVersionsH);
+}
+
+void TFormHelp::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && isVisible()) {
+        HelpOKButtonClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 QString TFormHelp::SettingsFilesText()

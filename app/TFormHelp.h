@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QCloseEvent;
+class QKeyEvent;
 
 // The "Info" window of the help entry "?": a short operating instruction and
 // the version facts of the program's own executable. A tool window on top of
@@ -39,7 +40,13 @@ public:
     // The instruction exactly as the program writes it ("\r\n" line ends).
     static const char* const HelpText;
 
+    // Grows the memos, their group boxes and the window until both texts
+    // fit without scrolling; never below the design size.
+    void FitToText();
+
 protected:
+    // Escape is the keyboard's OK.
+    void keyPressEvent(QKeyEvent* event) override;
     // The frame has no buttons, but a window manager may still close the
     // window (Alt+F4): that counts as OK, or the menus would stay disabled.
     void closeEvent(QCloseEvent* event) override;

@@ -10,6 +10,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImage>
+#include <QAbstractTextDocumentLayout>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QPixmap>
 #include <gtest/gtest.h>
 
@@ -168,4 +173,36 @@ TEST_F(HelpWindowTest, HelpTextIsDrawnInNormalColoursWhileUneditable)
     EXPECT_LE(darkest, qGray(pal.color(QPalette::Active, QPalette::Text).rgb()) + 40);
     EXPECT_LT(darkest, qGray(QApplication::palette().color(QPalette::Disabled, QPalette::Text).rgb()));
     FormHelp->HelpOKButtonClick();
+}
+
+// Opened, the window shows both texts whole: no memo scrolls, in either
+// direction, and the window is no smaller than its design. Escape is OK.
+TEST_F(HelpWindowTest, OpenedItFitsItsTextsAndEscapeClosesIt)
+{
+    MainForm->HelpClick();
+    ASSERT_TRUE(FormHelp->isVisible());
+    QCoreApplication::processEvents();
+    for (QPlainTextEdit* memo : {FormHelp->HelpMemo, FormHelp->MemoVersions}) {
+        SCOPED_TRACE(memo->objectName().toStdString());
+        EXPECT_EQ(memo->verticalScrollBar()->maximum(), 0);
+        EXPECT_EQ(memo->horizontalScrollBar()->maximum(), 0);
+        // Every line's block lies inside the viewport.
+        const QRectF last = memo->document()->documentLayout()->blockBoundingRect(memo->document()->lastBlock());
+        EXPECT_LE(last.bottom(), memo->viewport()->height());
+        EXPECT_TRUE(FormHelp->rect().contains(memo->geometry().translated(memo->parentWidget()->pos())));
+    }
+    EXPECT_GE(FormHelp->width(), 626);
+    EXPECT_GE(FormHelp->height(), 489);
+    EXPECT_TRUE(FormHelp->rect().contains(FormHelp->GroupBox1->geometry()));
+    // The OK button stays below the help text.
+    EXPECT_GE(FormHelp->HelpOKButton->y(), FormHelp->HelpMemo->geometry().bottom());
+
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
+    QCoreApplication::sendEvent(FormHelp, &other);
+    EXPECT_TRUE(FormHelp->isVisible());
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(FormHelp->HelpOKButton, &esc);
+    EXPECT_FALSE(FormHelp->isVisible());
+    EXPECT_TRUE(Enabled(MainForm->Device));
+    EXPECT_TRUE(Enabled(MainForm->Setup));
 }
