@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QShowEvent>
 #include <QPalette>
 #include <QScreen>
 #include <QTextCursor>
@@ -155,6 +156,13 @@ void TFormHelp::FitToText()
     GroupBox1->setGeometry(3, 272 + growHelpH, 620 + growW, 217 + growVersionsH);
     MemoVersions->setGeometry(8, 24, 601 + growW, 177 + growVersionsH);
     resize(626 + growW, 489 + growHelpH + growVersionsH);
+}
+
+void TFormHelp::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    activateWindow();
+    HelpOKButton->setFocus(Qt::OtherFocusReason);
 }
 
 void TFormHelp::keyPressEvent(QKeyEvent* event)

@@ -9,6 +9,7 @@
 
 class QCloseEvent;
 class QKeyEvent;
+class QShowEvent;
 
 // The "Info" window of the help entry "?": a short operating instruction and
 // the version facts of the program's own executable. A tool window on top of
@@ -47,6 +48,9 @@ public:
 protected:
     // Escape is the keyboard's OK.
     void keyPressEvent(QKeyEvent* event) override;
+    // Opened, the window takes the keyboard, with OK as the focus, so that
+    // Escape and Return reach it at once.
+    void showEvent(QShowEvent* event) override;
     // The frame has no buttons, but a window manager may still close the
     // window (Alt+F4): that counts as OK, or the menus would stay disabled.
     void closeEvent(QCloseEvent* event) override;

@@ -197,6 +197,8 @@ TEST_F(HelpWindowTest, OpenedItFitsItsTextsAndEscapeClosesIt)
     // The OK button stays below the help text.
     EXPECT_GE(FormHelp->HelpOKButton->y(), FormHelp->HelpMemo->geometry().bottom());
 
+    // It has the keyboard, so Escape reaches it.
+    EXPECT_TRUE(WaitUntil([] { return FormHelp->HelpOKButton->hasFocus(); }, 5000));
     QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier);
     QCoreApplication::sendEvent(FormHelp, &other);
     EXPECT_TRUE(FormHelp->isVisible());
