@@ -21,7 +21,9 @@ echo "package: $(basename "$deb")"
 # Lintian's verdict as Debian would see it; info and pedantic notes are
 # shown but do not fail the test.
 command -v lintian >/dev/null || fail "lintian is not installed (./build.sh installs it)"
-lintian --pedantic --info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || true
+lrc=0
+lintian --pedantic --info --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 || lrc=$?
+[ $lrc -le 1 ] || { cat "$work/lintian.log"; fail "lintian could not check the package ($lrc)"; }
 grep -v 'running with root privileges' "$work/lintian.log" || true
 if grep -qE '^[EW]: ' "$work/lintian.log"; then
   fail "lintian reports errors or warnings"
