@@ -82,7 +82,7 @@ QString FormatCpmResult(double value)
     return loc.toString(value < 0 ? -rounded : rounded, 'f', 1);
 }
 
-QString CpmDateText(const QDate& date) { return QLocale().toString(date, QLocale::ShortFormat); }
+QString CpmDateText(const QDate& date) { return FileDateText(date); }
 QString CpmTimeText(const QTime& time) { return QLocale().toString(time, LongTimeFormatWithoutZone()); }
 
 QString CpmHeader(const TCpmIdentification& id, const char* columns)

@@ -37,8 +37,8 @@ struct TCpmResult {
 // notation.
 QString FormatCpmResult(double value);
 
-// Date and time as the files carry them: the locale's short date and its
-// long time format (without a time-zone field).
+// Date and time as the files carry them: the locale's short date (with a
+// four-digit year) and its long time format (without a time-zone field).
 QString CpmDateText(const QDate& date);
 QString CpmTimeText(const QTime& time);
 

@@ -89,7 +89,7 @@ QString TOhmraFileStore::InstrumentLine(const QDateTime& now) const
 {
     const QLocale loc;
     return loc.toString(now.time(), LongTimeFormatWithoutZone()) + QLatin1Char(';') +
-           loc.toString(now.date(), QLocale::ShortFormat) + QStringLiteral(";'") + InfoSerial +
+           FileDateText(now.date()) + QStringLiteral(";'") + InfoSerial +
            QStringLiteral(";'") + InfoSwVersion + QLatin1Char(';') + InfoDate;
 }
 

@@ -95,7 +95,7 @@ TEST(CpmFileLines, ModeTextsAndOnePolarityRecords)
     r = TCpmResult(); // an empty record
     line = CpmReadOutLine(d, t, r, "");
     EXPECT_TRUE(line.endsWith(";0;;0;0;0;0.0;0.0;0.0;\r\n")) << line.toStdString();
-    EXPECT_EQ(line.left(line.indexOf(';', line.indexOf(';') + 1)), "3/5/26;2:07:09 PM");
+    EXPECT_EQ(line.left(line.indexOf(';', line.indexOf(';') + 1)), "3/5/2026;2:07:09 PM");
 }
 
 TEST(CpmResultFile, TwoSavesIntoANewFileExactBytes)

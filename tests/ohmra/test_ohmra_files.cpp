@@ -116,7 +116,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 0, when), kOhmraSaveOk);
 
     const std::string header = "Time;Date;Serial number;Sw Version;date of production\r\n"
-                               "14:02:11;03.04.10;'00050112;'1.02;09.11.2009\r\n"
+                               "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009\r\n"
                                "File number;Resistor;Unit;Temperature(\xB0"
                                "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n";
     const std::string tech = header +
@@ -158,14 +158,14 @@ TEST_F(OhmraFiles, SingleMeasurementLayoutByteForByte)
     const std::string first = "Time;Date;Serial number;Sw Version;date of production;"
                               "File number;Resistor;Unit;Temperature(\xB0"
                               "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n"
-                              "14:02:11;03.04.10;'00050112;'1.02;09.11.2009;0;12,3;MOhm;23;45;0;L;sample A\r\n";
+                              "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009;0;12,3;MOhm;23;45;0;L;sample A\r\n";
     EXPECT_EQ(ReadFile(path), first);
 
     // An Expo measurement into the existing file: one more line, in its own form.
     live.TechnMode = 0;
     live.Comment = QString::fromUtf8("Messing, 20 °C");
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), true, 0, when), kOhmraSaveOk);
-    EXPECT_EQ(ReadFile(path), first + "14:02:11;03.04.10;'00050112;'1.02;09.11.2009;0;1,2e7;Ohm;23;45;0;L;"
+    EXPECT_EQ(ReadFile(path), first + "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009;0;1,2e7;Ohm;23;45;0;L;"
                                       "Messing, 20 \xB0"
                                       "C\r\n");
 
