@@ -35,12 +35,12 @@ struct TCsvAppend {
 
 // The one way a measurement file grows. Appends `lines` to the file; when the
 // file is new (or empty) the `header` pieces go first. Each piece goes in
-// Windows-1252 through ToWindows1252, every line end as CR LF. The append has
-// the file to itself (AppendToFile). A failed append leaves nothing behind:
-// what it wrote is taken back, and a file it created is removed again, so
-// the next save finds no file and writes the header (an empty file left
-// there would collect lines under no header). No line at all makes sure the
-// file exists with its header.
+// Windows-1252 through ToWindows1252, every line end as CR LF. The append
+// has the file to itself, as with AppendToFile. A failed append leaves
+// nothing behind: what it wrote is taken back, and a file it created is
+// removed again, so the next save finds no file and writes the header (an
+// empty file left there would collect lines under no header). No line at
+// all makes sure the file exists with its header.
 TCsvAppend AppendCsv(const QString& fileName, const QStringList& header, const QStringList& lines);
 
 // The cause of a failed file write in plain words, naming the file:
