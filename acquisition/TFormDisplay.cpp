@@ -2,6 +2,7 @@
 
 #include "acquisition/AcquisitionStart.h"
 #include "acquisition/DisplayLoop.h"
+#include "acquisition/NumberFormat.h"
 #include "acquisition/ProgramExit.h"
 #include "acquisition/SampleSource.h"
 #include "core/MainLink.h"
@@ -114,8 +115,8 @@ TFormDisplay::TFormDisplay(QWidget* parent) : QDialog(parent)
     GroupBoxSpannung->setTitle({});
     GroupBoxNegMaximum->setTitle(QStringLiteral("neg. maximum"));
     GroupBoxPosMaximum->setTitle(QStringLiteral("pos. maximum"));
-    LabelNegMaximum_Value->setText(QStringLiteral("0.0"));
-    LabelPosMaximum_Value->setText(QStringLiteral("0.0"));
+    LabelNegMaximum_Value->setText(FormatValue(0, 1)); // the locale's decimal separator
+    LabelPosMaximum_Value->setText(FormatValue(0, 1));
     Memo_Status->setGeometry(850, 328, 100, 25);
     SetStatusText(QStringLiteral("STOP"));
 

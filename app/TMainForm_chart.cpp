@@ -3,6 +3,7 @@
 
 #include "acquisition/AcquisitionStart.h"
 #include "acquisition/CAD_wandler.h"
+#include "acquisition/NumberFormat.h"
 #include "acquisition/ChartLoop.h"
 #include "acquisition/ProgramExit.h"
 #include "acquisition/SampleSource.h"
@@ -83,8 +84,8 @@ void TMainForm::PrepareChart()
     Chart1->SetValueAxisTitle(UnitText);
     Chart1->SetTimeAxisTitle(QStringLiteral("Time sek."));
     Chart1->SetTitle(QStringLiteral("--") + DeviceTitle + QStringLiteral("--"));
-    SetBoxText(Minwert, QStringLiteral("0.00") + UnitText);
-    SetBoxText(Maxwert, QStringLiteral("0.00") + UnitText);
+    SetBoxText(Minwert, FormatChartValue(0) + UnitText);
+    SetBoxText(Maxwert, FormatChartValue(0) + UnitText);
     Chart1->Repaint();
 }
 
@@ -147,7 +148,7 @@ void TMainForm::b_ResetClick()
         TimeX = 0;
         StoppedFlag = false;
     }
-    const QString zero = QStringLiteral("0.00") + UnitText;
+    const QString zero = FormatChartValue(0) + UnitText; // the locale's separator, like every value shown
     SetBoxText(Minwert, zero);
     SetBoxText(Messwert, zero);
     SetBoxText(Maxwert, zero);

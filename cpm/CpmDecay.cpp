@@ -270,22 +270,13 @@ int C_CPM_EF::CreateDataFile(QString& fileName)
     if (!Feeds || !Feeds->AskSaveFileName(dir, fileName))
         return 2;
     Feeds->DataDirectoryUpdate(fileName);
-    const int created = CreateCpmFile(fileName);
-    if (created == 0)
+    if (!CpmFileIsNew(fileName))
         return 0; // lines go below the old ones, no second header
-    if (created < 0)
-        return 1; // the appends report it
-    try {
-        UpdateIdentification(); // the header names the monitor connected now
-    } catch (...) {
-        DropEmptyCpmFile(fileName); // the line went: no file without its header
-        throw;
-    }
-    if (WriteCpmHeader(fileName, DecayIdentification(this), CpmReadOutColumns) != 0) {
-        DropEmptyCpmFile(fileName);
+    UpdateIdentification(); // the header names the monitor connected now
+    const int written = WriteCpmHeader(fileName, DecayIdentification(this), CpmReadOutColumns);
+    if (written > 0)
         return 2; // given up: no lines into a file without its header
-    }
-    return 1;
+    return 1;     // written, or not to be created: then the appends report why
 }
 
 int C_CPM_EF::AppendRecord(const QString& fileName)
@@ -299,7 +290,7 @@ int C_CPM_EF::AppendRecord(const QString& fileName)
     r.PosDecayTime = PosDecayTime;
     r.NegDecayTime = NegDecayTime;
     r.OffsetVoltage = OffsetVoltage;
-    const int result = AppendCpmRecord(fileName, r, Comment);
+    const int result = AppendCpmRecord(fileName, DecayIdentification(this), r, Comment);
     PosDecayTime = r.PosDecayTime;
     NegDecayTime = r.NegDecayTime;
     return result;

@@ -9,7 +9,6 @@
 #include <QLocale>
 #include <cmath>
 #include <cstdio>
-#include <sys/stat.h>
 #include <unistd.h>
 
 const char CpmResultColumns[] =
@@ -25,15 +24,32 @@ const QString CrLf = QStringLiteral("\r\n");
 
 QString Int(int32_t v) { return QString::number(v); }
 
-int WriteWithRetry(const QString& fileName, const std::function<QString()>& build, bool create)
+// The question the read-out has always asked when a line did not go in, for
+// a file another program holds; any other cause is named as it is.
+QString SaveFailureText(const QString& fileName, int err)
+{
+    const QString cause = FileErrorCause(err, fileName);
+    if (cause.isEmpty())
+        return "Can't save data! Is data file " + fileName + " open with another program ?";
+    return "Can't save data! " + cause;
+}
+
+// Appends the line (the header first when the file is new), offering each
+// failed attempt again. 0 written, 1 given up by the user; -1 when the file
+// could not be created and `createFailureEnds` is set (nothing asked then).
+int WriteWithRetry(const QString& fileName, const QString& header, const std::function<QString()>& build,
+                   bool createFailureEnds)
 {
     for (;;) {
-        const std::string bytes = ToWindows1252(build());
+        const QString line = build ? build() : QString();
         Host().ProcessMessages();
-        if (AppendToFile(fileName.toStdString(), bytes, create) == 0)
+        const TCsvAppend r = AppendCsv(fileName, header.isEmpty() ? QStringList() : QStringList{header},
+                                       line.isEmpty() ? QStringList() : QStringList{line});
+        if (r.ok())
             return 0;
-        if (!Prompt().RetryCancel("Can't save data! Is data file " + fileName + " open with another program ?",
-                                  "Error", TPromptIcon::Error))
+        if (r.CreateFailed && createFailureEnds)
+            return -1;
+        if (!Prompt().RetryCancel(SaveFailureText(fileName, r.Error), "Error", TPromptIcon::Error))
             return 1;
     }
 }
@@ -66,7 +82,7 @@ QString FormatCpmResult(double value)
     return loc.toString(value < 0 ? -rounded : rounded, 'f', 1);
 }
 
-QString CpmDateText(const QDate& date) { return QLocale().toString(date, QLocale::ShortFormat); }
+QString CpmDateText(const QDate& date) { return FileDateText(date); }
 QString CpmTimeText(const QTime& time) { return QLocale().toString(time, LongTimeFormatWithoutZone()); }
 
 QString CpmHeader(const TCpmIdentification& id, const char* columns)
@@ -115,50 +131,38 @@ QString CpmReadOutLine(const QDate& date, const QTime& time, TCpmResult& r, cons
            FormatCpmResult(r.OffsetVoltage) + sep + CsvField(comment) + CrLf;
 }
 
-int AppendCpmLine(const QString& fileName, const std::function<QString()>& buildLine)
+int AppendCpmLine(const QString& fileName, const QString& header, const std::function<QString()>& buildLine)
 {
-    return WriteWithRetry(fileName, buildLine, false);
+    return WriteWithRetry(fileName, header, buildLine, false);
 }
 
-int CreateCpmFile(const QString& fileName)
+bool CpmFileIsNew(const QString& fileName)
 {
-    if (QFileInfo::exists(fileName))
-        return 0;
-    return AppendToFile(fileName.toStdString(), std::string(), true) == 0 ? 1 : -1;
+    const QFileInfo info(fileName);
+    return !info.exists() || (info.isFile() && info.size() == 0);
 }
 
 int WriteCpmHeader(const QString& fileName, const TCpmIdentification& id, const char* columns)
 {
-    const QString header = CpmHeader(id, columns);
-    return WriteWithRetry(fileName, [&] { return header; }, false);
-}
-
-void DropEmptyCpmFile(const QString& fileName)
-{
-    const std::string path = fileName.toStdString();
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
-        ::unlink(path.c_str());
+    return WriteWithRetry(fileName, CpmHeader(id, columns), nullptr, true);
 }
 
 int SaveCpmResult(const QString& fileName, const TCpmIdentification& id, const QTime& time,
                   const QString& setupValue5, const TCpmResult& r, const QString& comment)
 {
-    const int created = CreateCpmFile(fileName);
-    if (created < 0) {
+    const int result = WriteWithRetry(
+        fileName, CpmHeader(id, CpmResultColumns),
+        [&] { return CpmResultLine(QDate::currentDate(), time, setupValue5, r, comment); }, true);
+    if (result < 0) {
         Prompt().Message("Can't create file : " + fileName, "Error", TPromptIcon::None);
         return 1;
     }
-    if (created == 1 && WriteCpmHeader(fileName, id, CpmResultColumns) != 0) {
-        DropEmptyCpmFile(fileName);
-        return 1;
-    }
-    return AppendCpmLine(fileName,
-                         [&] { return CpmResultLine(QDate::currentDate(), time, setupValue5, r, comment); });
+    return result;
 }
 
-int AppendCpmRecord(const QString& fileName, TCpmResult& r, const QString& comment)
+int AppendCpmRecord(const QString& fileName, const TCpmIdentification& id, TCpmResult& r, const QString& comment)
 {
     const QTime t = QTime::currentTime();
-    return AppendCpmLine(fileName, [&] { return CpmReadOutLine(QDate::currentDate(), t, r, comment); });
+    return AppendCpmLine(fileName, CpmHeader(id, CpmReadOutColumns),
+                         [&] { return CpmReadOutLine(QDate::currentDate(), t, r, comment); });
 }

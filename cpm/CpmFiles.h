@@ -37,8 +37,8 @@ struct TCpmResult {
 // notation.
 QString FormatCpmResult(double value);
 
-// Date and time as the files carry them: the locale's short date and its
-// long time format (without a time-zone field).
+// Date and time as the files carry them: the locale's short date (with a
+// four-digit year) and its long time format (without a time-zone field).
 QString CpmDateText(const QDate& date);
 QString CpmTimeText(const QTime& time);
 
@@ -63,36 +63,33 @@ QString CpmReadOutLine(const QDate& date, const QTime& time, TCpmResult& r, cons
 
 // --- writing ------------------------------------------------------------------
 
-// Appends `line` (converted to Windows-1252) to an existing file. Each failed
-// attempt asks "Retry" or "Cancel" with the message the read-out has always
-// shown; `rebuild` is asked for the line again before each retry (a new date).
-// Returns 0 when written, 1 when the user gave up. The file is never
-// truncated: a line that did not go through in full is taken back.
-int AppendCpmLine(const QString& fileName, const std::function<QString()>& buildLine);
+// Appends a line to a file through the one CSV writer (AppendCsv): the
+// header goes first when the file is new, so a file that vanished between
+// two lines comes back with its header. Each failed attempt asks "Retry" or
+// "Cancel" with what happened (a file another program holds: the question
+// the read-out has always asked); `buildLine` is asked for the line again
+// before each retry (a new date). Returns 0 when written, 1 when the user
+// gave up. A failed attempt leaves the file as it was, and no new file.
+int AppendCpmLine(const QString& fileName, const QString& header, const std::function<QString()>& buildLine);
 
-// Makes sure a file exists, creating it empty. 0 when it exists already, 1
-// when it was created, -1 when it could not be created.
-int CreateCpmFile(const QString& fileName);
+// Whether a file would get the header: it does not exist, or is empty.
+bool CpmFileIsNew(const QString& fileName);
 
-// Writes the header block at the end of a (new) file; failed attempts are
-// offered again like a line. 0 written, 1 given up.
+// Makes a new file with the header block; failed attempts are offered again
+// like a line. 0 written, 1 given up, -1 the file could not be created
+// (nothing asked, nothing left behind).
 int WriteCpmHeader(const QString& fileName, const TCpmIdentification& id, const char* columns);
 
-// Takes back a file created a moment ago whose header did not go in (a full
-// disk, another program quicker to lock it): left there empty, it would be
-// taken for an existing file next time and collect lines under no header.
-// Anything but an empty plain file stays.
-void DropEmptyCpmFile(const QString& fileName);
-
-// The result file after "Save results": the file is created with its header
-// when new ("Can't create file : " when that fails), then the run's line is
-// appended. `time` is the moment the file was chosen. Returns 0 written, 1 failed.
+// The result file after "Save results": the header goes first when the file
+// is new ("Can't create file : " when it cannot be made), then the run's
+// line. `time` is the moment the file was chosen. Returns 0 written, 1 failed.
 int SaveCpmResult(const QString& fileName, const TCpmIdentification& id, const QTime& time,
                   const QString& setupValue5, const TCpmResult& r, const QString& comment);
 
-// One line of the read-out file; the date is taken at each attempt, the
-// time once. 0 written, 1 given up by the user.
-int AppendCpmRecord(const QString& fileName, TCpmResult& r, const QString& comment);
+// One line of the read-out file (with the header of `id` should the file be
+// new); the date is taken at each attempt, the time once. 0 written, 1 given
+// up by the user.
+int AppendCpmRecord(const QString& fileName, const TCpmIdentification& id, TCpmResult& r, const QString& comment);
 
 // Where a decay run with "TestOutput" on leaves its frame recording.
 std::string CpmTestDataPath();

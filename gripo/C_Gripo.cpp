@@ -123,7 +123,7 @@ QString C_Gripo::CsvLine(const QDateTime& when) const
     const QLocale loc;
     const QChar sep = QLatin1Char(';');
     const QString pct = QStringLiteral("%");
-    QString s = loc.toString(when.date(), QLocale::ShortFormat);
+    QString s = FileDateText(when.date());
     s += sep + loc.toString(when.time(), LongTimeFormatWithoutZone());
     s += sep + QString::number(Count_all);
     s += sep + QString::number(Count_HGB_L) + sep + PercentText(Percent_HGB_L) + pct;

@@ -55,14 +55,6 @@ QLabel* Label(const QString& text, QWidget* parent, int x, int y, int w = 160)
     return l;
 }
 
-bool FileExists(const QString& name)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(name).constData(), &st) == 0;
-}
-
-QString ErrorText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
 // The folder of a chosen file, with its trailing delimiter.
 QString FolderOf(const QString& name)
 {
@@ -280,29 +272,20 @@ void TFormGripo::BitBtnSaveDataClick()
 int TFormGripo::SaveStatistics(const QString& fileName)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const std::string path = QFile::encodeName(fileName).toStdString();
-    const QString crlf = QStringLiteral("\r\n");
-    if (!FileExists(fileName)) {
-        const int err = AppendToFile(path, ToWindows1252(C_Gripo::CsvHeader() + crlf), true);
-        if (err != 0 && !FileExists(fileName)) {
-            Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"));
-            return -1;
-        }
-        if (err != 0) {
-            // A file without its header is no statistics file; the user
-            // must know the line did not get in.
-            Prompt().Message(QStringLiteral("Can't write to file : ") + fileName + QStringLiteral("\n") +
-                                 ErrorText(err),
-                             QStringLiteral("Error"), TPromptIcon::Error);
-            return 1;
-        }
-    }
     Gripo->Comment = EditComment->text();
-    const QString line = Gripo->CsvLine(now) + crlf;
+    const QString line = Gripo->CsvLine(now) + QStringLiteral("\r\n");
     QApplication::processEvents();
-    const int err = AppendToFile(path, ToWindows1252(line), false);
-    if (err != 0) {
-        Prompt().Message(QStringLiteral("Can't write to file : ") + fileName + QStringLiteral("\n") + ErrorText(err),
+    const TCsvAppend r = AppendCsv(fileName, {C_Gripo::CsvHeader() + QStringLiteral("\r\n")}, {line});
+    if (r.CreateFailed) {
+        Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"));
+        return -1;
+    }
+    if (!r.ok()) {
+        // The user must know the line did not get in, and why.
+        QString cause = FileErrorCause(r.Error, fileName);
+        if (cause.isEmpty())
+            cause = QStringLiteral("Data file ") + fileName + QStringLiteral(" is open with another program.");
+        Prompt().Message(QStringLiteral("Can't write to file : ") + fileName + QStringLiteral("\n") + cause,
                          QStringLiteral("Error"), TPromptIcon::Error);
         return 1;
     }

@@ -25,21 +25,6 @@ const QString CrLf = QStringLiteral("\r\n");
 
 int ByteAt(const std::string& hex, size_t i) { return HexToInt(hex.substr(2 * i, 2)); }
 
-// Writes all of `bytes`; false on a short write.
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0)
-            done += size_t(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            return false;
-    }
-    return true;
-}
 } // namespace
 
 QString OhmraValueText(double value)
@@ -104,7 +89,7 @@ QString TOhmraFileStore::InstrumentLine(const QDateTime& now) const
 {
     const QLocale loc;
     return loc.toString(now.time(), LongTimeFormatWithoutZone()) + QLatin1Char(';') +
-           loc.toString(now.date(), QLocale::ShortFormat) + QStringLiteral(";'") + InfoSerial +
+           FileDateText(now.date()) + QStringLiteral(";'") + InfoSerial +
            QStringLiteral(";'") + InfoSwVersion + QLatin1Char(';') + InfoDate;
 }
 
@@ -122,69 +107,51 @@ QString TOhmraFileStore::RecordLine(int n, int saveMode) const
 
 int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int saveMode, const QDateTime& now)
 {
-    const std::string path = QFile::encodeName(fileName).toStdString();
     FailureShown = false;
-    bool isNew = false;
-    bool createdHere = false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        isNew = true;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"),
-                             TPromptIcon::Error);
-        } else {
-            ::close(fd);
-            createdHere = true;
-        }
-    }
     const QString instrumentLine = InstrumentLine(now);
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (fd >= 0)
-            ::close(fd);
-        Prompt().Message(QStringLiteral("Save file is not possible, to file is probably already open!"),
-                         QStringLiteral("File error !"), TPromptIcon::Error);
-        FailureShown = true;
-        return kOhmraSaveRecordHeader;
+    // A single measurement carries its headers in one line, written only
+    // into a new file; a stored-files save writes its three header lines
+    // every time. Each piece has the code a failure of it returns.
+    QStringList header;
+    QStringList lines;
+    std::vector<int32_t> codes;
+    if (single) {
+        header << InstrumentHeader() + QLatin1Char(';') << RecordHeader() + CrLf;
+        codes = {kOhmraSaveInstrumentHeader, kOhmraSaveRecordHeader};
+        lines << instrumentLine + QLatin1Char(';');
+        codes.push_back(kOhmraSaveInstrumentLine);
+    } else {
+        lines << InstrumentHeader() + CrLf << instrumentLine + CrLf << RecordHeader() + CrLf;
+        codes = {kOhmraSaveInstrumentHeader, kOhmraSaveInstrumentLine, kOhmraSaveRecordHeader};
     }
-    const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-
-    std::vector<std::pair<QString, int32_t>> pieces;
-    const bool headers = !single || isNew;
-    if (headers)
-        pieces.emplace_back(InstrumentHeader() + (single ? QStringLiteral(";") : CrLf), kOhmraSaveInstrumentHeader);
-    if (!single)
-        pieces.emplace_back(instrumentLine + CrLf, kOhmraSaveInstrumentLine);
-    if (headers)
-        pieces.emplace_back(RecordHeader() + CrLf, kOhmraSaveRecordHeader);
-    if (single)
-        pieces.emplace_back(instrumentLine + QLatin1Char(';'), kOhmraSaveInstrumentLine);
-    for (int n = FirstIndex; n <= LastIndex; ++n)
-        if (n >= 0 && n < kRecords)
-            pieces.emplace_back(RecordLine(n, saveMode) + CrLf, kOhmraSaveRecordLine);
-
-    for (const auto& [text, code] : pieces) {
-        if (!WriteAll(fd, ToWindows1252(text))) {
-            // Nothing of a failed save stays behind: no torn line, no
-            // headers without their records.
-            if (before >= 0) {
-                [[maybe_unused]] const int r = ::ftruncate(fd, before);
-            }
-            ::close(fd);
-            // A file this save created and could not fill would stay empty,
-            // and the next save, finding it, would leave out its header.
-            if (createdHere)
-                ::unlink(path.c_str());
-            return code;
+    for (int n = FirstIndex; n <= LastIndex; ++n) {
+        if (n >= 0 && n < kRecords) {
+            lines << RecordLine(n, saveMode) + CrLf;
+            codes.push_back(kOhmraSaveRecordLine);
         }
     }
-    ::close(fd);
-    Saved = true;
-    Prompt().Message(QStringLiteral("File saved successfully."), QStringLiteral("File saved"),
-                     TPromptIcon::Information);
-    return kOhmraSaveOk;
+
+    const TCsvAppend r = AppendCsv(fileName, header, lines);
+    if (r.ok()) {
+        Saved = true;
+        Prompt().Message(QStringLiteral("File saved successfully."), QStringLiteral("File saved"),
+                         TPromptIcon::Information);
+        return kOhmraSaveOk;
+    }
+    if (r.CreateFailed)
+        Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"),
+                         TPromptIcon::Error);
+    // Say what happened; the old question only where another program
+    // holds the file.
+    const QString cause = FileErrorCause(r.Error, fileName);
+    Prompt().Message(cause.isEmpty() ? QStringLiteral("Save file is not possible, to file is probably already open!")
+                                     : cause,
+                     QStringLiteral("File error !"), TPromptIcon::Error);
+    FailureShown = true;
+    if (r.FailedPiece < 0 || size_t(r.FailedPiece) >= codes.size())
+        return kOhmraSaveRecordHeader; // not opened at all
+    return codes[size_t(r.FailedPiece)];
 }
 
 QString OhmraDataDirectory()

@@ -81,12 +81,6 @@ QChar DateSeparator()
     return QLatin1Char('.');
 }
 
-bool FileExists(const QString& name)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(name).constData(), &st) == 0;
-}
-
 QString FolderOf(const QString& name)
 {
     const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
@@ -603,28 +597,20 @@ int32_t TFormOhmraCali::SaveCalibrationCsv()
 
 int32_t TFormOhmraCali::WriteCalibrationFile(const QString& p)
 {
-    const std::string path = QFile::encodeName(p).toStdString();
-    const QString crlf = QStringLiteral("\r\n");
-    // The user must know when the calibration did not get into the file.
-    const auto reportWrite = [&](int err) {
-        Prompt().Message(QStringLiteral("Can't write to file : ") + p + QStringLiteral("\n") +
-                             QString::fromLocal8Bit(std::strerror(err)),
-                         QStringLiteral("Error"), TPromptIcon::Error);
-    };
-    if (!FileExists(p)) {
-        const int err = AppendToFile(path, ToWindows1252(CalibrationCsvHeader() + crlf), true);
-        if (err != 0 && !FileExists(p)) {
-            Prompt().Message(QStringLiteral("Can't create file : ") + p, QStringLiteral("Error"));
-            return -1;
-        }
-        if (err != 0) {
-            reportWrite(err);
-            return 1;
-        }
+    const TCsvAppend r = AppendCsv(p, {CalibrationCsvHeader() + QStringLiteral("\r\n")},
+                                   {CalibrationCsvLine(Para) + QStringLiteral("\r\n")});
+    if (r.CreateFailed) {
+        Prompt().Message(QStringLiteral("Can't create file : ") + p, QStringLiteral("Error"));
+        return -1;
     }
-    const int err = AppendToFile(path, ToWindows1252(CalibrationCsvLine(Para) + crlf), false);
-    if (err != 0) {
-        reportWrite(err);
+    if (!r.ok()) {
+        // The user must know when the calibration did not get into the file,
+        // and why.
+        QString cause = FileErrorCause(r.Error, p);
+        if (cause.isEmpty())
+            cause = QStringLiteral("Data file ") + p + QStringLiteral(" is open with another program.");
+        Prompt().Message(QStringLiteral("Can't write to file : ") + p + QStringLiteral("\n") + cause,
+                         QStringLiteral("Error"), TPromptIcon::Error);
         return 1;
     }
     AddLine(QStringLiteral("Calibration data stored successfully to : "));

@@ -1,6 +1,8 @@
 #include "platform/CsvText.h"
 
+#include <QFile>
 #include <QList>
+#include <cstring>
 #include <cerrno>
 #include <fcntl.h>
 #include <iconv.h>
@@ -55,46 +57,177 @@ QString CsvField(const QString& text)
     return s;
 }
 
+namespace {
+
+// Puts a lock of either kind on an open file. 0 or the error: EAGAIN when
+// another program holds the file (a spreadsheet with it open). A file system
+// without locks (ENOLCK, EINVAL) is written all the same.
+int LockForAppend(int fd)
+{
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if ((::fcntl(fd, F_SETLK, &lock) != 0 && errno != ENOLCK && errno != EINVAL) ||
+        (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK && errno != EINVAL))
+        return errno == EACCES || errno == EWOULDBLOCK ? EAGAIN : errno;
+    return 0;
+}
+
+// 0 when all of `bytes` went in; else the error (ENOSPC for a short write
+// whose cause the system did not name).
+int WriteAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += size_t(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return n < 0 ? errno : ENOSPC;
+    }
+    return 0;
+}
+
+// Data not on the disk yet is not written: a full disk may only say so here.
+int SyncFile(int fd)
+{
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        return errno;
+    return 0;
+}
+
+// Every line end of a piece as CR LF, whichever the caller wrote.
+std::string CsvBytes(const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    t.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return ToWindows1252(t);
+}
+
+} // namespace
+
 int AppendToFile(const std::string& path, const std::string& bytes, bool create)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
     if (fd < 0)
         return errno;
-    // The append has the file to itself: a program that holds a lock on it
-    // (a spreadsheet with the file open), of either kind, keeps its file, and
-    // the caller reports the line as not written. A file system without
-    // locks (ENOLCK, EINVAL) is written all the same.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if ((::fcntl(fd, F_SETLK, &lock) != 0 && errno != ENOLCK && errno != EINVAL) ||
-        (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK && errno != EINVAL)) {
-        const int err = errno == EACCES || errno == EWOULDBLOCK ? EAGAIN : errno;
+    if (const int err = LockForAppend(fd); err != 0) {
         ::close(fd);
         return err;
     }
     struct stat st {};
     const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-    size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += size_t(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            err = n < 0 ? errno : ENOSPC;
-            break;
-        }
-    }
-    if (err == 0 && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        err = errno;
-    if (err != 0 && done > 0 && before >= 0) {
+    int err = WriteAll(fd, bytes);
+    if (err == 0)
+        err = SyncFile(fd);
+    if (err != 0 && before >= 0) {
         // Take the torn line back; what was there before stays as it was.
         [[maybe_unused]] const int r = ::ftruncate(fd, before);
     }
     if (::close(fd) != 0 && err == 0)
         err = errno;
     return err;
+}
+
+TCsvAppend AppendCsv(const QString& fileName, const QStringList& header, const QStringList& lines)
+{
+    TCsvAppend result;
+    const QByteArray name = QFile::encodeName(fileName);
+    const char* path = name.constData();
+    bool created = false;
+    int fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0)
+            created = true;
+        else if (errno == EEXIST) // made by someone else a moment ago
+            fd = ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC);
+        else
+            result.CreateFailed = true;
+    }
+    if (fd < 0) {
+        result.Error = errno;
+        return result;
+    }
+    // Nothing of a failed append stays: no torn line, no header without its
+    // lines, no file without its header.
+    const auto giveUp = [&](int err, off_t before) {
+        if (before >= 0) {
+            [[maybe_unused]] const int r = ::ftruncate(fd, before);
+        }
+        ::close(fd);
+        if (created)
+            ::unlink(path);
+        result.Error = err;
+        return result;
+    };
+    if (const int err = LockForAppend(fd); err != 0)
+        return giveUp(err, -1);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return giveUp(errno, -1);
+    const off_t before = S_ISREG(st.st_mode) ? st.st_size : -1;
+    // An empty file (one a failed save of an older version left behind)
+    // gets its header like a new one.
+    result.New = created || before == 0;
+    QStringList pieces;
+    if (result.New)
+        pieces = header;
+    pieces += lines;
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        if (const int err = WriteAll(fd, CsvBytes(pieces[i])); err != 0) {
+            result.FailedPiece = int(i) + (result.New ? 0 : int(header.size()));
+            return giveUp(err, before);
+        }
+    }
+    if (const int err = SyncFile(fd); err != 0) {
+        result.FailedPiece = int(pieces.size()) - 1 + (result.New ? 0 : int(header.size()));
+        return giveUp(err, before);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        if (created)
+            ::unlink(path);
+        result.Error = err;
+        result.FailedPiece = int(pieces.size()) - 1 + (result.New ? 0 : int(header.size()));
+    }
+    return result;
+}
+
+QString FileErrorCause(int err, const QString& fileName)
+{
+    switch (err) {
+    case 0:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EBUSY:
+    case ETXTBSY:
+        return {};
+    case ENOSPC:
+    case EDQUOT:
+        return "The disk holding data file " + fileName + " is full.";
+    case EFBIG:
+        return "Data file " + fileName + " has reached the largest size the disk allows.";
+    case EROFS:
+        return "The disk holding data file " + fileName + " is read-only.";
+    case EACCES:
+    case EPERM:
+        return "Data file " + fileName + " is read-only, or its folder may not be written.";
+    case ENOENT:
+    case ENOTDIR:
+        return "The folder of data file " + fileName + " does not exist.";
+    case EISDIR:
+        return fileName + " is a folder, not a data file.";
+    case EIO:
+        return "The disk reported an error while writing data file " + fileName + ".";
+    default:
+        return "Data file " + fileName + " could not be written: " + QString::fromLocal8Bit(std::strerror(err)) +
+               ".";
+    }
 }

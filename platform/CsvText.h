@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 #include <string>
 
 // Measurement files are semicolon-separated text in Windows-1252, the
@@ -22,3 +23,27 @@ QString CsvField(const QString& text);
 // short write whose cause the system did not name; EAGAIN for a file that
 // another program holds locked (nothing is written then).
 int AppendToFile(const std::string& path, const std::string& bytes, bool create = true);
+
+// What became of an AppendCsv.
+struct TCsvAppend {
+    int Error = 0;             // 0: all written; else the system's error number
+    bool CreateFailed = false; // the file did not exist and could not be made
+    bool New = false;          // the file was new (or empty): the header went first
+    int FailedPiece = -1;      // the piece that did not go: header pieces first, then lines
+    bool ok() const { return Error == 0; }
+};
+
+// The one way a measurement file grows. Appends `lines` to the file; when the
+// file is new (or empty) the `header` pieces go first. Each piece goes in
+// Windows-1252 through ToWindows1252, every line end as CR LF. The append
+// has the file to itself, as with AppendToFile. A failed append leaves
+// nothing behind: what it wrote is taken back, and a file it created is
+// removed again, so the next save finds no file and writes the header (an
+// empty file left there would collect lines under no header). No line at
+// all makes sure the file exists with its header.
+TCsvAppend AppendCsv(const QString& fileName, const QStringList& header, const QStringList& lines);
+
+// The cause of a failed file write in plain words, naming the file:
+// "The disk holding data file … is full." and so on. Empty when another
+// program holds the file: the callers ask their own question for that.
+QString FileErrorCause(int err, const QString& fileName);

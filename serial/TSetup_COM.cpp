@@ -9,6 +9,7 @@
 #include "serial/NamedPorts.h"
 #include "serial/TFoCom.h"
 
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <algorithm>
@@ -26,6 +27,12 @@ QString TSetup_COM::DevicePathFor(const QString& name)
     if (name.isEmpty() || name.startsWith(QLatin1Char('/')))
         return name;
     return QStringLiteral("/dev/") + name;
+}
+
+bool TSetup_COM::PortExists(const QString& name)
+{
+    const QString device = DevicePathFor(name);
+    return !device.isEmpty() && QFileInfo::exists(device);
 }
 
 TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
@@ -65,8 +72,19 @@ TSetup_COM::TSetup_COM(QWidget* parent) : QWidget(parent)
         return QString::compare(a, b, Qt::CaseInsensitive) < 0;
     });
     ComboBoxDeviceName->addItems(names);
+    // The port is remembered by its name: the list shifts when an adapter
+    // is plugged in or out, and a stored index would then name another
+    // port. The index counts where the name is not stored (an older
+    // SETUP.INI) or its port is gone.
+    const QString storedName = QString::fromStdString(ini.ReadString("CPM", "ComPortName", ""));
     const int stored = ini.ReadInteger("CPM", "ComPortIndex", 0);
-    if (stored >= 0 && stored < ComboBoxDeviceName->count()) {
+    const int byName = ComboBoxDeviceName->findText(storedName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (!storedName.isEmpty() && byName >= 0) {
+        ComboBoxDeviceName->setCurrentIndex(byName);
+    } else if (!storedName.isEmpty() && PortExists(storedName)) {
+        ComboBoxDeviceName->setCurrentIndex(-1); // a typed port, not in the list
+        ComboBoxDeviceName->setEditText(storedName);
+    } else if (stored >= 0 && stored < ComboBoxDeviceName->count()) {
         ComboBoxDeviceName->setCurrentIndex(stored);
     } else {
         ComboBoxDeviceName->setCurrentIndex(-1);
@@ -105,7 +123,11 @@ void TSetup_COM::ComboBoxDeviceNameChange()
     port->Close();
     MainState->ComPortName = name;
     port->DeviceName(DevicePathFor(name).toStdString());
-    TIniFile(SetupIniPath()).WriteInteger("CPM", "ComPortIndex", index);
+    {
+        TIniFile ini(SetupIniPath());
+        ini.WriteInteger("CPM", "ComPortIndex", index);
+        ini.WriteString("CPM", "ComPortName", name.toStdString());
+    }
     const bool usable = UsablePortName(name);
     // Without a name there is nothing to open; the message below says so.
     if (usable)

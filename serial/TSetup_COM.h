@@ -31,6 +31,9 @@ public:
     // serial/NamedPorts.h), else "/dev/" + name, a typed absolute path as it
     // is, nothing for no name.
     static QString DevicePathFor(const QString& name);
+    // Whether the device a name stands for is there (a port remembered from
+    // an earlier run may have been unplugged since).
+    static bool PortExists(const QString& name);
     // A port is usable when a name was chosen.
     static bool UsablePortName(const QString& name) { return !name.isEmpty(); }
 };

@@ -95,7 +95,7 @@ TEST(CpmFileLines, ModeTextsAndOnePolarityRecords)
     r = TCpmResult(); // an empty record
     line = CpmReadOutLine(d, t, r, "");
     EXPECT_TRUE(line.endsWith(";0;;0;0;0;0.0;0.0;0.0;\r\n")) << line.toStdString();
-    EXPECT_EQ(line.left(line.indexOf(';', line.indexOf(';') + 1)), "3/5/26;2:07:09 PM");
+    EXPECT_EQ(line.left(line.indexOf(';', line.indexOf(';') + 1)), "3/5/2026;2:07:09 PM");
 }
 
 TEST(CpmResultFile, TwoSavesIntoANewFileExactBytes)
@@ -125,17 +125,17 @@ TEST(CpmReadOutFile, HeaderOnlyOnANewFileAndLinesBelowTheOldOnes)
     TempDir tmp;
     ScriptedPrompt prompt;
     const QString f = QString::fromStdString(tmp.file("eeprom.csv"));
-    ASSERT_EQ(CreateCpmFile(f), 1);
+    ASSERT_TRUE(CpmFileIsNew(f));
     ASSERT_EQ(WriteCpmHeader(f, Id(), CpmReadOutColumns), 0);
     TCpmResult r = Example();
-    ASSERT_EQ(AppendCpmRecord(f, r, "a;b"), 0);
+    ASSERT_EQ(AppendCpmRecord(f, Id(), r, "a;b"), 0);
     const std::string once = ReadAll(f.toStdString());
 
     // Chosen again: it exists, so no second header.
-    EXPECT_EQ(CreateCpmFile(f), 0);
+    EXPECT_FALSE(CpmFileIsNew(f));
     r = Example();
     r.FileNumber = 2;
-    ASSERT_EQ(AppendCpmRecord(f, r, QString::fromUtf8("Prüfung 5 µC")), 0);
+    ASSERT_EQ(AppendCpmRecord(f, Id(), r, QString::fromUtf8("Prüfung 5 µC")), 0);
     const std::string all = ReadAll(f.toStdString());
     ASSERT_EQ(all.compare(0, once.size(), once), 0);
 
@@ -161,7 +161,7 @@ TEST(CpmFileFailures, FullDiskIsOfferedAgainAndNothingTorn)
     EXPECT_EQ(SaveCpmResult("/dev/full", Id(), QTime(1, 2, 3), "16", Example(), "c"), 1);
     ASSERT_EQ(prompt.shown().size(), 2u);
     for (const auto& s : prompt.shown()) {
-        EXPECT_EQ(s.text, "Can't save data! Is data file /dev/full open with another program ?");
+        EXPECT_EQ(s.text, "Can't save data! The disk holding data file /dev/full is full.");
         EXPECT_EQ(s.caption, "Error");
         EXPECT_EQ(s.buttons, TPromptButtons::RetryCancel);
         EXPECT_EQ(s.icon, TPromptIcon::Error);
@@ -170,7 +170,7 @@ TEST(CpmFileFailures, FullDiskIsOfferedAgainAndNothingTorn)
     ScriptedPrompt again;
     again.Press(TPromptResult::Cancel);
     TCpmResult r = Example();
-    EXPECT_EQ(AppendCpmRecord("/dev/full", r, "c"), 1);
+    EXPECT_EQ(AppendCpmRecord("/dev/full", Id(), r, "c"), 1);
     EXPECT_EQ(again.shown().size(), 1u);
 }
 
@@ -192,9 +192,9 @@ TEST(CpmFileFailures, ReadOnlyFolder)
         // The read-out goes on to its lines, which report the problem.
         ScriptedPrompt prompt;
         prompt.Press(TPromptResult::Cancel);
-        EXPECT_EQ(CreateCpmFile(f), -1);
+        EXPECT_EQ(WriteCpmHeader(f, Id(), CpmReadOutColumns), -1);
         TCpmResult r = Example();
-        EXPECT_EQ(AppendCpmRecord(f, r, "c"), 1);
+        EXPECT_EQ(AppendCpmRecord(f, Id(), r, "c"), 1);
         ASSERT_EQ(prompt.shown().size(), 1u);
         EXPECT_EQ(prompt.shown()[0].buttons, TPromptButtons::RetryCancel);
     }

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -160,4 +161,23 @@ void MakeWritable(const std::string& path)
     if (geteuid() == 0)
         SetImmutable(path, false);
     chmod(path.c_str(), 0644);
+}
+
+DiskFullAfter::DiskFullAfter(unsigned long bytes)
+{
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    oldLimit_ = r.rlim_cur;
+    r.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &r), 0);
+}
+
+DiskFullAfter::~DiskFullAfter()
+{
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    r.rlim_cur = oldLimit_;
+    setrlimit(RLIMIT_FSIZE, &r);
+    std::signal(SIGXFSZ, oldHandler_);
 }

@@ -57,3 +57,16 @@ private:
 // where the file system has it). False when that is not possible here.
 bool MakeReadOnly(const std::string& path);
 void MakeWritable(const std::string& path);
+
+// A disk that takes only `bytes` bytes of any file this process writes, for
+// the object's lifetime: a write past it fails (EFBIG) instead of ending the
+// process.
+class DiskFullAfter {
+public:
+    explicit DiskFullAfter(unsigned long bytes);
+    ~DiskFullAfter();
+
+private:
+    unsigned long oldLimit_ = 0;
+    void (*oldHandler_)(int) = nullptr;
+};

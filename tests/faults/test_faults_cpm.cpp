@@ -593,6 +593,8 @@ TEST_F(CpmFaults, ReadOutFileLockedReadOnlyOrFull)
     const std::string path = saveAs.toStdString();
     const std::string before = ReadWholeFile(path);
     const QString question = "Error: Can't save data! Is data file " + saveAs + " open with another program ?";
+    const QString readOnly =
+        "Error: Can't save data! Data file " + saveAs + " is read-only, or its folder may not be written.";
 
     auto expectGivenUp = [&](const QString& asked) {
         ASSERT_EQ(Messages().size(), 1) << Shown();
@@ -615,7 +617,7 @@ TEST_F(CpmFaults, ReadOutFileLockedReadOnlyOrFull)
         prompt.Press(TPromptResult::Cancel);
         ReadOut();
         MakeWritable(path);
-        expectGivenUp(question);
+        expectGivenUp(readOnly);
         EXPECT_EQ(ReadWholeFile(path), before);
     }
     {
@@ -624,7 +626,7 @@ TEST_F(CpmFaults, ReadOutFileLockedReadOnlyOrFull)
         saveAs = full;
         prompt.Press(TPromptResult::Cancel);
         ReadOut();
-        expectGivenUp("Error: Can't save data! Is data file " + full + " open with another program ?");
+        expectGivenUp("Error: Can't save data! The disk holding data file " + full + " is full.");
         saveAs = QString::fromStdString(path);
     }
     {
@@ -644,7 +646,7 @@ TEST_F(CpmFaults, ReadOutFileLockedReadOnlyOrFull)
         extra = nullptr;
         MakeWritable(path);
         EXPECT_TRUE(locked);
-        expectGivenUp(question);
+        expectGivenUp(readOnly);
         const QStringList lines = CompleteLines(path);
         ASSERT_EQ(lines.size(), lines0 + 1);
         EXPECT_TRUE(lines.back().endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
@@ -684,7 +686,8 @@ TEST_F(CpmFaults, ReadOutIntoAFolderThatTakesNoFile)
     MakeWritable(folder);
     chmod(folder.c_str(), 0755);
     ASSERT_EQ(Messages().size(), 1) << Shown();
-    EXPECT_TRUE(Messages().front().startsWith("Error: Can't save data! Is data file " + saveAs)) << Shown();
+    EXPECT_EQ(Messages().front(),
+              "Error: Can't save data! Data file " + saveAs + " is read-only, or its folder may not be written.");
     EXPECT_FALSE(QFileInfo::exists(saveAs));
     ExpectIdle();
     // The folder writable again: a new file with its header and three lines.
@@ -734,7 +737,7 @@ TEST_F(CpmFaults, ResultFileLockedReadOnlyOrFull)
         prompt.Press(TPromptResult::Cancel);
         Save("read-only");
         MakeWritable(path);
-        expectNotSaved(question);
+        expectNotSaved("Error: Can't save data! Data file " + saveAs + " is read-only, or its folder may not be written.");
         EXPECT_EQ(ReadWholeFile(path), before);
     }
     {
@@ -742,7 +745,7 @@ TEST_F(CpmFaults, ResultFileLockedReadOnlyOrFull)
         saveAs = QString::fromStdString(FullDiskFile(dir, "full.csv"));
         prompt.Press(TPromptResult::Cancel);
         Save("full");
-        expectNotSaved("Error: Can't save data! Is data file " + saveAs + " open with another program ?");
+        expectNotSaved("Error: Can't save data! The disk holding data file " + saveAs + " is full.");
     }
     {
         SCOPED_TRACE("a folder that takes no new file");
@@ -783,35 +786,31 @@ TEST_F(CpmFaults, ResultFileLockedReadOnlyOrFull)
     ExpectNoDescriptorLost();
 }
 
-// A new file that another program locks the moment it exists, before its
-// header is in (as a full disk would refuse the header): given up, the empty
-// file goes again, so the next save or read-out starts it with its header
-// instead of appending lines under none.
+// A new file on a disk that fills up in the middle of its header: given up,
+// the file goes again, so the next save or read-out starts it with its
+// header instead of appending lines under none.
 TEST_F(CpmFaults, NewFileWhoseHeaderDoesNotGoIn)
 {
     const std::string results = dir.file("new_results.csv");
     const std::string eeprom = dir.file("new_eeprom.csv");
-    std::unique_ptr<LockHolder> other;
-    auto lockWhenCreated = [&](const std::string& path) {
-        return [&other, path] {
-            if (!other && QFileInfo::exists(QString::fromStdString(path)) &&
-                QFileInfo(QString::fromStdString(path)).size() == 0)
-                other = std::make_unique<LockHolder>(path);
-        };
+    // The folder is the one remembered already: the save writes no setting,
+    // only its file meets the full disk.
+    state.CpmDataDirectory = QString::fromStdString(dir.path() + "/");
+    const auto refused = [](const QString& file) {
+        return "Error: Can't save data! Data file " + file + " has reached the largest size the disk allows.";
     };
     ExpectGoodRun();
     CountDescriptors();
     {
         SCOPED_TRACE("result file");
         saveAs = QString::fromStdString(results);
-        inject = lockWhenCreated(results);
         prompt.Press(TPromptResult::Cancel);
-        Save("first");
-        inject = nullptr;
-        ASSERT_TRUE(other);
-        other.reset();
+        {
+            DiskFullAfter disk(40);
+            Save("first");
+        }
         ASSERT_EQ(Messages().size(), 1) << Shown();
-        EXPECT_EQ(Messages().front(), "Error: Can't save data! Is data file " + saveAs + " open with another program ?");
+        EXPECT_EQ(Messages().front(), refused(saveAs));
         EXPECT_FALSE(QFileInfo::exists(saveAs));
         EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
         ExpectIdle();
@@ -826,13 +825,13 @@ TEST_F(CpmFaults, NewFileWhoseHeaderDoesNotGoIn)
         SCOPED_TRACE("read-out file");
         Sim([](SimKarvo& s) { s.Stored.resize(3); }); // the runs above stored theirs
         saveAs = QString::fromStdString(eeprom);
-        inject = lockWhenCreated(eeprom);
         prompt.Press(TPromptResult::Cancel);
-        ReadOut();
-        inject = nullptr;
-        ASSERT_TRUE(other);
-        other.reset();
+        {
+            DiskFullAfter disk(40);
+            ReadOut();
+        }
         ASSERT_EQ(Messages().size(), 1) << Shown();
+        EXPECT_EQ(Messages().front(), refused(saveAs));
         EXPECT_EQ(CPMSetup->MemoDisplay->toPlainText(), "\nWarning!! EEProm data not stored in the data file.");
         EXPECT_FALSE(QFileInfo::exists(saveAs));
         ExpectIdle();
@@ -915,7 +914,7 @@ TEST_F(CpmFaults, FilesChosenInTheSaveDialog)
     Save("full");
     ASSERT_EQ(Messages().size(), 1) << Shown();
     EXPECT_EQ(Messages().front(),
-              "Error: Can't save data! Is data file " + QString::fromStdString(full) + " open with another program ?");
+              "Error: Can't save data! The disk holding data file " + QString::fromStdString(full) + " is full.");
     EXPECT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
     ExpectIdle();
     {

@@ -3,6 +3,7 @@
 // file, closing, and the print-out through a PDF printer.
 #include "core/MainLink.h"
 #include "core/MainState.h"
+#include "core/TimeText.h"
 #include "gripo/C_Gripo.h"
 #include "gripo/TFormGripo.h"
 #include "platform/IniFile.h"
@@ -259,7 +260,7 @@ TEST_F(GripoWindow, SavingIntoANewFileWritesTheHeaderOnceAndALinePerSave)
     }
     EXPECT_EQ(lines, 2u) << body;
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
-    EXPECT_EQ(body.substr(0, body.find(';')), QLocale().toString(QDate::currentDate(), QLocale::ShortFormat).toStdString());
+    EXPECT_EQ(body.substr(0, body.find(';')), FileDateText(QDate::currentDate()).toStdString());
     EXPECT_EQ(Gripo->Comment, QString::fromUtf8("Größe; Tisch 2"));
     // The folder was new: it is kept for the next save.
     EXPECT_EQ(TIniFile(SetupIniPath()).ReadString("Gripo", "DataDirectory", "?"), dir.path() + "/");

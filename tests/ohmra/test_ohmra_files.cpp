@@ -116,7 +116,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 0, when), kOhmraSaveOk);
 
     const std::string header = "Time;Date;Serial number;Sw Version;date of production\r\n"
-                               "14:02:11;03.04.10;'00050112;'1.02;09.11.2009\r\n"
+                               "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009\r\n"
                                "File number;Resistor;Unit;Temperature(\xB0"
                                "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n";
     const std::string tech = header +
@@ -158,14 +158,14 @@ TEST_F(OhmraFiles, SingleMeasurementLayoutByteForByte)
     const std::string first = "Time;Date;Serial number;Sw Version;date of production;"
                               "File number;Resistor;Unit;Temperature(\xB0"
                               "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n"
-                              "14:02:11;03.04.10;'00050112;'1.02;09.11.2009;0;12,3;MOhm;23;45;0;L;sample A\r\n";
+                              "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009;0;12,3;MOhm;23;45;0;L;sample A\r\n";
     EXPECT_EQ(ReadFile(path), first);
 
     // An Expo measurement into the existing file: one more line, in its own form.
     live.TechnMode = 0;
     live.Comment = QString::fromUtf8("Messing, 20 °C");
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), true, 0, when), kOhmraSaveOk);
-    EXPECT_EQ(ReadFile(path), first + "14:02:11;03.04.10;'00050112;'1.02;09.11.2009;0;1,2e7;Ohm;23;45;0;L;"
+    EXPECT_EQ(ReadFile(path), first + "14:02:11;03.04.2010;'00050112;'1.02;09.11.2009;0;1,2e7;Ohm;23;45;0;L;"
                                       "Messing, 20 \xB0"
                                       "C\r\n");
 
@@ -193,19 +193,27 @@ TEST_F(OhmraFiles, FailedSavesLeaveTheFileAlone)
 {
     store.FirstIndex = store.LastIndex = 0;
 
-    // The disk is full: nothing of the save stays behind.
+    // The disk is full: nothing of the save stays behind, and the user is
+    // told so.
     EXPECT_EQ(store.WriteCsv("/dev/full", false, 0, when), kOhmraSaveInstrumentHeader);
     EXPECT_EQ(store.WriteCsv("/dev/full", true, 0, when), kOhmraSaveInstrumentLine);
+    ASSERT_EQ(prompt.shown().size(), 2u);
+    for (const auto& s : prompt.shown()) {
+        EXPECT_EQ(s.text, "The disk holding data file /dev/full is full.");
+        EXPECT_EQ(s.caption, "File error !");
+    }
+    EXPECT_TRUE(store.FailureShown);
+    const size_t before = prompt.shown().size();
 
     // A folder that does not exist: the file cannot be created, nor opened.
     store.Saved = false;
     const QString missing = QString::fromStdString(dir.file("nowhere/x.csv"));
     EXPECT_EQ(store.WriteCsv(missing, true, 0, when), kOhmraSaveRecordHeader);
-    ASSERT_EQ(prompt.shown().size(), 2u);
-    EXPECT_EQ(prompt.shown()[0].text, "Can't create file : " + missing);
-    EXPECT_EQ(prompt.shown()[0].caption, "Error");
-    EXPECT_EQ(prompt.shown()[1].text, "Save file is not possible, to file is probably already open!");
-    EXPECT_EQ(prompt.shown()[1].caption, "File error !");
+    ASSERT_EQ(prompt.shown().size(), before + 2);
+    EXPECT_EQ(prompt.shown()[before].text, "Can't create file : " + missing);
+    EXPECT_EQ(prompt.shown()[before].caption, "Error");
+    EXPECT_EQ(prompt.shown()[before + 1].text, "The folder of data file " + missing + " does not exist.");
+    EXPECT_EQ(prompt.shown()[before + 1].caption, "File error !");
     EXPECT_FALSE(store.Saved);
 }
 
@@ -241,6 +249,8 @@ TEST_F(OhmraFiles, ReadOnlyTargetFileIsRefused)
     EXPECT_EQ(ReadFile(path), "keep\r\n");
     ASSERT_EQ(prompt.shown().size(), 1u);
     EXPECT_EQ(prompt.shown()[0].caption, "File error !");
+    EXPECT_EQ(prompt.shown()[0].text, "Data file " + QString::fromStdString(path) +
+                                          " is read-only, or its folder may not be written.");
 }
 
 TEST_F(OhmraFiles, DataDirectoryIsRememberedWhenItChanges)

@@ -128,4 +128,85 @@ TEST(AppendToFile, AShortWriteIsTakenBackAndTheOldContentKept)
     EXPECT_EQ(ReadFile(f), "head\r\n1;2\r\n");
 }
 
+// The one CSV writer, step by step against a model of the file: header only
+// into a new or empty file, every line end CR LF, and a failed append (the
+// disk full after `limit` bytes) leaves the file as it was, or no file.
+TEST(AppendCsv, HeaderIfNewLineEndsAndNothingLeftOfAFailure)
+{
+    TempDir dir;
+    const std::string f = dir.file("data.csv");
+    const QString name = QString::fromStdString(f);
+    struct Step {
+        const char* what;
+        std::string before;  // "-" for no file
+        QStringList lines;
+        rlim_t limit;        // 0: room enough
+        std::string after;   // "-" for no file
+        int failedPiece;
+    } steps[] = {
+        {"disk full in the header", "-", {"1;2\n"}, 3, "-", 0},
+        {"disk full in the second header line", "-", {"1;2\n"}, 8, "-", 1},
+        {"new file", "-", {"1;2\n"}, 0, "A;B\r\nx;y\r\n1;2\r\n", -1},
+        {"existing file", "A;B\r\nx;y\r\n1;2\r\n", {"3;4\r\n", "5\r6\n"}, 0, "A;B\r\nx;y\r\n1;2\r\n3;4\r\n5\r\n6\r\n", -1},
+        {"disk full in the second line", "A;B\r\n", {"3;4\n", "5;6;7;8\n"}, 14, "A;B\r\n", 3},
+        {"an empty file left by an older version", "", {"1;2\n"}, 0, "A;B\r\nx;y\r\n1;2\r\n", -1},
+        {"an empty file, disk full", "", {"1;2\n"}, 3, "", 0},
+        {"no line: the header alone", "-", {}, 0, "A;B\r\nx;y\r\n", -1},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.what);
+        ::unlink(f.c_str());
+        if (st.before != "-")
+            dir.write("data.csv", st.before);
+        TCsvAppend r;
+        {
+            rlimit old{};
+            ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+            const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit lim = old;
+            if (st.limit > 0)
+                lim.rlim_cur = st.limit;
+            ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &lim), 0);
+            r = AppendCsv(name, {"A;B\n", "x;y\n"}, st.lines);
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, oldSignal);
+        }
+        EXPECT_EQ(r.ok(), st.limit == 0);
+        EXPECT_EQ(r.Error, st.limit == 0 ? 0 : EFBIG);
+        EXPECT_FALSE(r.CreateFailed);
+        EXPECT_EQ(r.FailedPiece, st.failedPiece);
+        if (st.after == "-")
+            EXPECT_FALSE(Exists(f));
+        else
+            EXPECT_EQ(ReadFile(f), st.after);
+    }
+    // A folder that is not there: the file cannot be made.
+    const TCsvAppend r = AppendCsv(QString::fromStdString(dir.file("no/data.csv")), {"A\n"}, {"1\n"});
+    EXPECT_TRUE(r.CreateFailed);
+    EXPECT_EQ(r.Error, ENOENT);
+}
+
+TEST(FileErrorCause, NamesWhatHappenedAndLeavesALockToTheCaller)
+{
+    const QString f = "/data/run.csv";
+    const struct {
+        int err;
+        QString text;
+    } cases[] = {
+        {EAGAIN, ""},
+        {EBUSY, ""},
+        {ENOSPC, "The disk holding data file /data/run.csv is full."},
+        {EDQUOT, "The disk holding data file /data/run.csv is full."},
+        {EFBIG, "Data file /data/run.csv has reached the largest size the disk allows."},
+        {EROFS, "The disk holding data file /data/run.csv is read-only."},
+        {EACCES, "Data file /data/run.csv is read-only, or its folder may not be written."},
+        {EPERM, "Data file /data/run.csv is read-only, or its folder may not be written."},
+        {ENOENT, "The folder of data file /data/run.csv does not exist."},
+        {EIO, "The disk reported an error while writing data file /data/run.csv."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileErrorCause(c.err, f), c.text) << c.err;
+    EXPECT_TRUE(FileErrorCause(EMLINK, f).startsWith("Data file /data/run.csv could not be written: "));
+}
+
 } // namespace

@@ -57,6 +57,18 @@ protected:
         TCustomComPort::ConfigDialogHook = nullptr;
         SetSettingsDirectoryOverride("");
     }
+    std::string ReadWholeIni() const
+    {
+        std::FILE* f = std::fopen(dir.file("SETUP.INI").c_str(), "rb");
+        std::string s;
+        if (!f)
+            return s;
+        char buf[512];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            s.append(buf, n);
+        std::fclose(f);
+        return s;
+    }
     int StoredIndex(int def = -999) const { return TIniFile(dir.file("SETUP.INI")).ReadInteger("CPM", "ComPortIndex", def); }
     bool IniExists() const
     {
@@ -289,6 +301,73 @@ TEST_F(SetupComTest, TypedNamesAreUsedAsTheyAre)
     FoCom->ComPort1->Close();
     Type(PtsName(b));
     EXPECT_FALSE(FoCom->ComPort1->Active());
+}
+
+// The port is found again by its name: the list moved, SETUP.INI is an
+// older one with the index alone, the port was typed as a path, or the
+// named port is gone (the index counts then, as it always did).
+TEST_F(SetupComTest, TheStoredPortNameWinsOverTheIndexWhereThatPortIsThere)
+{
+    PtyPeer typed;
+    const std::string path = typed.SlavePath();
+    struct Case {
+        const char* what;
+        std::string ini;
+        QString text;
+        int index;
+    } cases[] = {
+        {"the list moved", "[CPM]\nComPortIndex=1\nComPortName=ttyUSB1\n", "ttyUSB1", 2},
+        {"an older file", "[CPM]\nComPortIndex=1\n", "ttyUSB0", 1},
+        {"a typed path", "[CPM]\nComPortIndex=-1\nComPortName=" + path + "\n", QString::fromStdString(path), -1},
+        {"the named port is gone", "[CPM]\nComPortIndex=0\nComPortName=ttyACM7\n", "ttyS0", 0},
+        {"a typed path that is gone", "[CPM]\nComPortIndex=-1\nComPortName=/dev/ulmaro-gone\n", "", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ports = {"ttyUSB1", "ttyS0", "ttyUSB0"};
+        dir.write("SETUP.INI", c.ini);
+        Start();
+        EXPECT_EQ(Setup_COM->ComboBoxDeviceName->currentText(), c.text);
+        EXPECT_EQ(MainForm->ComPortIndex, c.index);
+        EXPECT_EQ(MainForm->ComPortName, c.text);
+        EXPECT_EQ(QString::fromStdString(FoCom->ComPort1->DeviceName()), TSetup_COM::DevicePathFor(c.text));
+        // A port found, listed or typed, enables all three instruments.
+        const bool found = !c.text.isEmpty();
+        EXPECT_EQ(MenuEnabled(MainForm->Karvo1), found);
+        EXPECT_EQ(MenuEnabled(MainForm->Ohmra1), found);
+        EXPECT_EQ(MenuEnabled(MainForm->Gripo1), found);
+        EXPECT_EQ(ReadWholeIni(), c.ini); // reading writes nothing
+        DestroyAllWindows();
+    }
+}
+
+TEST_F(SetupComTest, AChosenPortIsStoredByNameAndFoundAgainAfterTheListMoved)
+{
+    PtyPeer a;
+    const QString typed = QString::fromStdString(a.SlavePath());
+    ports = {"ttyS0", "ttyUSB0"};
+    Start(0);
+    Type(typed);
+    EXPECT_EQ(StoredIndex(), -1);
+    EXPECT_EQ(TIniFile(dir.file("SETUP.INI")).ReadString("CPM", "ComPortName", "?"), a.SlavePath());
+    DestroyAllWindows();
+    Start();
+    EXPECT_EQ(Setup_COM->ComboBoxDeviceName->currentText(), typed);
+    EXPECT_TRUE(MenuEnabled(MainForm->Karvo1));
+    EXPECT_TRUE(MenuEnabled(MainForm->Gripo1));
+
+    try {
+        Choose(1); // ttyUSB0
+    } catch (const EComError&) {
+        // No such device on this machine; the choice is stored all the same.
+    }
+    EXPECT_EQ(TIniFile(dir.file("SETUP.INI")).ReadString("CPM", "ComPortName", "?"), "ttyUSB0");
+    DestroyAllWindows();
+    // An adapter plugged in meanwhile stands before it in the list.
+    ports = {"ttyACM0", "ttyS0", "ttyUSB0"};
+    Start();
+    EXPECT_EQ(Setup_COM->ComboBoxDeviceName->currentText(), "ttyUSB0");
+    EXPECT_EQ(MainForm->ComPortIndex, 2);
 }
 
 TEST_F(SetupComTest, AnEmptyNameShowsTheMissingPortMessage)
