@@ -518,28 +518,34 @@ TEST_F(CpmWindowTest, FirstFileEmptyAfterAStartAboveTheStop)
     EXPECT_EQ(MemoLines(), QStringList({"", "Warning!! EEProm data not stored in the data file."}));
 }
 
-TEST_F(CpmWindowTest, NoAckForAFileNumber)
+TEST_F(CpmWindowTest, NoAckAtFileThreeOfSevenStoresOnlyTheFilesRead)
 {
-    // ENQs: r1, r0, the setup write, file 1; files 2 and 3 are not acknowledged.
-    responder.acks = 4;
-    responder.records[1] = "0110E80364001400170078007B80";
+    // ENQs: r1, r0, the setup write, files 1 and 2; file 3 is not acknowledged.
+    responder.acks = 5;
+    for (int n = 1; n <= 7; ++n)
+        responder.records[n] = "0" + std::to_string(n) + "10E80364001400170078007B80";
+    driver.ranges = {{"1", "7"}};
     WithResponder();
     saveAs = QString::fromStdString(dir.file("eeprom.csv"));
     CPMSetup->BitBtnReadFileClick();
-    ASSERT_EQ(driver.proposed.size(), 1u);
-    EXPECT_EQ(driver.proposed[0], std::make_pair(1, 3));
     peer.Stop();
     int r3 = 0;
     for (const std::string& f : responder.frames)
         r3 += f == "r3";
-    EXPECT_EQ(r3, 1); // only file 1 was requested
-    EXPECT_EQ(driver.comments.size(), 3u);
-    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
-    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(r3, 2);
+    // One message, comments and lines for the two files read, none for the rest.
+    ASSERT_EQ(prompt.shown().size(), 1u);
+    EXPECT_EQ(prompt.shown()[0].caption, "Error");
+    EXPECT_TRUE(prompt.shown()[0].text.contains("file no. 03")) << prompt.shown()[0].text.toStdString();
+    EXPECT_EQ(driver.comments.size(), 2u);
+    const std::string bytes = ReadAll(saveAs.toStdString());
+    const QStringList lines = QString::fromLatin1(bytes).split("\r\n");
+    ASSERT_EQ(lines.size(), 5) << bytes;
     EXPECT_TRUE(lines[2].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
-    EXPECT_TRUE(lines[3].endsWith(";0;;0;0;0;0.0;0.0;0.0;c2")) << lines[3].toStdString();
-    EXPECT_TRUE(lines[4].endsWith(";0;;0;0;0;0.0;0.0;0.0;c3"));
-    EXPECT_EQ(MemoLines().back(), "EEProm data from CPM stored successful in data file !");
+    EXPECT_TRUE(lines[3].endsWith(";2;Auto;1000;100;20;2.3;12.0;-123.0;c2"));
+    EXPECT_EQ(lines[4], "");
+    EXPECT_EQ(bytes.find(";0;;0;0;0;"), std::string::npos);
+    EXPECT_TRUE(MainControlsEnabled());
 }
 
 TEST_F(CpmWindowTest, TimeoutInTheMiddleOfTheReadOut)
