@@ -20,7 +20,11 @@
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <qcustomplot.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -98,6 +102,8 @@ struct DialogDriver {
     std::vector<std::pair<int, int>> proposed;
     std::vector<std::pair<QString, QString>> comments; // (file number, of)
     int abortAt = -1;
+    bool abortRange = false;
+    int sameCommentAt = -1; // ticks "same comment for the remaining files" at this comment (1-based)
     size_t rangeIndex = 0;
 
     void Poll()
@@ -113,7 +119,10 @@ struct DialogDriver {
                 d->MaskEditStopp->setText(ranges[rangeIndex].second);
                 ++rangeIndex;
             }
-            d->BitBtnOKClick();
+            if (abortRange)
+                d->BitBtnAbortClick();
+            else
+                d->BitBtnOKClick();
         } else if (d->GroupBoxInputComment->isVisible()) {
             comments.push_back({d->LabelFileNumberActuell->text(), d->LabelFileNumberMax->text()});
             if (int(comments.size()) == abortAt) {
@@ -121,6 +130,7 @@ struct DialogDriver {
                 return;
             }
             d->TextCommentFile->setText("c" + d->LabelFileNumberActuell->text());
+            d->CheckBoxSameComment->setChecked(int(comments.size()) == sameCommentAt);
             d->BitBtnOKClick();
         }
     }
@@ -138,6 +148,7 @@ protected:
         CPMSetup = new TCPMSetup();
         CPMSetup->ChooseSaveFile = [this](const QString& initialDir, QString& name) {
             initialDirs.push_back(initialDir);
+            proposedNames.push_back(name);
             if (saveAs.isEmpty())
                 return false;
             name = saveAs;
@@ -213,6 +224,7 @@ protected:
     std::function<void()> extra;
     QString saveAs;
     std::vector<QString> initialDirs;
+    std::vector<QString> proposedNames;
     ScriptedPrompt prompt;
 };
 
@@ -620,4 +632,148 @@ TEST_F(CpmWindowTest, ParametersFromTheSettingsFile)
     EXPECT_EQ(CPMSetup->SelectModeIndex(), 0);
     EXPECT_EQ(CPMSetup->ComboBoxVStart->currentText(), "650 V");
     EXPECT_EQ(CPMSetup->ComboBoxOffsetTime->currentText(), "600 sec.");
+}
+
+TEST_F(CpmWindowTest, StoredFilesCountIsSetupByteNineInHexMinusOne)
+{
+    // The monitor reports byte 9 as two hex digits like the other eight.
+    WithSim();
+    driver.abortRange = true;
+    for (const int files : {9, 10, 16, 99}) {
+        SCOPED_TRACE(files);
+        Sim([files](SimKarvo& s) { s.Stored.assign(size_t(files), "0110E80364001400170078007B80"); });
+        driver.proposed.clear();
+        CPMSetup->BitBtnReadFileClick();
+        ASSERT_EQ(driver.proposed.size(), 1u);
+        EXPECT_EQ(driver.proposed[0], std::make_pair(1, files));
+        EXPECT_EQ(MemoLines().back(), "User break !");
+    }
+}
+
+TEST_F(CpmWindowTest, EveryNumberTextUsesTheLocaleDecimalSeparator)
+{
+    LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
+    // The window as created under that locale, then a run and its save.
+    delete CPMSetup;
+    CPMSetup = new TCPMSetup();
+    CPMSetup->ChooseSaveFile = [this](const QString&, QString& name) {
+        name = saveAs;
+        return true;
+    };
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 150;
+    });
+    const QRegularExpression dotDecimal(QStringLiteral("\\d\\.\\d"));
+    std::vector<QString> seen;
+    auto texts = [] {
+        return std::vector<QString>{CPMSetup->LabelPosDecayTime->text(), CPMSetup->LabelNegDecayTime->text(),
+                                    CPMSetup->LabelOffset->text()};
+    };
+    for (const QString& t : texts())
+        seen.push_back(t);
+    EXPECT_EQ(CPMSetup->LabelPosDecayTime->text(), "0,0 sec");
+    extra = [&] {
+        for (const QString& t : texts())
+            seen.push_back(t);
+    };
+    CPMSetup->BitBtnStartClick();
+    ASSERT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+    EXPECT_EQ(CPMSetup->LabelOffset->text(), "-3,0 V");
+    for (const QString& t : texts())
+        seen.push_back(t);
+    for (const QString& t : seen)
+        EXPECT_FALSE(t.contains(dotDecimal)) << t.toStdString();
+
+    saveAs = QString::fromStdString(dir.file("de.csv"));
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
+    ASSERT_EQ(lines.size(), 4);
+    const QStringList f = lines[2].split(';');
+    ASSERT_GE(f.size(), 9);
+    for (int i = 6; i <= 8; ++i) {
+        EXPECT_TRUE(f[i].contains(',')) << f[i].toStdString();
+        EXPECT_FALSE(f[i].contains('.')) << f[i].toStdString();
+    }
+}
+
+TEST_F(CpmWindowTest, SameCommentForTheRemainingFilesAndProposedFileNames)
+{
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 100;
+        s.Stored.resize(7, "0710E80364001400170078007B80");
+    });
+    state.CpmDataDirectory = QString::fromStdString(dir.path() + "/");
+    // At the second of seven files the user ticks the box: two prompts.
+    driver.ranges = {{"1", "7"}};
+    driver.sameCommentAt = 2;
+    saveAs = QString::fromStdString(dir.path() + "/files/eeprom.csv");
+    QDir().mkpath(QString::fromStdString(dir.path() + "/files"));
+    CPMSetup->BitBtnReadFileClick();
+    EXPECT_EQ(driver.comments.size(), 2u);
+    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
+    ASSERT_EQ(lines.size(), 10);
+    EXPECT_TRUE(lines[2].endsWith(";c1"));
+    for (int i = 3; i <= 8; ++i)
+        EXPECT_TRUE(lines[i].endsWith(";c2")) << lines[i].toStdString();
+    EXPECT_FALSE(FormReadCPMFiles->CheckBoxSameComment->isChecked() && FormReadCPMFiles->isVisible());
+
+    // Each kind of file is offered under its own name in the folder last
+    // used for that kind.
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    ASSERT_EQ(proposedNames.size(), 1u);
+    EXPECT_EQ(proposedNames[0], "Karvo_files_" + today + ".csv");
+    CPMSetup->BitBtnStartClick();
+    saveAs = QString::fromStdString(dir.path() + "/results.csv");
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    ASSERT_EQ(proposedNames.size(), 2u);
+    EXPECT_EQ(proposedNames[1], "Karvo_results_" + today + ".csv");
+    EXPECT_EQ(initialDirs[1], QString::fromStdString(dir.path() + "/files/")); // none used for results yet
+    driver.ranges = {{"1", "1"}};
+    driver.comments.clear();
+    saveAs = QString::fromStdString(dir.path() + "/files/eeprom.csv");
+    CPMSetup->BitBtnReadFileClick();
+    ASSERT_EQ(initialDirs.size(), 3u);
+    EXPECT_EQ(initialDirs[2], QString::fromStdString(dir.path() + "/files/"));
+    CPMSetup->BitBtnSaveResultClick();
+    ASSERT_EQ(initialDirs.size(), 3u); // no second save of a saved run
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnStartClick();
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    ASSERT_EQ(initialDirs.size(), 4u);
+    EXPECT_EQ(initialDirs[3], QString::fromStdString(dir.path() + "/")); // the results' own folder
+}
+
+TEST_F(CpmWindowTest, ResultBoxesHaveTheirOwnAccessibleNamesAndTheChartALegend)
+{
+    EXPECT_EQ(CPMSetup->GroupBoxPosDecayTime->accessibleName(), "Pos. decay time");
+    EXPECT_EQ(CPMSetup->GroupBoxNegDecayTime->accessibleName(), "Neg. decay time");
+    EXPECT_EQ(CPMSetup->GroupBoxOffset->accessibleName(), "Offset");
+    QCustomPlot* plot = FormChartCPM->Chart1->Plot();
+    EXPECT_TRUE(plot->legend->visible());
+    QStringList names;
+    for (int i = 0; i < plot->legend->itemCount(); ++i)
+        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot->legend->item(i)))
+            names << item->plottable()->name();
+    EXPECT_EQ(names, QStringList({"Measured  line", "Vstart Pos", "Vstop Pos", "Vstart Neg", "Vstop Neg", "Zero line"}));
+    // The negative reference lines are drawn darker than plain yellow.
+    const QColor ref = TFormChartCPM::ColourOf(TCpmColour::Yellow);
+    auto luminance = [](const QColor& c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+    EXPECT_LT(luminance(ref), 160); // plain yellow: 226
+    EXPECT_EQ(FormChartCPM->Series4->pen().color(), ref);
 }

@@ -372,6 +372,21 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         if (!CPMSetup->isVisible() && !FormChartCPM->isVisible()) {
             EXPECT_EQ(CPMSetup->State(), St::Idle) << what;
         }
+        // The dialog shows exactly while the read-out asks; the chart exactly
+        // while its state says so, and then in place of an idle decay window.
+        TFormReadCPMFiles* d = FormReadCPMFiles;
+        EXPECT_EQ(d->isVisible(), d->State() != TCpmFilesDialogState::Hidden) << what;
+        if (d->isVisible()) {
+            EXPECT_EQ(CPMSetup->State(), St::ReadingFiles) << what;
+            EXPECT_EQ(d->MaskEditStart->isVisibleTo(d), d->State() == TCpmFilesDialogState::AskingRange) << what;
+            EXPECT_EQ(d->GroupBoxInputComment->isVisibleTo(d), d->State() == TCpmFilesDialogState::AskingComment)
+                << what;
+        }
+        EXPECT_EQ(FormChartCPM->isVisible(), FormChartCPM->State() == TCpmChartState::Shown) << what;
+        if (FormChartCPM->isVisible()) {
+            EXPECT_FALSE(CPMSetup->isVisible()) << what;
+            EXPECT_EQ(CPMSetup->State(), St::Idle) << what;
+        }
         failed = ::testing::Test::HasFailure();
     };
     // An exchange handler, counted while it is on the stack.
@@ -537,7 +552,9 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
     };
     // Nested clicks: now and then while a handler lets the GUI process messages.
     nested = [&] {
-        if (depth < 3 && chance(4))
+        // A user waited for (a comment, a file range) answers sooner or later.
+        const bool asked = CPMSetup->State() == St::Commenting || FormReadCPMFiles->isVisible();
+        if (depth < 3 && chance(asked ? 30 : 4))
             act();
     };
     while (done < actions && !failed)
