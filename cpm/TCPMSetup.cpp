@@ -418,7 +418,6 @@ void TCPMSetup::BitBtnStartClick()
         unsaved_ = r;
     }
     SetState(TCpmWindowState::Idle);
-    Host().ProcessMessages();
 }
 
 void TCPMSetup::BitBtnBreakClick()

@@ -340,6 +340,7 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
     std::mt19937 rng(seed);
     SCOPED_TRACE("seed " + std::to_string(seed) + " (replay: ULMARO_STATES_SEED=" + std::to_string(seed) + ")");
     std::printf("states: seed %u, %d actions\n", seed, actions);
+    const bool trace = std::getenv("ULMARO_STATES_TRACE") != nullptr;
     auto chance = [&](int percent) { return int(rng() % 100) < percent; };
 
     // Warm up once so that what Qt opens on first use is not counted.
@@ -349,7 +350,8 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
     const int fds = OpenDescriptors();
     Reopen();
 
-    int done = 0, depth = 0, exchangesLive = 0, refused = 0, overlaps = 0, faults = 0, saves = 0, runsComplete = 0;
+    std::vector<int> exchangeStack;
+    int done = 0, depth = 0, refused = 0, overlaps = 0, faults = 0, saves = 0, runsComplete = 0;
     Errors = 0;
     struct Shown {
         QString mode, pos, neg, offset;
@@ -366,6 +368,9 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         if (failed)
             return;
         ExpectControlsMatchState(what);
+        int exchangesLive = 0;
+        for (const int exitsThen : exchangeStack)
+            exchangesLive += exitsThen == returns;
         if (exchangesLive > 0 && CPMSetup->isVisible()) {
             EXPECT_FALSE(CPMSetup->BitBtnStart->isEnabled()) << what;
         }
@@ -389,15 +394,12 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         }
         failed = ::testing::Test::HasFailure();
     };
-    // An exchange handler, counted while it is on the stack.
+    // An exchange handler on the stack, with the number of Exits made when
+    // it began: it runs as long as the window was not left since.
     auto exchange = [&](const std::function<void()>& f) {
-        ++exchangesLive;
-        const int returnsBefore = returns;
+        exchangeStack.push_back(returns);
         Guarded(f);
-        if (returns == returnsBefore)
-            --exchangesLive;
-        else
-            exchangesLive = 0; // left by Exit: whatever ran below is over
+        exchangeStack.pop_back();
     };
     auto modeText = [] {
         switch (CPMSetup->SelectModeIndex()) {
@@ -543,6 +545,9 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         }
         }
         --depth;
+        if (trace)
+            std::printf("%d %*s%s: %s -> %s\n", done, depth * 2, "", what, CpmStateName(before),
+                        CpmStateName(CPMSetup->State()));
         // A command on the line from a click made while another exchange ran.
         if (inside && before != St::Idle && CommandsSeen() != seen) {
             ++overlaps;
