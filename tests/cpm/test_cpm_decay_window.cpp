@@ -530,36 +530,6 @@ TEST_F(CpmWindowTest, FirstFileEmptyAfterAStartAboveTheStop)
     EXPECT_EQ(MemoLines(), QStringList({"", "Warning!! EEProm data not stored in the data file."}));
 }
 
-TEST_F(CpmWindowTest, NoAckAtFileThreeOfSevenStoresOnlyTheFilesRead)
-{
-    // ENQs: r1, r0, the setup write, files 1 and 2; file 3 is not acknowledged.
-    responder.acks = 5;
-    for (int n = 1; n <= 7; ++n)
-        responder.records[n] = "0" + std::to_string(n) + "10E80364001400170078007B80";
-    driver.ranges = {{"1", "7"}};
-    WithResponder();
-    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
-    CPMSetup->BitBtnReadFileClick();
-    peer.Stop();
-    int r3 = 0;
-    for (const std::string& f : responder.frames)
-        r3 += f == "r3";
-    EXPECT_EQ(r3, 2);
-    // One message, comments and lines for the two files read, none for the rest.
-    ASSERT_EQ(prompt.shown().size(), 1u);
-    EXPECT_EQ(prompt.shown()[0].caption, "Error");
-    EXPECT_TRUE(prompt.shown()[0].text.contains("file no. 03")) << prompt.shown()[0].text.toStdString();
-    EXPECT_EQ(driver.comments.size(), 2u);
-    const std::string bytes = ReadAll(saveAs.toStdString());
-    const QStringList lines = QString::fromLatin1(bytes).split("\r\n");
-    ASSERT_EQ(lines.size(), 5) << bytes;
-    EXPECT_TRUE(lines[2].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
-    EXPECT_TRUE(lines[3].endsWith(";2;Auto;1000;100;20;2.3;12.0;-123.0;c2"));
-    EXPECT_EQ(lines[4], "");
-    EXPECT_EQ(bytes.find(";0;;0;0;0;"), std::string::npos);
-    EXPECT_TRUE(MainControlsEnabled());
-}
-
 TEST_F(CpmWindowTest, TimeoutInTheMiddleOfTheReadOut)
 {
     responder.records[1] = "0110E80364001400170078007B80";
@@ -776,4 +746,71 @@ TEST_F(CpmWindowTest, ResultBoxesHaveTheirOwnAccessibleNamesAndTheChartALegend)
     auto luminance = [](const QColor& c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
     EXPECT_LT(luminance(ref), 160); // plain yellow: 226
     EXPECT_EQ(FormChartCPM->Series4->pen().color(), ref);
+}
+
+TEST_F(CpmWindowTest, MonitorThatStopsAcknowledgingAtFileThreeOfSeven)
+{
+    WithSim([](SimKarvo& s) {
+        s.Stored.clear();
+        for (int n = 1; n <= 7; ++n)
+            s.Stored.push_back("0" + std::to_string(n) + "32E803640014000000" + std::to_string(10 + n) + "007B80");
+    });
+    driver.ranges = {{"1", "7"}};
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    // After the range is asked: the ENQs of r0, the setup write and files 1
+    // and 2 are answered; file 3's is not.
+    bool armed = false;
+    extra = [&] {
+        if (!armed && FormReadCPMFiles->State() == TCpmFilesDialogState::AskingRange) {
+            armed = true;
+            Sim([](SimKarvo& s) { s.EnqsToAnswer = 4; });
+        }
+    };
+    CPMSetup->BitBtnReadFileClick();
+    extra = nullptr;
+    ASSERT_EQ(prompt.shown().size(), 1u);
+    EXPECT_EQ(prompt.shown()[0].text, "The CPM did not answer for file no. 03 ! Files from no. 03 on are not read.");
+    EXPECT_EQ(driver.comments.size(), 2u);
+    // The file's bytes: the header, then two whole lines (from the file
+    // number on; date and time are the PC's), nothing for files 3 to 7.
+    const std::string bytes = ReadAll(saveAs.toStdString());
+    const std::string header = "Device: KARVO V6.11 SIM;Serial No.: 00004711;Cal.Date: 15-03-2007\r\n"
+                               "Date;Time;File no.;CPM-Mode;Start (V);Stop (V);Offset (sec);Decay time pos.(sec.);"
+                               "Decay time neg.(sec.);Offset (V);Comment\r\n";
+    ASSERT_EQ(bytes.compare(0, header.size(), header), 0) << bytes;
+    std::vector<std::string> tails;
+    for (size_t at = header.size(); at < bytes.size();) {
+        const size_t end = bytes.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a line without CR LF";
+        const std::string line = bytes.substr(at, end - at);
+        size_t cut = line.find(';');
+        cut = line.find(';', cut + 1);
+        tails.push_back(line.substr(cut + 1));
+        at = end + 2;
+    }
+    EXPECT_EQ(tails, (std::vector<std::string>{"1;Neg.;1000;100;20;0.0;1.7;-123.0;c1",
+                                               "2;Neg.;1000;100;20;0.0;1.8;-123.0;c2"}));
+    EXPECT_TRUE(MainControlsEnabled());
+}
+
+TEST_F(CpmWindowTest, NegativeRunCurveEndsWhereTheMeasurementEnded)
+{
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 150;
+    });
+    CPMSetup->SetSelectModeIndex(2); // NEG
+    CPMSetup->BitBtnStartClick();
+    ASSERT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+    TCpmGraph* line = FormChartCPM->Series1;
+    ASSERT_GT(line->PointCount(), 3);
+    // Once the decay timing ran, the curve stays on the negative side to its end.
+    int firstBlue = -1;
+    for (int i = 0; i < line->PointCount(); ++i)
+        if (line->PointColour(i) == QColor(0, 0, 255) && firstBlue < 0)
+            firstBlue = i;
+    ASSERT_GE(firstBlue, 0);
+    for (int i = firstBlue; i < line->PointCount(); ++i)
+        EXPECT_LT(line->PointY(i), 0) << "point " << i;
+    EXPECT_GT(line->PointY(line->PointCount() - 1), -600); // near the stop voltage, not at +Vstart
 }

@@ -3,7 +3,9 @@
 // the line or saved the wrong result, and a seeded random user with the
 // simulated monitor misbehaving at random moments. A failing seed is
 // printed; ULMARO_STATES_SEED replays one, ULMARO_STATES_ACTIONS sets how
-// many actions a sequence takes (300 by default).
+// many actions a sequence takes (900 by default: 300 for each of the decay
+// window, the read-out's dialog and the chart, which one user drives in one
+// sequence; 5000 for the long run), ULMARO_STATES_TRACE prints each action.
 #include "core/MainLink.h"
 #include "core/MainState.h"
 #include "cpm/C_CPM_EF.h"
@@ -334,7 +336,7 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
 {
     const char* envActions = std::getenv("ULMARO_STATES_ACTIONS");
     const char* envSeed = std::getenv("ULMARO_STATES_SEED");
-    const int actions = envActions ? std::max(1, std::atoi(envActions)) : 300;
+    const int actions = envActions ? std::max(1, std::atoi(envActions)) : 900;
     const unsigned seed = envSeed ? unsigned(std::strtoul(envSeed, nullptr, 10))
                                   : unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
     std::mt19937 rng(seed);
