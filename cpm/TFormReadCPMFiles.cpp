@@ -144,8 +144,14 @@ int TFormReadCPMFiles::FieldNumber(const QLineEdit* edit)
 
 void TFormReadCPMFiles::FitToContents()
 {
-    if (layout())
+    // Shrinks again after the comment step, when the next read-out asks for a range.
+    for (QWidget* w : {static_cast<QWidget*>(GroupBoxInputComment), static_cast<QWidget*>(GroupBoxRangeFileNumber)})
+        if (w->layout())
+            w->layout()->invalidate();
+    if (layout()) {
+        layout()->invalidate();
         layout()->activate();
+    }
     adjustSize();
 }
 
