@@ -7,6 +7,7 @@
 #include "serial/ComPort.h"
 #include "serial/Conversions.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -144,7 +145,15 @@ void C_CPM_EF::WriteSetup()
     Host().Sleep(100);
     port_.WriteChar(CpmChar::ENQ);
     Host().Sleep(50);
-    while (port_.ReadByte() != uint8_t(CpmChar::ENQ)) {
+    // Bounded like a reply: a monitor still streaming frames would otherwise
+    // keep this loop (and the program) busy for as long as it talks.
+    const unsigned waitMs = std::max<unsigned>(SetupEnqWaitMs, unsigned(std::max(0, port_.Timeouts->ReadConstant())));
+    const uint32_t began = Host().TickCount();
+    for (size_t n = 0;; ++n) {
+        if (port_.ReadByte() == uint8_t(CpmChar::ENQ))
+            break;
+        if (n + 1 >= SetupEnqMaxBytes || Host().TickCount() - began > waitMs)
+            port_.RaiseError(0, kMsgTimeout);
     }
     Host().Sleep(10);
     port_.WriteString(std::string(1, CpmChar::STX) + "w1" + CpmChar::ETX);

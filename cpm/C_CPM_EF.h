@@ -54,7 +54,17 @@ public:
     }
     // A file was saved as `fileName`: remember its folder as the data folder.
     virtual void DataDirectoryUpdate(const QString& fileName) { (void)fileName; }
+    // True once the user has left the window whose run or read-out this is
+    // (Exit while it waited): the exchange ends at once, without another
+    // byte on the line and without a word on the screen.
+    virtual bool Abandoned() const { return false; }
 };
+
+// Thrown out of a decay run or a read-out whose window was left meanwhile
+// (ICpmFeeds::Abandoned). Not a std::exception, so that no error handling
+// on the way takes it for a line fault; the window that started the
+// exchange catches it.
+struct TCpmAbandoned {};
 
 // The charge plate monitor Karvo's command protocol: the ENQ/ACK handshake,
 // STX/ETX framed commands and replies, the setup block, the result record
@@ -120,12 +130,17 @@ public:
     // "w1": identification, then waits for the monitor's 0x05 and sends the
     // nine SetupValues (decimal texts) as 18 hex digits. On the E-field code
     // with "6.10" firmware it asks the user to set mode and range instead.
+    // A monitor that keeps sending other bytes (decay frames still under
+    // way) instead of the 0x05 ends the wait in "Timeout" after the port's
+    // read time-out (at least SetupEnqWaitMs) or SetupEnqMaxBytes bytes.
     void WriteSetup();
     // Decodes a 28-character result record into FileNumber ... OffsetVoltage.
     // Missing characters count as absent digits. Always returns 0.
     int ParseRecord(const std::string& record);
     // BEL, then 500 ms.
     void SendBreak();
+    static constexpr unsigned SetupEnqWaitMs = 1000;
+    static constexpr size_t SetupEnqMaxBytes = 4096;
     // Two hex digits as eight binary digits, most significant bit first.
     static std::string StatusBits(const std::string& pair);
 
@@ -148,6 +163,8 @@ public:
     void MeasureDecay(int32_t& start, int32_t& stop, int32_t& offsetTime, double& posDecay,
                       double& negDecay, double& offsetVoltage, bool& aborted);
     // "r3" for file numbers first..last into records[n]; status 0, -1, -2, -3, -10.
+    // A file number the monitor no longer acknowledges (-1) ends the
+    // read-out there: count is the last file number read in full.
     int ReadStoredFiles(int first, int last, std::array<std::string, 100>& records, int& count);
     // Result file: -1 cancelled, 0 written, 1 failed.
     int SaveResult(int32_t start, int32_t stop, int32_t offsetTime, double posDecay, double negDecay,

@@ -78,6 +78,8 @@ void C_CPM_EF::MeasureDecay(int32_t& start, int32_t& stop, int32_t& offsetTime, 
         Host().Sleep(1);
         std::string frame = port_.ReadUntil(uint8_t(CpmChar::ETX));
         Host().ProcessMessages(); // "Break" runs here
+        if (Feeds && Feeds->Abandoned())
+            throw TCpmAbandoned{};
 
         if (frame.size() >= 2 && frame[1] == CpmChar::DC3)
             aborted = true;
@@ -99,11 +101,22 @@ void C_CPM_EF::MeasureDecay(int32_t& start, int32_t& stop, int32_t& offsetTime, 
             offsetVoltage = negative ? -magnitude : magnitude;
         }
 
-        // Every frame, the shortened result frame too, is a plate voltage.
+        // Every live frame is a plate voltage. The result frame is not: read
+        // as one, its mode would be the status and its start voltage the
+        // plate, and the curve would end in a spike back up to +Vstart.
         int32_t v = HexWordToInt16(Mid(frame, 5, 4));
         const std::string s = StatusBits(Mid(frame, 3, 2));
         if (s.size() >= 7 && s[5] == '1') // bit 2: negative plate
             v = -v;
+        if (done || aborted) {
+            if (testOutput) {
+                TestRecording.Voltage.push_back(v);
+                TestRecording.Bit1.push_back(s.size() >= 7 && s[6] == '1' ? 1 : 0);
+                TestRecording.Bit5.push_back(s.size() >= 3 && s[2] == '1' ? 1 : 0);
+                TestRecording.Status.push_back(s);
+            }
+            continue;
+        }
         if (Feeds)
             Feeds->SetVoltageText(QString::number(v) + QStringLiteral(" V"));
 
@@ -191,6 +204,8 @@ int C_CPM_EF::ReadStoredFiles(int first, int last, std::array<std::string, 100>&
         Feeds->SetMemoFontSize(12);
     }
     Host().ProcessMessages();
+    if (Feeds && Feeds->Abandoned())
+        throw TCpmAbandoned{};
     int status = 0;
     count = first - 1;
     try {
@@ -202,12 +217,12 @@ int C_CPM_EF::ReadStoredFiles(int first, int last, std::array<std::string, 100>&
 
         for (int n = first; n <= last; ++n) {
             Host().Sleep(100);
-            if (!Handshake())
+            if (!Handshake()) {
+                // Nothing after a file the monitor no longer answers for is
+                // true: the read-out ends with the files read so far.
                 status = -1;
-            if (status != 0) {
-                // The rest are announced but no longer requested.
-                count = n;
-                continue;
+                count = n - 1;
+                break;
             }
             char number[8];
             std::snprintf(number, sizeof number, "%02d", n < 0 ? 0 : n % 100);
@@ -230,6 +245,8 @@ int C_CPM_EF::ReadStoredFiles(int first, int last, std::array<std::string, 100>&
             if (Feeds)
                 Feeds->AddMemoLine("Reading file no. : " + QLatin1String(number) + "  value : " + Latin1(payload));
             Host().ProcessMessages();
+            if (Feeds && Feeds->Abandoned())
+                throw TCpmAbandoned{};
             count = n;
         }
     } catch (const std::exception&) {

@@ -82,6 +82,12 @@ QString FormatCpmResult(double value)
     return loc.toString(value < 0 ? -rounded : rounded, 'f', 1);
 }
 
+QString CpmProposedFileName(bool results, const QDate& date)
+{
+    return (results ? QStringLiteral("Karvo_results_") : QStringLiteral("Karvo_files_")) +
+           date.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".csv");
+}
+
 QString CpmDateText(const QDate& date) { return FileDateText(date); }
 QString CpmTimeText(const QTime& time) { return QLocale().toString(time, LongTimeFormatWithoutZone()); }
 

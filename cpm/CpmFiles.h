@@ -91,5 +91,9 @@ int SaveCpmResult(const QString& fileName, const TCpmIdentification& id, const Q
 // up by the user.
 int AppendCpmRecord(const QString& fileName, const TCpmIdentification& id, TCpmResult& r, const QString& comment);
 
+// The name a save dialog proposes: "Karvo_results_2026-12-09.csv" for the
+// result file, "Karvo_files_2026-12-09.csv" for a read-out.
+QString CpmProposedFileName(bool results, const QDate& date);
+
 // Where a decay run with "TestOutput" on leaves its frame recording.
 std::string CpmTestDataPath();

@@ -15,6 +15,8 @@
 #include "serial/DataDirectory.h"
 #include "serial/TFoCom.h"
 
+#include <QDate>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -44,21 +46,6 @@ void SetListIndex(QComboBox* box, int index, int fallback = -1)
         box->setCurrentIndex(index);
     else if (fallback >= 0 && fallback < box->count())
         box->setCurrentIndex(fallback);
-}
-
-QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), qsizetype(s.size())); }
-
-// Turns a hang-up or a time-out into a clean state whatever happens in
-// between, then lets the error go on to be shown.
-template <class F>
-void GuardPortErrors(F&& body, const std::function<void()>& recover)
-{
-    try {
-        body();
-    } catch (...) {
-        recover();
-        throw;
-    }
 }
 
 } // namespace
@@ -136,11 +123,18 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
         label->setFont(resultFont);
         label->setAlignment(Qt::AlignCenter);
         label->setMinimumWidth(150);
+        // A screen reader names each box by its own caption, not by "Results".
+        box->setAccessibleName(QString::fromLatin1(caption));
+        label->setAccessibleName(QString::fromLatin1(caption));
         (new QVBoxLayout(box))->addWidget(label);
     };
-    makeResult(GroupBoxPosDecayTime, LabelPosDecayTime, "Pos. decay time", "0,0 sec");
-    makeResult(GroupBoxNegDecayTime, LabelNegDecayTime, "Neg. decay time", "0,0 sec");
+    // The start texts in the locale's own decimal separator, like every result.
+    const QString zero = FormatCpmResult(0);
+    makeResult(GroupBoxPosDecayTime, LabelPosDecayTime, "Pos. decay time", "");
+    makeResult(GroupBoxNegDecayTime, LabelNegDecayTime, "Neg. decay time", "");
     makeResult(GroupBoxOffset, LabelOffset, "Offset", "0 V");
+    LabelPosDecayTime->setText(zero + QStringLiteral(" sec"));
+    LabelNegDecayTime->setText(zero + QStringLiteral(" sec"));
     BitBtnSaveResult = new QPushButton(QStringLiteral("Save results"), GroupBoxResult);
     BitBtnOK = new QPushButton(QStringLiteral("OK &save"), GroupBoxResult);
     BitBtnCancelSave = new QPushButton(QStringLiteral("Cancel"), GroupBoxResult);
@@ -162,10 +156,6 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
         b->setMinimumSize(130, 30);
     Edit1->setMinimumWidth(320);
     resultLayout->addLayout(saveRow, 1, 0, 1, 3);
-    BitBtnSaveResult->setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Edit1),
-                       static_cast<QWidget*>(BitBtnOK), static_cast<QWidget*>(BitBtnCancelSave)})
-        w->setVisible(false);
 
     auto* top = new QHBoxLayout;
     top->addWidget(GBDisplay, 1);
@@ -241,6 +231,7 @@ TCPMSetup::TCPMSetup(QWidget* parent) : QWidget(parent)
         move((g.width() - width()) / 2, (g.height() - height()) / 2 + 30);
     }
     MemoDisplay->clear();
+    ApplyState();
 }
 
 int TCPMSetup::SelectModeIndex() const { return SelectModeItems->checkedId(); }
@@ -259,13 +250,65 @@ C_CPM_EF& TCPMSetup::Cpm()
     return *CpmDecay;
 }
 
+// One exchange of the window on the stack (a run, a read-out, a command, a
+// comment entry): remembers the window's session it began under.
+class TCpmExchange {
+public:
+    explicit TCpmExchange(TCPMSetup& w) : w_(w), session_(w.session_) { w_.exchangeSessions_.push_back(session_); }
+    ~TCpmExchange() { w_.exchangeSessions_.pop_back(); }
+    TCpmExchange(const TCpmExchange&) = delete;
+    TCpmExchange& operator=(const TCpmExchange&) = delete;
+    // The window was left (Exit) since this exchange began.
+    bool Abandoned() const { return session_ != w_.session_; }
+
+private:
+    TCPMSetup& w_;
+    int session_;
+};
+
+bool TCPMSetup::Abandoned() const { return !exchangeSessions_.empty() && exchangeSessions_.back() != session_; }
+
 void TCPMSetup::EnableControls(bool on)
 {
-    for (QWidget* w : {static_cast<QWidget*>(BitBtnStart), static_cast<QWidget*>(BitBtnChart),
-                       static_cast<QWidget*>(BitBtnInfo), static_cast<QWidget*>(BitBtnCancel),
-                       static_cast<QWidget*>(GroupBoxsetup), static_cast<QWidget*>(BitBtnReadFile)})
-        w->setEnabled(on);
+    SetState(on ? TCpmWindowState::Idle : TCpmWindowState::Exchanging);
     Host().ProcessMessages();
+}
+
+void TCPMSetup::SetState(TCpmWindowState state)
+{
+    state_ = state;
+    ApplyState();
+}
+
+bool TCPMSetup::Allowed(TCpmAction action) const
+{
+    // A window that is not shown (left by Exit, or behind its chart) takes no clicks.
+    return isVisible() && CpmActionAllowed(state_, action, unsaved_.has_value());
+}
+
+void TCPMSetup::ApplyState()
+{
+    const TCpmControls c = CpmControlsFor(state_, unsaved_.has_value());
+    BitBtnStart->setEnabled(c.Start);
+    BitBtnChart->setEnabled(c.Chart);
+    BitBtnBreak->setEnabled(c.Break);
+    BitBtnReadFile->setEnabled(c.ReadFile);
+    BitBtnInfo->setEnabled(c.Info);
+    GroupBoxsetup->setEnabled(c.Setup);
+    ButtonClearDisplay->setEnabled(c.ClearDisplay);
+    BitBtnCancel->setEnabled(c.Exit);
+    BitBtnSaveResult->setEnabled(c.SaveResult);
+    BitBtnSaveResult->setVisible(!c.CommentEntry);
+    for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Edit1), static_cast<QWidget*>(BitBtnOK),
+                       static_cast<QWidget*>(BitBtnCancelSave)})
+        w->setVisible(c.CommentEntry);
+}
+
+void TCPMSetup::showEvent(QShowEvent* e)
+{
+    // Opened again from the menu: what it shows is its state, idle after Exit.
+    ApplyState();
+    QWidget::showEvent(e);
 }
 
 void TCPMSetup::SendDecaySetup()
@@ -289,42 +332,39 @@ void TCPMSetup::SendDecaySetup()
 
 void TCPMSetup::RecoverFromPortError()
 {
-    running_ = false;
-    readingFiles_ = false;
     GroupBoxOffset->setTitle(QStringLiteral("Offset"));
+    LabelOffset->setText(FormatCpmResult(0) + QStringLiteral(" V"));
+    MemoDisplay->clear();
     if (FormReadCPMFiles)
-        FormReadCPMFiles->hide();
+        FormReadCPMFiles->SetState(TCpmFilesDialogState::Hidden);
     if (CpmDecay) {
         TCustomComPort& port = CpmDecay->Port();
         try {
             port.Close();
             // A line that only timed out is there for the next try; a device
             // that went away stays closed until the window is opened again.
-            if (!exited_)
-                port.Open();
+            port.Open();
         } catch (...) {
         }
     }
-    if (!exited_) {
-        EnableControls(true);
-        show();
-    }
+    SetState(TCpmWindowState::Idle);
+    show();
 }
 
 void TCPMSetup::BitBtnStartClick()
 {
-    if (running_)
-        return; // the last run still waits for its abort frame
-    exited_ = false;
-    commentCancel_ = true; // a comment entry still open belongs to the last run
-    EnableControls(false);
+    if (!Allowed(TCpmAction::Start))
+        return;
+    TCpmExchange exchange(*this);
+    unsaved_.reset();
+    SetState(TCpmWindowState::Measuring);
     MemoDisplay->clear();
     SetMemoFontSize(12);
     GroupBoxOffset->setTitle(QStringLiteral("Offset"));
-    BitBtnSaveResult->setEnabled(false);
-    LabelPosDecayTime->setText(QStringLiteral("0.0 sec"));
-    LabelNegDecayTime->setText(QStringLiteral("0.0 sec"));
-    LabelOffset->setText(QStringLiteral("0.0 V"));
+    const QString zero = FormatCpmResult(0);
+    LabelPosDecayTime->setText(zero + QStringLiteral(" sec"));
+    LabelNegDecayTime->setText(zero + QStringLiteral(" sec"));
+    LabelOffset->setText(zero + QStringLiteral(" V"));
     LabelPosDecayTime->setVisible(true);
     LabelNegDecayTime->setVisible(true);
     if (SelectModeIndex() == 1)
@@ -334,27 +374,30 @@ void TCPMSetup::BitBtnStartClick()
     MemoDisplay->clear();
     AddMemoLine(QStringLiteral("Start measurement!"));
     AddMemoLine(QStringLiteral("Please wait...."));
-    Host().ProcessMessages();
 
     int32_t start = 0, stop = 0, offsetTime = 0;
     double posDecay = 0, negDecay = 0, offsetVoltage = 0;
     bool aborted = false;
-    running_ = true;
+    std::string mode;
     try {
+        Host().ProcessMessages();
+        if (exchange.Abandoned())
+            return;
         SendDecaySetup();
+        mode = Cpm().SetupValues[4];
         Host().Sleep(500);
         AddMemoLine(QStringLiteral("Setup succeeded."));
         AddMemoLine(QStringLiteral("Measurement decay time in processing."));
         Cpm().MeasureDecay(start, stop, offsetTime, posDecay, negDecay, offsetVoltage, aborted);
+    } catch (const TCpmAbandoned&) {
+        return;
     } catch (...) {
-        const bool quiet = exited_; // the window was left during the run: nobody to tell
+        if (exchange.Abandoned())
+            return; // the window was left during the run: nobody to tell
         RecoverFromPortError();
-        if (quiet)
-            return;
         throw;
     }
-    running_ = false;
-    if (exited_)
+    if (exchange.Abandoned())
         return;
 
     if (aborted) {
@@ -364,35 +407,55 @@ void TCPMSetup::BitBtnStartClick()
         LabelPosDecayTime->setText(FormatCpmResult(posDecay) + QStringLiteral(" sec"));
         LabelNegDecayTime->setText(FormatCpmResult(negDecay) + QStringLiteral(" sec"));
         LabelOffset->setText(FormatCpmResult(offsetVoltage) + QStringLiteral(" V"));
-        BitBtnSaveResult->setEnabled(true);
+        TRunResult r;
+        r.Result.StartVoltage = start;
+        r.Result.StopVoltage = stop;
+        r.Result.OffsetTime = offsetTime;
+        r.Result.PosDecayTime = posDecay;
+        r.Result.NegDecayTime = negDecay;
+        r.Result.OffsetVoltage = offsetVoltage;
+        r.Mode = mode;
+        unsaved_ = r;
     }
-    EnableControls(true);
+    SetState(TCpmWindowState::Idle);
 }
 
 void TCPMSetup::BitBtnBreakClick()
 {
-    Cpm().SendBreak();
-    EnableControls(true);
-    // Until the monitor has sent the abort frame, nothing else may talk to
-    // it: a command now would take that frame for its reply and leave the
-    // run waiting for nothing. Exit stays usable.
-    if (running_)
-        for (QWidget* w : {static_cast<QWidget*>(BitBtnStart), static_cast<QWidget*>(BitBtnInfo),
-                           static_cast<QWidget*>(GroupBoxsetup), static_cast<QWidget*>(BitBtnReadFile)})
-            w->setEnabled(false);
+    if (!Allowed(TCpmAction::Break))
+        return;
+    const TCpmWindowState was = state_;
     // A comment entry in progress ends without saving.
-    commentOk_ = false;
-    commentCancel_ = true;
-    BitBtnSaveResult->setVisible(true);
-    BitBtnOK->setVisible(false);
+    if (was == TCpmWindowState::Commenting)
+        commentAnswer_ = TCommentAnswer::Cancel;
+    // A run now waits for the monitor's abort frame and lets nothing else
+    // on the line; anywhere else BEL is a short exchange of its own.
+    SetState(was == TCpmWindowState::Measuring ? TCpmWindowState::Breaking : TCpmWindowState::Exchanging);
+    try {
+        Cpm().SendBreak();
+    } catch (...) {
+        if (was != TCpmWindowState::Measuring)
+            SetState(was);
+        throw;
+    }
+    if (was != TCpmWindowState::Measuring)
+        SetState(was);
 }
 
 void TCPMSetup::BitBtnInfoClick()
 {
-    if (running_)
+    if (!Allowed(TCpmAction::Info))
         return;
+    TCpmExchange exchange(*this);
+    SetState(TCpmWindowState::Exchanging);
     C_CPM_EF& cpm = Cpm();
-    cpm.UpdateIdentification();
+    try {
+        cpm.UpdateIdentification();
+    } catch (...) {
+        RecoverFromPortError();
+        throw;
+    }
+    SetState(TCpmWindowState::Idle);
     MemoDisplay->clear();
     AddMemoLine(QStringLiteral(" "));
     SetMemoFontSize(18);
@@ -403,10 +466,18 @@ void TCPMSetup::BitBtnInfoClick()
 
 void TCPMSetup::ButtonReadSetupClick()
 {
-    if (running_)
+    if (!Allowed(TCpmAction::ReadSetup))
         return;
+    TCpmExchange exchange(*this);
+    SetState(TCpmWindowState::Exchanging);
     C_CPM_EF& cpm = Cpm();
-    cpm.ReadSetup();
+    try {
+        cpm.ReadSetup();
+    } catch (...) {
+        RecoverFromPortError();
+        throw;
+    }
+    SetState(TCpmWindowState::Idle);
     SetListIndex(ComboBoxVStart, HexToInt(cpm.SetupValues[5]));
     SetListIndex(ComboBoxVStop, HexToInt(cpm.SetupValues[6]));
     SetListIndex(ComboBoxOffsetTime, HexToInt(cpm.SetupValues[7]));
@@ -418,15 +489,25 @@ void TCPMSetup::ButtonReadSetupClick()
     }
 }
 
-void TCPMSetup::ButtonClearDisplayClick() { MemoDisplay->clear(); }
+void TCPMSetup::ButtonClearDisplayClick()
+{
+    if (Allowed(TCpmAction::ClearDisplay))
+        MemoDisplay->clear();
+}
 
 void TCPMSetup::BitBtnCancelClick()
 {
-    exited_ = true;
-    commentCancel_ = true;
-    hide();
+    if (!Allowed(TCpmAction::Exit))
+        return;
+    // Whatever still runs below this click (a run after Break, the read-out
+    // in one of its waits, the comment entry) ends without another byte.
+    ++session_;
+    commentAnswer_ = TCommentAnswer::Cancel;
     if (FormReadCPMFiles)
-        FormReadCPMFiles->hide();
+        FormReadCPMFiles->SetState(TCpmFilesDialogState::Hidden);
+    GroupBoxOffset->setTitle(QStringLiteral("Offset"));
+    SetState(TCpmWindowState::Idle);
+    hide();
     if (FoCom)
         FoCom->ClosePort();
     else if (CpmDecay)
@@ -438,89 +519,118 @@ void TCPMSetup::BitBtnCancelClick()
 
 void TCPMSetup::BitBtnSaveResultClick()
 {
-    commentOk_ = false;
-    commentCancel_ = false;
-    BitBtnSaveResult->setVisible(false);
-    BitBtnOK->setVisible(true);
-    BitBtnCancelSave->setVisible(true);
-    Label5->setVisible(true);
-    Edit1->setVisible(true);
+    if (!Allowed(TCpmAction::SaveResult) || !unsaved_)
+        return;
+    TCpmExchange exchange(*this);
+    commentAnswer_ = TCommentAnswer::None;
+    SetState(TCpmWindowState::Commenting);
     Edit1->raise();
     Edit1->setFocus();
-    while (!commentOk_ && !commentCancel_ && isVisible()) {
+    while (commentAnswer_ == TCommentAnswer::None && isVisible() && !exchange.Abandoned()) {
         Host().Sleep(1);
         Host().ProcessMessages();
     }
-    if (commentOk_) {
+    if (exchange.Abandoned())
+        return;
+    const bool ok = commentAnswer_ == TCommentAnswer::Ok;
+    commentAnswer_ = TCommentAnswer::None;
+    if (ok && unsaved_) {
+        // The run's own result and mode, whatever a read-out or "Read setup"
+        // has put into the decay instance since.
+        const TRunResult r = *unsaved_;
         C_CPM_EF& cpm = Cpm();
-        const int r = cpm.SaveResult(cpm.StartVoltage, cpm.StopVoltage, cpm.OffsetTime, cpm.PosDecayTime,
-                                     cpm.NegDecayTime, cpm.OffsetVoltage, Edit1->text());
+        const std::string setupMode = cpm.SetupValues[4];
+        cpm.SetupValues[4] = r.Mode;
+        int written = 1;
+        try {
+            written = cpm.SaveResult(r.Result.StartVoltage, r.Result.StopVoltage, r.Result.OffsetTime,
+                                     r.Result.PosDecayTime, r.Result.NegDecayTime, r.Result.OffsetVoltage,
+                                     Edit1->text());
+        } catch (...) {
+            cpm.SetupValues[4] = setupMode;
+            if (!exchange.Abandoned())
+                SetState(TCpmWindowState::Idle);
+            throw;
+        }
+        cpm.SetupValues[4] = setupMode;
         // Each run is saved once; one not written (dialog cancelled, file
         // not writable) can still be saved.
-        if (r == 0)
-            BitBtnSaveResult->setEnabled(false);
+        if (written == 0)
+            unsaved_.reset();
     }
-    Edit1->setVisible(false);
-    BitBtnSaveResult->setVisible(true);
-    BitBtnOK->setVisible(false);
-    BitBtnCancelSave->setVisible(false);
-    Label5->setVisible(false);
+    if (!exchange.Abandoned())
+        SetState(TCpmWindowState::Idle);
 }
 
-void TCPMSetup::BitBtnOKClick() { commentOk_ = true; }
-void TCPMSetup::BitBtnCancelSaveClick() { commentCancel_ = true; }
+void TCPMSetup::BitBtnOKClick()
+{
+    if (Allowed(TCpmAction::OkSave))
+        commentAnswer_ = TCommentAnswer::Ok;
+}
+
+void TCPMSetup::BitBtnCancelSaveClick()
+{
+    if (Allowed(TCpmAction::CancelSave))
+        commentAnswer_ = TCommentAnswer::Cancel;
+}
 
 // --- read-out of the stored files ----------------------------------------------
 
 void TCPMSetup::BitBtnReadFileClick()
 {
-    if (running_ || readingFiles_)
+    if (!Allowed(TCpmAction::ReadFile))
         return;
-    exited_ = false;
+    TCpmExchange exchange(*this);
     show();
-    EnableControls(false);
-    readingFiles_ = true;
+    SetState(TCpmWindowState::ReadingFiles);
     StoredRecords.fill(std::string());
     StoredComments.fill(QString());
     MemoDisplay->clear();
     AddMemoLine(QStringLiteral("\r\nStart reading !"));
 
     int result = 0;
-    GuardPortErrors(
-        [&] {
-            C_CPM_EF& cpm = Cpm();
-            cpm.ReadSetup();
-            int first = 1;
-            bool ok = false;
-            int last = Latin1(cpm.SetupValues[8]).trimmed().toInt(&ok, 10);
-            last = std::clamp(ok ? last - 1 : 0, 0, 99);
-            result = AskFileRange(first, last);
-            if (result == 0)
-                result = ReadAndReportFiles(first, last);
-            if (result == 0)
-                result = AskFileComments(first, last);
-            if (result == 0) {
-                show();
-                QString fileName;
-                const int r = cpm.CreateDataFile(fileName);
-                if (r == 2) {
-                    result = 2;
-                } else {
-                    for (int n = first; n <= last && n < int(StoredRecords.size()); ++n) {
-                        if (n < 0)
-                            continue;
-                        cpm.ParseRecord(StoredRecords[size_t(n)]);
-                        cpm.Comment = StoredComments[size_t(n)];
-                        result = cpm.AppendRecord(fileName);
-                        if (result != 0)
-                            break;
-                    }
+    try {
+        Host().ProcessMessages();
+        if (exchange.Abandoned())
+            return;
+        C_CPM_EF& cpm = Cpm();
+        cpm.ReadSetup();
+        // Setup byte 9 comes as two hex digits like the other eight: the
+        // number of stored files plus one.
+        int first = 1;
+        int last = std::clamp(HexToInt(cpm.SetupValues[8]) - 1, 0, 99);
+        result = AskFileRange(first, last);
+        if (result == 0)
+            result = ReadAndReportFiles(first, last);
+        if (result == 0)
+            result = AskFileComments(first, last);
+        if (result == 0) {
+            show();
+            QString fileName;
+            const int r = cpm.CreateDataFile(fileName);
+            if (r == 2) {
+                result = 2;
+            } else {
+                for (int n = first; n <= last && n < int(StoredRecords.size()); ++n) {
+                    if (n < 0)
+                        continue;
+                    cpm.ParseRecord(StoredRecords[size_t(n)]);
+                    cpm.Comment = StoredComments[size_t(n)];
+                    result = cpm.AppendRecord(fileName);
+                    if (result != 0)
+                        break;
                 }
             }
-        },
-        [this] { RecoverFromPortError(); });
-    readingFiles_ = false;
-    if (exited_)
+        }
+    } catch (const TCpmAbandoned&) {
+        return;
+    } catch (...) {
+        if (exchange.Abandoned())
+            return;
+        RecoverFromPortError();
+        throw;
+    }
+    if (exchange.Abandoned())
         return;
 
     if (result != 0) {
@@ -531,22 +641,14 @@ void TCPMSetup::BitBtnReadFileClick()
     } else {
         AddMemoLine(QStringLiteral("\r\nEEProm data from CPM stored successful in data file !"));
     }
-    EnableControls(true);
+    SetState(TCpmWindowState::Idle);
     show();
 }
 
 int TCPMSetup::AskFileRange(int& first, int& last)
 {
     TFormReadCPMFiles* d = FormReadCPMFiles;
-    d->GroupBoxRangeFileNumber->setVisible(true);
-    d->LabelRangeFileNumber->setVisible(true);
-    d->Label1->setVisible(true);
-    d->MaskEditStart->setVisible(true);
-    d->MaskEditStopp->setVisible(true);
-    d->GroupBoxInputComment->setVisible(false);
-    d->FitToContents();
-    d->show();
-    d->raise();
+    d->SetState(TCpmFilesDialogState::AskingRange);
     for (;;) {
         d->OKFlag = false;
         d->AbortFlag = false;
@@ -554,14 +656,16 @@ int TCPMSetup::AskFileRange(int& first, int& last)
         d->MaskEditStopp->setText(QString::number(last));
         d->activateWindow();
         d->MaskEditStart->setFocus();
-        while (!d->OKFlag && !d->AbortFlag && d->isVisible() && isVisible()) {
+        while (!d->OKFlag && !d->AbortFlag && d->isVisible() && isVisible() && !Abandoned()) {
             Host().Sleep(10);
             Host().ProcessMessages();
         }
+        if (Abandoned())
+            throw TCpmAbandoned{};
         first = TFormReadCPMFiles::FieldNumber(d->MaskEditStart);
         last = TFormReadCPMFiles::FieldNumber(d->MaskEditStopp);
         if (!d->OKFlag) {
-            d->hide();
+            d->SetState(TCpmFilesDialogState::Hidden);
             first = last = 0;
             return -10;
         }
@@ -570,7 +674,7 @@ int TCPMSetup::AskFileRange(int& first, int& last)
                              QStringLiteral("Incorrect input !"), TPromptIcon::Warning);
             continue;
         }
-        d->hide();
+        d->SetState(TCpmFilesDialogState::Hidden);
         return 0;
     }
 }
@@ -579,13 +683,24 @@ int TCPMSetup::ReadAndReportFiles(int first, int& last)
 {
     int count = 0;
     const int status = Cpm().ReadStoredFiles(first, last, StoredRecords, count);
-    last = count;
     if (status == -2 || status == -3) {
+        last = count;
         MemoDisplay->clear();
         Prompt().Message(QStringLiteral("!! No data stored in EEProm !! "), QStringLiteral("Info"),
                          TPromptIcon::Information);
         return status;
     }
+    if (status == -1) {
+        // The monitor stopped answering: the files read before are stored,
+        // the rest get no line at all (an empty record would read as zeros).
+        const int silent = count + 1;
+        Prompt().Message(QStringLiteral("The CPM did not answer for file no. %1 ! Files from no. %1 on are not read.")
+                             .arg(silent, 2, 10, QLatin1Char('0')),
+                         QStringLiteral("Error"), TPromptIcon::Warning);
+        last = count;
+        return count < first ? -1 : 0;
+    }
+    last = count;
     return 0;
 }
 
@@ -595,16 +710,9 @@ int TCPMSetup::AskFileComments(int first, int last)
     StoredComments.fill(QString());
     bool aborted = false;
     try {
-        d->GroupBoxRangeFileNumber->setVisible(true);
-        d->GroupBoxInputComment->setVisible(true);
-        d->LabelRangeFileNumber->setVisible(false);
-        d->Label1->setVisible(false);
-        d->MaskEditStart->setVisible(false);
-        d->MaskEditStopp->setVisible(false);
         d->LabelFileNumberMax->setText(QString::number(last - first + 1));
-        d->FitToContents();
-        d->show();
-        d->raise();
+        d->CheckBoxSameComment->setChecked(false);
+        d->SetState(TCpmFilesDialogState::AskingComment);
         for (int n = first; n <= last; ++n) {
             d->OKFlag = false;
             d->AbortFlag = false;
@@ -612,22 +720,32 @@ int TCPMSetup::AskFileComments(int first, int last)
             d->activateWindow();
             d->TextCommentFile->setFocus();
             d->TextCommentFile->selectAll(); // the last comment is offered again
-            while (!d->OKFlag && !d->AbortFlag && d->isVisible() && isVisible()) {
+            while (!d->OKFlag && !d->AbortFlag && d->isVisible() && isVisible() && !Abandoned()) {
                 Host().Sleep(10);
                 Host().ProcessMessages();
             }
+            if (Abandoned())
+                throw TCpmAbandoned{};
             if (!d->OKFlag) {
                 aborted = true;
                 break;
             }
             if (n >= 0 && n < int(StoredComments.size()))
                 StoredComments[size_t(n)] = d->TextCommentFile->text();
+            if (d->CheckBoxSameComment->isChecked()) {
+                for (int m = n + 1; m <= last && m < int(StoredComments.size()); ++m)
+                    if (m >= 0)
+                        StoredComments[size_t(m)] = d->TextCommentFile->text();
+                break;
+            }
         }
+    } catch (const TCpmAbandoned&) {
+        throw;
     } catch (...) {
-        d->hide();
+        d->SetState(TCpmFilesDialogState::Hidden);
         return 1;
     }
-    d->hide();
+    d->SetState(TCpmFilesDialogState::Hidden);
     return aborted ? -10 : 0;
 }
 
@@ -635,11 +753,12 @@ int TCPMSetup::AskFileComments(int first, int last)
 
 void TCPMSetup::BitBtnChartClick()
 {
+    if (!Allowed(TCpmAction::Chart))
+        return;
     TFormChartCPM* c = FormChartCPM;
     c->Chart1->RepaintNow();
     hide();
-    c->show();
-    c->Chart1->setVisible(true);
+    c->SetState(TCpmChartState::Shown);
     c->SetTitle(Edit1->text() + QLatin1Char('\n') + "pos. decay " + LabelPosDecayTime->text() + " / neg. decay " +
                 LabelNegDecayTime->text() + " / offset " + LabelOffset->text());
     c->FitTimeAxis();
@@ -655,8 +774,7 @@ void TCPMSetup::ClearChart()
     if (!FormChartCPM)
         return;
     FormChartCPM->ClearSeries();
-    FormChartCPM->hide();
-    FormChartCPM->Chart1->setVisible(false);
+    FormChartCPM->SetState(TCpmChartState::Hidden);
 }
 
 void TCPMSetup::AddPoint(TCpmSeries series, double x, double y, TCpmColour colour)
@@ -683,12 +801,23 @@ void TCPMSetup::AddMemoLine(const QString& line)
 
 bool TCPMSetup::AskSaveFileName(const QString& initialDir, QString& fileName)
 {
-    if (ChooseSaveFile)
-        return ChooseSaveFile(initialDir, fileName);
+    // Each kind of file is offered in the folder last used for that kind,
+    // under a name that says what it holds and when.
+    const bool results = state_ == TCpmWindowState::Commenting;
+    const QString& lastDir = results ? resultsDir_ : filesDir_;
+    const QString dir = lastDir.isEmpty() ? initialDir : lastDir;
+    QString name = CpmProposedFileName(results, QDate::currentDate());
+    if (ChooseSaveFile) {
+        if (!ChooseSaveFile(dir, name))
+            return false;
+        fileName = name;
+        return true;
+    }
     if (!FoCom || !FoCom->SaveDialog1)
         return false;
     QFileDialog* dlg = FoCom->SaveDialog1;
-    dlg->setDirectory(initialDir.isEmpty() ? QString::fromStdString(HomeDirectory()) : initialDir);
+    dlg->setDirectory(dir.isEmpty() ? QString::fromStdString(HomeDirectory()) : dir);
+    dlg->selectFile(name);
     if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
         return false;
     fileName = dlg->selectedFiles().front();
@@ -697,6 +826,8 @@ bool TCPMSetup::AskSaveFileName(const QString& initialDir, QString& fileName)
 
 void TCPMSetup::DataDirectoryUpdate(const QString& fileName)
 {
+    const QString folder = QFileInfo(fileName).absolutePath() + QLatin1Char('/');
+    (state_ == TCpmWindowState::Commenting ? resultsDir_ : filesDir_) = folder;
     if (FoCom)
         FoCom->UpdateCpmDataDirectory(fileName);
     else if (MainState)

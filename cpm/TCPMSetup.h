@@ -1,5 +1,7 @@
 #pragma once
 #include "cpm/C_CPM_EF.h"
+#include "cpm/CpmFiles.h"
+#include "cpm/CpmWindowState.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -11,7 +13,9 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 // The charge plate monitor's decay-time window: the decay parameters, a
 // run with the live plate voltage, the results and their file, the read-out
@@ -74,6 +78,8 @@ public:
     void BitBtnChartClick();
 
     // --- operations ----------------------------------------------------------------
+    // Kept for the handlers' order of work: on = the idle controls, off = those
+    // of a running exchange. Both go through the window's state.
     void EnableControls(bool on);
     void SendDecaySetup();
     int AskFileRange(int& first, int& last);
@@ -84,10 +90,25 @@ public:
     void SetSelectModeIndex(int index);
     // The decay instance, with this window as its feeds.
     C_CPM_EF& Cpm();
-    // True while a run waits for its frames.
-    bool Running() const { return running_; }
+
+    // --- state -----------------------------------------------------------------------
+    TCpmWindowState State() const { return state_; }
+    // Sets the state and shows it on every control.
+    void SetState(TCpmWindowState state);
+    bool Allowed(TCpmAction action) const;
+    // True while a run waits for its frames (Break included).
+    bool Running() const { return state_ == TCpmWindowState::Measuring || state_ == TCpmWindowState::Breaking; }
+    // The result of the last run that ended complete and is not saved yet,
+    // with the mode it ran in: what "Save results" writes.
+    struct TRunResult {
+        TCpmResult Result;
+        std::string Mode; // setup value 5 as sent for the run ("16", "33", "50")
+    };
+    const std::optional<TRunResult>& UnsavedResult() const { return unsaved_; }
 
     // The file dialog of both saves; tests put their own choice in its place.
+    // `fileName` comes in as the proposed name (without folder) and goes out
+    // as the chosen path.
     std::function<bool(const QString& initialDir, QString& fileName)> ChooseSaveFile;
 
     // --- ICpmFeeds -----------------------------------------------------------------
@@ -101,15 +122,30 @@ public:
     bool AskSaveFileName(const QString& initialDir, QString& fileName) override;
     void DataDirectoryUpdate(const QString& fileName) override;
 
+    bool Abandoned() const override;
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
 private:
-    // After a port error inside a run or read-out: the window usable again
-    // and the port closed and, where the device is still there, open again.
+    friend class TCpmExchange;
+    // After a port error inside an exchange: the window usable again, its
+    // progress texts cleared, and the port closed and, where the device is
+    // still there, open again.
     void RecoverFromPortError();
-    bool running_ = false;
-    bool readingFiles_ = false;
-    bool commentOk_ = false;
-    bool commentCancel_ = false;
-    bool exited_ = false;
+    void ApplyState();
+    enum class TCommentAnswer { None, Ok, Cancel };
+
+    TCpmWindowState state_ = TCpmWindowState::Idle;
+    std::optional<TRunResult> unsaved_;
+    TCommentAnswer commentAnswer_ = TCommentAnswer::None;
+    // Counts the times the window was left by Exit; each exchange on the
+    // stack remembers the count it began under, so one that outlived its
+    // window ends without touching the line or the new window's state.
+    int session_ = 0;
+    std::vector<int> exchangeSessions_;
+    // The folders last used for each kind of file in this run of the program.
+    QString resultsDir_, filesDir_;
 };
 
 extern TCPMSetup* CPMSetup;

@@ -157,12 +157,13 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
         int width;
     };
     const Design designs[] = {
-        {&Series1, "Measured  line", QColor(255, 0, 0), 1},
-        {&Series2, "Vstart Pos", QColor(0, 128, 0), 1},
-        {&Series3, "Vstop Pos", QColor(255, 255, 0), 1},
-        {&Series4, "Vstart Neg", QColor(0, 0, 255), 1},
-        {&Series5, "Vstop Neg", QColor(255, 255, 255), 1},
-        {&Series6, "Zero line", QColor(0, 128, 128), 3},
+        // The legend shows the colour each line is drawn in (its points').
+        {&Series1, "Measured  line", ColourOf(TCpmColour::Red), 1},
+        {&Series2, "Vstart Pos", ColourOf(TCpmColour::Black), 1},
+        {&Series3, "Vstop Pos", ColourOf(TCpmColour::Black), 1},
+        {&Series4, "Vstart Neg", ColourOf(TCpmColour::Yellow), 1},
+        {&Series5, "Vstop Neg", ColourOf(TCpmColour::Yellow), 1},
+        {&Series6, "Zero line", ColourOf(TCpmColour::Green), 3},
     };
     for (const Design& d : designs) {
         auto* g = new TCpmGraph(plot->xAxis, plot->yAxis);
@@ -172,6 +173,12 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
         g->setPen(pen);
         *d.member = g;
     }
+
+    // A legend names the coloured lines; the chart's own hidden trace has no place in it.
+    if (plot->plottableCount() > 0)
+        plot->plottable(0)->removeFromLegend();
+    plot->legend->setVisible(true);
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignRight);
 
     setObjectName(QStringLiteral("FormChartCPM"));
     TeeCommander1->setObjectName(QStringLiteral("TeeCommander1"));
@@ -186,7 +193,7 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
     connect(TeeCommander1->PrintButton, &QAction::triggered, this, [this] { PrintButtonClick(); });
     connect(BitBtn_Exit, &QPushButton::clicked, this, [this] { BitBtn_ExitClick(); });
 
-    Chart1->setVisible(false);
+    SetState(TCpmChartState::Hidden);
     ClearSeries();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -214,7 +221,8 @@ QColor TFormChartCPM::ColourOf(TCpmColour colour)
     case TCpmColour::Black: return QColor(0, 0, 0);
     case TCpmColour::Red: return QColor(255, 0, 0);
     case TCpmColour::Blue: return QColor(0, 0, 255);
-    case TCpmColour::Yellow: return QColor(255, 255, 0);
+    // Dark yellow: plain yellow vanishes on a light background and on paper.
+    case TCpmColour::Yellow: return QColor(170, 130, 0);
     case TCpmColour::Green: return QColor(0, 128, 0);
     }
     return QColor(0, 0, 0);
@@ -257,12 +265,22 @@ void TFormChartCPM::FitTimeAxis()
 void TFormChartCPM::SetTitle(const QString& title) { Chart1->SetTitle(title); }
 QString TFormChartCPM::Title() const { return Chart1->Title(); }
 
+void TFormChartCPM::SetState(TCpmChartState state)
+{
+    state_ = state;
+    const bool shown = state == TCpmChartState::Shown;
+    setVisible(shown);
+    Chart1->setVisible(shown);
+    BitBtn_Exit->setEnabled(shown);
+}
+
 void TFormChartCPM::BitBtn_ExitClick()
 {
+    if (state_ != TCpmChartState::Shown)
+        return;
     if (CPMSetup)
         CPMSetup->show();
-    hide();
-    Chart1->setVisible(false);
+    SetState(TCpmChartState::Hidden);
 }
 
 QRect TFormChartCPM::PrintArea(const QRect& page)

@@ -1,5 +1,6 @@
 #pragma once
 #include "cpm/C_CPM_EF.h"
+#include "cpm/CpmWindowState.h"
 
 #include <QColor>
 #include <QPushButton>
@@ -69,12 +70,19 @@ public:
     void SetTitle(const QString& title);
     QString Title() const;
 
+    // Hidden, or shown with its chart; the only control, Exit, leads back.
+    TCpmChartState State() const { return state_; }
+    void SetState(TCpmChartState state);
+
     void BitBtn_ExitClick();
     // The toolbar's print: the chart stretched over the page inside margins
     // of 3 % left, 6 % top, 1 % right and 1 % bottom.
     void PrintButtonClick();
     void PrintTo(QPrinter* printer);
     static QRect PrintArea(const QRect& page);
+
+private:
+    TCpmChartState state_ = TCpmChartState::Hidden;
 };
 
 extern TFormChartCPM* FormChartCPM;

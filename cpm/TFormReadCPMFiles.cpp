@@ -32,6 +32,7 @@ TFormReadCPMFiles::TFormReadCPMFiles(QWidget* parent) : QWidget(parent)
     LabelFileNumberMax = new QLabel(QStringLiteral("0"), GroupBoxInputComment);
     TextCommentFile = new QLineEdit(GroupBoxInputComment);
     TextCommentFile->setMinimumWidth(360);
+    CheckBoxSameComment = new QCheckBox(QStringLiteral("same comment for the remaining files"), GroupBoxInputComment);
 
     BitBtnOK = new QPushButton(QStringLiteral("OK"), GroupBoxRangeFileNumber);
     BitBtnAbort = new QPushButton(QStringLiteral("Abort"), GroupBoxRangeFileNumber);
@@ -52,6 +53,7 @@ TFormReadCPMFiles::TFormReadCPMFiles(QWidget* parent) : QWidget(parent)
     numberRow->addStretch(1);
     commentLayout->addLayout(numberRow, 0, 0);
     commentLayout->addWidget(TextCommentFile, 1, 0);
+    commentLayout->addWidget(CheckBoxSameComment, 2, 0);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -82,6 +84,7 @@ TFormReadCPMFiles::TFormReadCPMFiles(QWidget* parent) : QWidget(parent)
     CPM_NAME(Label4);
     CPM_NAME(LabelFileNumberMax);
     CPM_NAME(TextCommentFile);
+    CPM_NAME(CheckBoxSameComment);
     CPM_NAME(BitBtnOK);
     CPM_NAME(BitBtnAbort);
 #undef CPM_NAME
@@ -95,8 +98,36 @@ TFormReadCPMFiles::TFormReadCPMFiles(QWidget* parent) : QWidget(parent)
     GroupBoxInputComment->setVisible(false);
 }
 
-void TFormReadCPMFiles::BitBtnOKClick() { OKFlag = true; }
-void TFormReadCPMFiles::BitBtnAbortClick() { AbortFlag = true; }
+void TFormReadCPMFiles::SetState(TCpmFilesDialogState state)
+{
+    state_ = state;
+    const bool range = state == TCpmFilesDialogState::AskingRange;
+    const bool comment = state == TCpmFilesDialogState::AskingComment;
+    GroupBoxRangeFileNumber->setVisible(range || comment);
+    for (QWidget* w : {static_cast<QWidget*>(LabelRangeFileNumber), static_cast<QWidget*>(Label1),
+                       static_cast<QWidget*>(MaskEditStart), static_cast<QWidget*>(MaskEditStopp)})
+        w->setVisible(range);
+    GroupBoxInputComment->setVisible(comment);
+    if (state == TCpmFilesDialogState::Hidden) {
+        hide();
+        return;
+    }
+    FitToContents();
+    show();
+    raise();
+}
+
+// An answer counts only while a question is open.
+void TFormReadCPMFiles::BitBtnOKClick()
+{
+    if (state_ != TCpmFilesDialogState::Hidden)
+        OKFlag = true;
+}
+void TFormReadCPMFiles::BitBtnAbortClick()
+{
+    if (state_ != TCpmFilesDialogState::Hidden)
+        AbortFlag = true;
+}
 
 void TFormReadCPMFiles::MaskEditStartKeyUp(int key)
 {
@@ -113,8 +144,14 @@ int TFormReadCPMFiles::FieldNumber(const QLineEdit* edit)
 
 void TFormReadCPMFiles::FitToContents()
 {
-    if (layout())
+    // Shrinks again after the comment step, when the next read-out asks for a range.
+    for (QWidget* w : {static_cast<QWidget*>(GroupBoxInputComment), static_cast<QWidget*>(GroupBoxRangeFileNumber)})
+        if (w->layout())
+            w->layout()->invalidate();
+    if (layout()) {
+        layout()->invalidate();
         layout()->activate();
+    }
     adjustSize();
 }
 

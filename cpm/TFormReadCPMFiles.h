@@ -1,4 +1,7 @@
 #pragma once
+#include "cpm/CpmWindowState.h"
+
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,8 +27,15 @@ public:
     QLabel* Label4 = nullptr;
     QLabel* LabelFileNumberMax = nullptr;
     QLineEdit* TextCommentFile = nullptr;
+    // Off at each read-out: on, the comment confirmed goes to every file left.
+    QCheckBox* CheckBoxSameComment = nullptr;
     QPushButton* BitBtnOK = nullptr;
     QPushButton* BitBtnAbort = nullptr;
+
+    // Hidden, asking for the range, or asking for a file's comment; shows
+    // the controls of that step and the window itself.
+    TCpmFilesDialogState State() const { return state_; }
+    void SetState(TCpmFilesDialogState state);
 
     bool OKFlag = false;
     bool AbortFlag = false;
@@ -43,6 +53,9 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* e) override;
+
+private:
+    TCpmFilesDialogState state_ = TCpmFilesDialogState::Hidden;
 };
 
 extern TFormReadCPMFiles* FormReadCPMFiles;

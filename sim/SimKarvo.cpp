@@ -142,7 +142,10 @@ void SimKarvo::OnByte(uint8_t byte, ISimLine& line)
         expect_ = Expect::Command;
         ++Enqs;
         enqAt_ = now;
-        if (!EnqAnswer.empty() && !Silent)
+        const bool answer = EnqsToAnswer != 0;
+        if (EnqsToAnswer > 0)
+            --EnqsToAnswer;
+        if (!EnqAnswer.empty() && !Silent && answer)
             pending_.push_back({now + AckDelayMs, EnqAnswer});
     } else if (c == kStx) {
         if (enqAt_ >= 0)

@@ -35,6 +35,8 @@ public:
     // What an ENQ is answered with, and after how long.
     std::string EnqAnswer;               // ACK and 0x05 together
     int AckDelayMs = 0;
+    // ENQs answered from now on before the monitor stops answering them (-1: all).
+    int EnqsToAnswer = -1;
     // The ACK comes when the PC polls for the n-th time (polls 50 ms apart).
     void AckOnPoll(int n) { AckDelayMs = n <= 1 ? 0 : 50 * (n - 1) - 25; }
     bool Silent = false;                 // answers nothing at all

@@ -75,7 +75,7 @@ TEST_F(CpmChartTest, DesignOfWindowAxesAndSeries)
     EXPECT_EQ(plot->xAxis->tickLabelRotation(), 90);
     EXPECT_FALSE(plot->xAxis2->visible());
     EXPECT_FALSE(plot->yAxis2->visible());
-    EXPECT_FALSE(plot->legend->visible());
+    EXPECT_TRUE(plot->legend->visible()); // names the coloured lines
 
     const QStringList names = {"Measured  line", "Vstart Pos", "Vstop Pos", "Vstart Neg", "Vstop Neg", "Zero line"};
     const TCpmGraph* series[] = {chart->Series1, chart->Series2, chart->Series3,
@@ -104,7 +104,7 @@ TEST_F(CpmChartTest, PointColoursAndRunsOfOneColour)
     ASSERT_EQ(line->PointCount(), 5);
     EXPECT_EQ(line->PointColour(3), QColor(0, 0, 255));
     EXPECT_EQ(chart->Series6->PointColour(0), QColor(0, 128, 0));
-    EXPECT_EQ(chart->Series4->PointColour(0), QColor(255, 255, 0));
+    EXPECT_EQ(chart->Series4->PointColour(0), QColor(170, 130, 0)); // dark yellow, readable on paper
     EXPECT_EQ(chart->Series2->PointColour(0), QColor(0, 0, 0));
     // One segment per pair of points, in the colour of the point it runs to.
     const auto runs = line->Runs();
@@ -165,7 +165,7 @@ TEST_F(CpmChartTest, ViewChartBeforeAnyRunAndExit)
     EXPECT_FALSE(CPMSetup->isVisible());
     EXPECT_TRUE(chart->isVisible());
     EXPECT_TRUE(chart->Chart1->isVisible());
-    EXPECT_EQ(chart->Title(), "\npos. decay 0,0 sec / neg. decay 0,0 sec / offset 0 V");
+    EXPECT_EQ(chart->Title(), "\npos. decay 0.0 sec / neg. decay 0.0 sec / offset 0 V");
     EXPECT_EQ(chart->Series1->PointCount(), 0);
 
     chart->BitBtn_ExitClick();

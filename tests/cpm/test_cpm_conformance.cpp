@@ -121,7 +121,8 @@ TEST_F(CpmWindowsFromOutside, DecayWindowControlsByNameWithTheirCaptions)
         }
     const std::pair<const char*, const char*> labels[] = {
         {"Label1", "VStart (V)"},          {"Label2", "VStop (V)"},           {"Label3", "Offset time (sec)"},
-        {"LabelPosDecayTime", "0,0 sec"}, {"LabelNegDecayTime", "0,0 sec"}, {"LabelOffset", "0 V"},
+        // The start texts in the test locale's decimal separator (en_US).
+        {"LabelPosDecayTime", "0.0 sec"}, {"LabelNegDecayTime", "0.0 sec"}, {"LabelOffset", "0 V"},
         {"Label5", "Comment"},
     };
     for (const auto& [name, caption] : labels)

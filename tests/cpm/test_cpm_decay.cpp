@@ -155,10 +155,10 @@ TEST_F(CpmDecayTest, ChargingMarkedRedDecayBlueReferenceLinesOverCountPlusTwo)
     ASSERT_EQ(feeds.captions.size(), 2u);
     EXPECT_EQ(feeds.captions[0], "Plate voltage");
     EXPECT_EQ(feeds.captions[1], "Offset");
-    // Every frame shows its voltage; the result frame's is the start voltage.
-    ASSERT_EQ(feeds.voltages.size(), 8u);
+    // Every live frame shows its voltage; the result frame is no plate voltage.
+    ASSERT_EQ(feeds.voltages.size(), 7u);
     EXPECT_EQ(feeds.voltages[2], "120 V");
-    EXPECT_EQ(feeds.voltages.back(), "1000 V");
+    EXPECT_EQ(feeds.voltages.back(), "990 V");
     // Only "w2" was sent (no BEL, no other command).
     EXPECT_EQ(peer.Received(), ENQ + STX + "w2" + ETX);
 }
@@ -191,26 +191,47 @@ TEST_F(CpmDecayTest, StatusBitTwoIsTheMinusSign)
     ASSERT_GE(feeds.voltages.size(), 1u);
     EXPECT_EQ(feeds.voltages[0], "-123 V");
     // A negative plate in the mark range: the mark at the bottom, the point
-    // in red; then the result frame's start voltage, a positive charge again.
-    const std::vector<Point> measured = {{S::Measured, 0, -1200, C::Red},
-                                         {S::Measured, 1, -123, C::Red},
-                                         {S::Measured, 2, 1200, C::Red},
-                                         {S::Measured, 3, 1000, C::Red}};
+    // in red; the curve ends there, the result frame adds nothing.
+    const std::vector<Point> measured = {{S::Measured, 0, -1200, C::Red}, {S::Measured, 1, -123, C::Red}};
     EXPECT_EQ(feeds.Of(S::Measured), measured);
 }
 
-TEST_F(CpmDecayTest, ResultFrameIsAPointOfItsOwnWithTheModeAsStatus)
+TEST_F(CpmDecayTest, TheCurveEndsWhereTheMeasurementEndedInEveryMode)
 {
-    // Mode 0x21 has the timing bit: the start voltage becomes one more blue point.
-    Play(Live(0x20, 900) + Result("0221E803C8000A001E0000000500"));
-    const Outcome o = Run();
-    const std::vector<Point> measured = {
-        {S::Measured, 0, 1200, C::Red}, {S::Measured, 1, 900, C::Blue}, {S::Measured, 2, 1000, C::Blue}};
-    EXPECT_EQ(feeds.Of(S::Measured), measured);
-    EXPECT_EQ(o.stop, 200);
-    EXPECT_DOUBLE_EQ(o.pos, 3.0);
-    EXPECT_DOUBLE_EQ(o.offset, 5);
-    EXPECT_EQ(feeds.Of(S::VstartPos).size(), 4u); // count 2
+    // The result frame's mode code is no status and its start voltage no
+    // plate voltage: read as one, a POS or NEG run ended in a spike up to
+    // +Vstart, counted into the reference lines.
+    for (const char* mode : {"21", "32", "10"}) {
+        SCOPED_TRACE(mode);
+        feeds = RecordingFeeds{};
+        peer.Stop();
+        port.Close();
+        PtyPeer fresh;
+        port.DeviceName(fresh.SlavePath());
+        port.Open();
+        const bool negative = std::string(mode) == "32";
+        const int status = negative ? 0x24 : 0x20;
+        fresh.Expect(ENQ).Send(ACK).Expect(STX + "w2" + ETX)
+            .Send(Live(0, 0) + Live(status, 900) + Live(status, 300) +
+                  Result(std::string("02") + mode + "E803C8000A001E001E000500"));
+        fresh.Start();
+        Outcome o;
+        cpm.MeasureDecay(o.start, o.stop, o.offsetTime, o.pos, o.neg, o.offset, o.aborted);
+        EXPECT_TRUE(fresh.Wait(5000));
+        const double sign = negative ? -1 : 1;
+        const std::vector<Point> measured = {{S::Measured, 0, sign * 1200, C::Red},
+                                             {S::Measured, 1, sign * 900, C::Blue},
+                                             {S::Measured, 2, sign * 300, C::Blue}};
+        EXPECT_EQ(feeds.Of(S::Measured), measured);
+        EXPECT_EQ(feeds.voltages.back(), QString::number(int(sign * 300)) + " V");
+        EXPECT_EQ(o.start, 1000);
+        EXPECT_EQ(o.stop, 200);
+        EXPECT_DOUBLE_EQ(o.pos, 3.0);
+        EXPECT_DOUBLE_EQ(o.offset, 5);
+        EXPECT_EQ(feeds.Of(S::VstartPos).size(), 4u); // count 2
+        fresh.Stop();
+        port.Close();
+    }
 }
 
 TEST_F(CpmDecayTest, AbortFrameEndsTheRunWithAllResultsZeroAlsoWhenItStartsWithDc2)
@@ -227,8 +248,8 @@ TEST_F(CpmDecayTest, AbortFrameEndsTheRunWithAllResultsZeroAlsoWhenItStartsWithD
     EXPECT_EQ(cpm.StartVoltage, 0);
     // The reference lines lie on the zero line and span count + 2 points.
     const auto vstart = feeds.Of(S::VstartPos);
-    // 500 and the abort frame's record part (1000 V) are red charging points.
-    ASSERT_EQ(vstart.size(), 4u);
+    // 500 is a red charging point; the abort frame is no plate voltage.
+    ASSERT_EQ(vstart.size(), 3u);
     for (const Point& p : vstart)
         EXPECT_EQ(p.y, 0);
 }

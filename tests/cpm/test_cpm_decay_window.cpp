@@ -20,7 +20,11 @@
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <qcustomplot.h>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -98,6 +102,8 @@ struct DialogDriver {
     std::vector<std::pair<int, int>> proposed;
     std::vector<std::pair<QString, QString>> comments; // (file number, of)
     int abortAt = -1;
+    bool abortRange = false;
+    int sameCommentAt = -1; // ticks "same comment for the remaining files" at this comment (1-based)
     size_t rangeIndex = 0;
 
     void Poll()
@@ -113,7 +119,10 @@ struct DialogDriver {
                 d->MaskEditStopp->setText(ranges[rangeIndex].second);
                 ++rangeIndex;
             }
-            d->BitBtnOKClick();
+            if (abortRange)
+                d->BitBtnAbortClick();
+            else
+                d->BitBtnOKClick();
         } else if (d->GroupBoxInputComment->isVisible()) {
             comments.push_back({d->LabelFileNumberActuell->text(), d->LabelFileNumberMax->text()});
             if (int(comments.size()) == abortAt) {
@@ -121,6 +130,7 @@ struct DialogDriver {
                 return;
             }
             d->TextCommentFile->setText("c" + d->LabelFileNumberActuell->text());
+            d->CheckBoxSameComment->setChecked(int(comments.size()) == sameCommentAt);
             d->BitBtnOKClick();
         }
     }
@@ -138,6 +148,7 @@ protected:
         CPMSetup = new TCPMSetup();
         CPMSetup->ChooseSaveFile = [this](const QString& initialDir, QString& name) {
             initialDirs.push_back(initialDir);
+            proposedNames.push_back(name);
             if (saveAs.isEmpty())
                 return false;
             name = saveAs;
@@ -213,6 +224,7 @@ protected:
     std::function<void()> extra;
     QString saveAs;
     std::vector<QString> initialDirs;
+    std::vector<QString> proposedNames;
     ScriptedPrompt prompt;
 };
 
@@ -518,30 +530,6 @@ TEST_F(CpmWindowTest, FirstFileEmptyAfterAStartAboveTheStop)
     EXPECT_EQ(MemoLines(), QStringList({"", "Warning!! EEProm data not stored in the data file."}));
 }
 
-TEST_F(CpmWindowTest, NoAckForAFileNumber)
-{
-    // ENQs: r1, r0, the setup write, file 1; files 2 and 3 are not acknowledged.
-    responder.acks = 4;
-    responder.records[1] = "0110E80364001400170078007B80";
-    WithResponder();
-    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
-    CPMSetup->BitBtnReadFileClick();
-    ASSERT_EQ(driver.proposed.size(), 1u);
-    EXPECT_EQ(driver.proposed[0], std::make_pair(1, 3));
-    peer.Stop();
-    int r3 = 0;
-    for (const std::string& f : responder.frames)
-        r3 += f == "r3";
-    EXPECT_EQ(r3, 1); // only file 1 was requested
-    EXPECT_EQ(driver.comments.size(), 3u);
-    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
-    ASSERT_EQ(lines.size(), 6);
-    EXPECT_TRUE(lines[2].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
-    EXPECT_TRUE(lines[3].endsWith(";0;;0;0;0;0.0;0.0;0.0;c2")) << lines[3].toStdString();
-    EXPECT_TRUE(lines[4].endsWith(";0;;0;0;0;0.0;0.0;0.0;c3"));
-    EXPECT_EQ(MemoLines().back(), "EEProm data from CPM stored successful in data file !");
-}
-
 TEST_F(CpmWindowTest, TimeoutInTheMiddleOfTheReadOut)
 {
     responder.records[1] = "0110E80364001400170078007B80";
@@ -614,4 +602,215 @@ TEST_F(CpmWindowTest, ParametersFromTheSettingsFile)
     EXPECT_EQ(CPMSetup->SelectModeIndex(), 0);
     EXPECT_EQ(CPMSetup->ComboBoxVStart->currentText(), "650 V");
     EXPECT_EQ(CPMSetup->ComboBoxOffsetTime->currentText(), "600 sec.");
+}
+
+TEST_F(CpmWindowTest, StoredFilesCountIsSetupByteNineInHexMinusOne)
+{
+    // The monitor reports byte 9 as two hex digits like the other eight.
+    WithSim();
+    driver.abortRange = true;
+    for (const int files : {9, 10, 16, 99}) {
+        SCOPED_TRACE(files);
+        Sim([files](SimKarvo& s) { s.Stored.assign(size_t(files), "0110E80364001400170078007B80"); });
+        driver.proposed.clear();
+        CPMSetup->BitBtnReadFileClick();
+        ASSERT_EQ(driver.proposed.size(), 1u);
+        EXPECT_EQ(driver.proposed[0], std::make_pair(1, files));
+        EXPECT_EQ(MemoLines().back(), "User break !");
+    }
+}
+
+TEST_F(CpmWindowTest, EveryNumberTextUsesTheLocaleDecimalSeparator)
+{
+    LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
+    // The window as created under that locale, then a run and its save.
+    delete CPMSetup;
+    CPMSetup = new TCPMSetup();
+    CPMSetup->ChooseSaveFile = [this](const QString&, QString& name) {
+        name = saveAs;
+        return true;
+    };
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 150;
+    });
+    const QRegularExpression dotDecimal(QStringLiteral("\\d\\.\\d"));
+    std::vector<QString> seen;
+    auto texts = [] {
+        return std::vector<QString>{CPMSetup->LabelPosDecayTime->text(), CPMSetup->LabelNegDecayTime->text(),
+                                    CPMSetup->LabelOffset->text()};
+    };
+    for (const QString& t : texts())
+        seen.push_back(t);
+    EXPECT_EQ(CPMSetup->LabelPosDecayTime->text(), "0,0 sec");
+    extra = [&] {
+        for (const QString& t : texts())
+            seen.push_back(t);
+    };
+    CPMSetup->BitBtnStartClick();
+    ASSERT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+    EXPECT_EQ(CPMSetup->LabelOffset->text(), "-3,0 V");
+    for (const QString& t : texts())
+        seen.push_back(t);
+    for (const QString& t : seen)
+        EXPECT_FALSE(t.contains(dotDecimal)) << t.toStdString();
+
+    saveAs = QString::fromStdString(dir.file("de.csv"));
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
+    ASSERT_EQ(lines.size(), 4);
+    const QStringList f = lines[2].split(';');
+    ASSERT_GE(f.size(), 9);
+    for (int i = 6; i <= 8; ++i) {
+        EXPECT_TRUE(f[i].contains(',')) << f[i].toStdString();
+        EXPECT_FALSE(f[i].contains('.')) << f[i].toStdString();
+    }
+}
+
+TEST_F(CpmWindowTest, SameCommentForTheRemainingFilesAndProposedFileNames)
+{
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 100;
+        s.Stored.resize(7, "0710E80364001400170078007B80");
+    });
+    state.CpmDataDirectory = QString::fromStdString(dir.path() + "/");
+    // At the second of seven files the user ticks the box: two prompts.
+    driver.ranges = {{"1", "7"}};
+    driver.sameCommentAt = 2;
+    saveAs = QString::fromStdString(dir.path() + "/files/eeprom.csv");
+    QDir().mkpath(QString::fromStdString(dir.path() + "/files"));
+    CPMSetup->BitBtnReadFileClick();
+    EXPECT_EQ(driver.comments.size(), 2u);
+    const QStringList lines = QString::fromLatin1(ReadAll(saveAs.toStdString())).split("\r\n");
+    ASSERT_EQ(lines.size(), 10);
+    EXPECT_TRUE(lines[2].endsWith(";c1"));
+    for (int i = 3; i <= 8; ++i)
+        EXPECT_TRUE(lines[i].endsWith(";c2")) << lines[i].toStdString();
+    EXPECT_FALSE(FormReadCPMFiles->CheckBoxSameComment->isChecked() && FormReadCPMFiles->isVisible());
+
+    // Each kind of file is offered under its own name in the folder last
+    // used for that kind.
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    ASSERT_EQ(proposedNames.size(), 1u);
+    EXPECT_EQ(proposedNames[0], "Karvo_files_" + today + ".csv");
+    CPMSetup->BitBtnStartClick();
+    saveAs = QString::fromStdString(dir.path() + "/results.csv");
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    ASSERT_EQ(proposedNames.size(), 2u);
+    EXPECT_EQ(proposedNames[1], "Karvo_results_" + today + ".csv");
+    EXPECT_EQ(initialDirs[1], QString::fromStdString(dir.path() + "/files/")); // none used for results yet
+    driver.ranges = {{"1", "1"}};
+    driver.comments.clear();
+    saveAs = QString::fromStdString(dir.path() + "/files/eeprom.csv");
+    CPMSetup->BitBtnReadFileClick();
+    ASSERT_EQ(initialDirs.size(), 3u);
+    EXPECT_EQ(initialDirs[2], QString::fromStdString(dir.path() + "/files/"));
+    CPMSetup->BitBtnSaveResultClick();
+    ASSERT_EQ(initialDirs.size(), 3u); // no second save of a saved run
+    extra = [&] {
+        if (CPMSetup->BitBtnOK->isVisible())
+            CPMSetup->BitBtnOKClick();
+    };
+    CPMSetup->BitBtnStartClick();
+    CPMSetup->BitBtnSaveResultClick();
+    extra = nullptr;
+    ASSERT_EQ(initialDirs.size(), 4u);
+    EXPECT_EQ(initialDirs[3], QString::fromStdString(dir.path() + "/")); // the results' own folder
+}
+
+TEST_F(CpmWindowTest, ResultBoxesHaveTheirOwnAccessibleNamesAndTheChartALegend)
+{
+    EXPECT_EQ(CPMSetup->GroupBoxPosDecayTime->accessibleName(), "Pos. decay time");
+    EXPECT_EQ(CPMSetup->GroupBoxNegDecayTime->accessibleName(), "Neg. decay time");
+    EXPECT_EQ(CPMSetup->GroupBoxOffset->accessibleName(), "Offset");
+    QCustomPlot* plot = FormChartCPM->Chart1->Plot();
+    EXPECT_TRUE(plot->legend->visible());
+    QStringList names;
+    for (int i = 0; i < plot->legend->itemCount(); ++i)
+        if (auto* item = qobject_cast<QCPPlottableLegendItem*>(plot->legend->item(i)))
+            names << item->plottable()->name();
+    EXPECT_EQ(names, QStringList({"Measured  line", "Vstart Pos", "Vstop Pos", "Vstart Neg", "Vstop Neg", "Zero line"}));
+    // The negative reference lines are drawn darker than plain yellow.
+    const QColor ref = TFormChartCPM::ColourOf(TCpmColour::Yellow);
+    auto luminance = [](const QColor& c) { return 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue(); };
+    EXPECT_LT(luminance(ref), 160); // plain yellow: 226
+    EXPECT_EQ(FormChartCPM->Series4->pen().color(), ref);
+}
+
+TEST_F(CpmWindowTest, MonitorThatStopsAcknowledgingAtFileThreeOfSeven)
+{
+    WithSim([](SimKarvo& s) {
+        s.Stored.clear();
+        for (int n = 1; n <= 7; ++n)
+            s.Stored.push_back("0" + std::to_string(n) + "32E803640014000000" + std::to_string(10 + n) + "007B80");
+    });
+    driver.ranges = {{"1", "7"}};
+    saveAs = QString::fromStdString(dir.file("eeprom.csv"));
+    // After the range is asked: the ENQs of r0, the setup write and files 1
+    // and 2 are answered; file 3's is not.
+    bool armed = false;
+    extra = [&] {
+        if (!armed && FormReadCPMFiles->State() == TCpmFilesDialogState::AskingRange) {
+            armed = true;
+            Sim([](SimKarvo& s) { s.EnqsToAnswer = 4; });
+        }
+    };
+    CPMSetup->BitBtnReadFileClick();
+    extra = nullptr;
+    ASSERT_EQ(prompt.shown().size(), 1u);
+    EXPECT_EQ(prompt.shown()[0].text, "The CPM did not answer for file no. 03 ! Files from no. 03 on are not read.");
+    EXPECT_EQ(driver.comments.size(), 2u);
+    // The file's bytes: the header, then two whole lines (from the file
+    // number on; date and time are the PC's), nothing for files 3 to 7.
+    const std::string bytes = ReadAll(saveAs.toStdString());
+    const std::string header = "Device: KARVO V6.11 SIM;Serial No.: 00004711;Cal.Date: 15-03-2007\r\n"
+                               "Date;Time;File no.;CPM-Mode;Start (V);Stop (V);Offset (sec);Decay time pos.(sec.);"
+                               "Decay time neg.(sec.);Offset (V);Comment\r\n";
+    ASSERT_EQ(bytes.compare(0, header.size(), header), 0) << bytes;
+    std::vector<std::string> tails;
+    for (size_t at = header.size(); at < bytes.size();) {
+        const size_t end = bytes.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << "a line without CR LF";
+        const std::string line = bytes.substr(at, end - at);
+        size_t cut = line.find(';');
+        cut = line.find(';', cut + 1);
+        tails.push_back(line.substr(cut + 1));
+        at = end + 2;
+    }
+    EXPECT_EQ(tails, (std::vector<std::string>{"1;Neg.;1000;100;20;0.0;1.7;-123.0;c1",
+                                               "2;Neg.;1000;100;20;0.0;1.8;-123.0;c2"}));
+    EXPECT_TRUE(MainControlsEnabled());
+}
+
+TEST_F(CpmWindowTest, NegativeRunCurveEndsWhereTheMeasurementEnded)
+{
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 10;
+        s.DecayTauMs = 150;
+    });
+    CPMSetup->SetSelectModeIndex(2); // NEG
+    CPMSetup->BitBtnStartClick();
+    ASSERT_TRUE(CPMSetup->BitBtnSaveResult->isEnabled());
+    TCpmGraph* line = FormChartCPM->Series1;
+    ASSERT_GT(line->PointCount(), 3);
+    // Once the decay timing ran, the curve stays on the negative side to its end.
+    int firstBlue = -1;
+    for (int i = 0; i < line->PointCount(); ++i)
+        if (line->PointColour(i) == QColor(0, 0, 255) && firstBlue < 0)
+            firstBlue = i;
+    ASSERT_GE(firstBlue, 0);
+    for (int i = firstBlue; i < line->PointCount(); ++i)
+        EXPECT_LT(line->PointY(i), 0) << "point " << i;
+    EXPECT_GT(line->PointY(line->PointCount() - 1), -600); // near the stop voltage, not at +Vstart
 }

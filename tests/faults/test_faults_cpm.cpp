@@ -341,27 +341,32 @@ TEST_F(CpmFaults, BreakAndExitWhileTheMonitorIsSilent)
 {
     ExpectGoodRun();
     CountDescriptors();
-    // The monitor falls silent in a run; the user presses Break (the abort
-    // frame never comes) and Exit before the run gives up waiting: no
-    // message for a window the user has left, the port closed, the main
-    // window back.
+    // The monitor falls silent in a run; the user clicks Break (the abort
+    // frame never comes), sees only Exit and Clear usable, and clicks Exit
+    // before the run gives up waiting: no message for a window the user
+    // has left, the port closed, the main window back.
     bool returned = false;
     MainLink().ReturnToMain = [&] { returned = true; };
     int frames = 0;
     bool broke = false, exited = false;
     Sim([](SimKarvo& s) { s.DecayTauMs = 1e9; });
     extra = [&] {
-        if (broke || !CPMSetup->Running() || CPMSetup->GroupBoxOffset->title() != "Plate voltage")
+        if (broke || CPMSetup->GroupBoxOffset->title() != "Plate voltage" || !CPMSetup->isVisible())
             return;
         if (++frames != 3)
             return;
+        EXPECT_FALSE(CPMSetup->BitBtnCancel->isEnabled()); // no Exit in the middle of a run
         Sim([](SimKarvo& s) { s.Silent = true; });
         broke = true;
-        CPMSetup->BitBtnBreakClick();
+        CPMSetup->BitBtnBreak->click();
+        for (QWidget* w : {static_cast<QWidget*>(CPMSetup->BitBtnStart), static_cast<QWidget*>(CPMSetup->BitBtnInfo),
+                           static_cast<QWidget*>(CPMSetup->BitBtnReadFile), static_cast<QWidget*>(CPMSetup->BitBtnChart),
+                           static_cast<QWidget*>(CPMSetup->GroupBoxsetup), static_cast<QWidget*>(CPMSetup->BitBtnBreak)})
+            EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
         EXPECT_TRUE(CPMSetup->BitBtnCancel->isEnabled());
-        EXPECT_FALSE(CPMSetup->BitBtnStart->isEnabled());
+        EXPECT_TRUE(CPMSetup->ButtonClearDisplay->isEnabled());
         exited = true;
-        CPMSetup->BitBtnCancelClick();
+        CPMSetup->BitBtnCancel->click();
     };
     Run();
     extra = nullptr;
@@ -369,10 +374,10 @@ TEST_F(CpmFaults, BreakAndExitWhileTheMonitorIsSilent)
     EXPECT_TRUE(Messages().isEmpty()) << Shown();
     EXPECT_TRUE(returned);
     EXPECT_FALSE(CPMSetup->isVisible());
-    EXPECT_FALSE(CPMSetup->Running());
     EXPECT_FALSE(port.Active());
 
-    // CPM-Mode, Start again with the monitor back: the window works.
+    // CPM-Mode, Start again with the monitor back: the window opens idle,
+    // every idle control usable, and a run goes through.
     Sim([](SimKarvo& s) { s.Silent = false; });
     WaitUntil([this] {
         bool busy = true;
@@ -382,6 +387,9 @@ TEST_F(CpmFaults, BreakAndExitWhileTheMonitorIsSilent)
     Sim([](SimKarvo& s) { s.DecayTauMs = 150; });
     port.Open();
     CPMSetup->show();
+    ExpectIdle();
+    EXPECT_TRUE(CPMSetup->BitBtnBreak->isEnabled());
+    EXPECT_TRUE(CPMSetup->ButtonClearDisplay->isEnabled());
     ExpectGoodRun();
     ExpectNoDescriptorLost();
 }
@@ -563,21 +571,21 @@ TEST_F(CpmFaults, InfoAndReadSetupOnABadLine)
 
 TEST_F(CpmFaults, MonitorSilentForTheRestOfTheReadOut)
 {
-    // An unanswered ENQ is an empty file slot to the read-out, not an
-    // error: the numbers after it are not requested, and each still gets a
-    // whole line of an empty record below the lines that were there.
+    // An unanswered ENQ ends the read-out with one message: the files read
+    // before it get their lines below the old ones, the rest get none (an
+    // empty record would read as a file of zeros).
     saveAs = QString::fromStdString(dir.file("eeprom.csv"));
     ExpectGoodReadOut();
     CountDescriptors();
     const std::string before = ReadWholeFile(saveAs.toStdString());
     ReadOutWithFault([](SimKarvo& s) { s.Silent = true; });
-    EXPECT_LE(Messages().size(), 1) << Shown();
+    ASSERT_EQ(Messages().size(), 1) << Shown();
+    EXPECT_TRUE(Messages().front().startsWith("Error: The CPM did not answer for file no. 02")) << Shown();
     ExpectIdle();
     const QStringList lines = CompleteLines(saveAs.toStdString());
-    ASSERT_EQ(lines.size(), 8);
+    ASSERT_EQ(lines.size(), 6);
     EXPECT_EQ(ReadWholeFile(saveAs.toStdString()).compare(0, before.size(), before), 0);
     EXPECT_TRUE(lines[5].endsWith(";1;Auto;1000;100;20;2.3;12.0;-123.0;c1"));
-    EXPECT_TRUE(lines[6].endsWith(";0;;0;0;0;0.0;0.0;0.0;c2")) << lines[6].toStdString();
     Sim([](SimKarvo& s) { s.Silent = false; });
     ExpectGoodReadOut();
     ExpectNoDescriptorLost();
