@@ -87,6 +87,9 @@ public:
     // Each good command's data bytes (without STX, LEN, CHK), in order.
     std::vector<std::string> Commands;
     int Resets = 0;
+    // Plain measurements that came while a timer run still had time to
+    // go: the run's result was asked for before it was there.
+    int EarlyReadings = 0;
     // Data bytes of the command as hex text ("C004"), for tests.
     std::vector<std::string> CommandTexts() const;
 

@@ -85,10 +85,15 @@ TEST_F(OhmraFiles, StoredFilesDecodeLikeMeasurements)
     EXPECT_EQ(store.OhmraFiles[4].ExpoText, "1,2345e7");
     EXPECT_DOUBLE_EQ(store.OhmraFiles[4].Value, 12.3);
 
-    // Too short to be a measurement, or outside the store: nothing happens.
+    // Too short to be a measurement, outside the store, or an empty slot
+    // (zeros throughout; one byte set is a measurement): nothing happens.
     EXPECT_FALSE(store.TakeStoredFile(5, "8839", unit));
     EXPECT_FALSE(store.TakeStoredFile(100, Reply(1, 0, 0, 0, 0, 0), unit));
+    EXPECT_FALSE(store.TakeStoredFile(5, Reply(0, 0, 0, 0, 0, 0), unit));
     EXPECT_EQ(store.OhmraFiles[5].FileNumber, 0);
+    EXPECT_FALSE(store.HoldsMeasurement(5));
+    EXPECT_TRUE(store.TakeStoredFile(6, Reply(0, 0, 0, 0, 0x01, 0), unit));
+    EXPECT_TRUE(store.HoldsMeasurement(6));
 
     // Clearing keeps record 0 and each record's Unit.
     store.OhmraFiles[0].Comment = "live";
@@ -100,6 +105,8 @@ TEST_F(OhmraFiles, StoredFilesDecodeLikeMeasurements)
     EXPECT_EQ(store.OhmraFiles[1].AverageLapse, 0);
     EXPECT_EQ(store.OhmraFiles[1].ExpoText, "");
     EXPECT_EQ(store.OhmraFiles[1].Unit, "Ohm");
+    EXPECT_FALSE(store.HoldsMeasurement(6));
+    EXPECT_TRUE(store.HoldsMeasurement(0));
 }
 
 TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
@@ -113,6 +120,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     store.FirstIndex = 1;
     store.LastIndex = 3;
     const std::string path = dir.file("files.csv");
+    // File 2 was not read: it gets no line at all.
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 0, when), kOhmraSaveOk);
 
     const std::string header = "Time;Date;Serial number;Sw Version;date of production\r\n"
@@ -122,7 +130,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     const std::string tech = header +
                              "1;123;MOhm;23;45;0;L;Pr\xFC"
                              "fling, T\xFCr \xB0\r\n" +
-                             std::string("2;0;;0;0;0;\0;\r\n", 15) + "3;4,7;kOhm;22;41;10;A;\r\n";
+                             "3;4,7;kOhm;22;41;10;A;\r\n";
     EXPECT_EQ(ReadFile(path), tech);
     ASSERT_EQ(prompt.shown().size(), 1u);
     EXPECT_EQ(prompt.shown()[0].text, "File saved successfully.");
@@ -133,7 +141,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     const std::string expo = header +
                              "1;1,234e8;Ohm;23;45;0;L;Pr\xFC"
                              "fling, T\xFCr \xB0\r\n" +
-                             std::string("2;;Ohm;0;0;0;\0;\r\n", 17) + "3;4,700e3;Ohm;22;41;10;A;\r\n";
+                             "3;4,700e3;Ohm;22;41;10;A;\r\n";
     store.OhmraFiles[2].Unit = "Ohm";
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 1, when), kOhmraSaveOk);
     EXPECT_EQ(ReadFile(path), tech + expo);

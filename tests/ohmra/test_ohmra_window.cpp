@@ -246,13 +246,15 @@ TEST_F(OhmraWindow, InitReadsTheInfoOrLeavesOnlyExit)
         EXPECT_TRUE(b->isEnabled());
     EXPECT_FALSE(form->BitBtn_save->isEnabled());
 
-    // The meter does not acknowledge: only Exit remains, the memo keeps its first line.
+    // The meter does not acknowledge: Exit, and Init to try again, remain;
+    // the memo keeps its first line.
     bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Nak, Fault::None, Fault::Nak}; });
     form->BitBtn_initClick();
     EXPECT_EQ(form->MemoInfo->toPlainText(), "\t\t\t     Initialize Ohmra, please wait....");
     EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+    EXPECT_TRUE(form->BitBtn_init->isEnabled());
     for (QPushButton* b : {form->BitBtn_start, form->BitBtn_stop, form->BitBtn_readFile, form->BitBtn_reset,
-                           form->BitBtn_init, form->BitBtn_save})
+                           form->BitBtn_save})
         EXPECT_FALSE(b->isEnabled());
     EXPECT_TRUE(prompt.shown().empty());
 }
@@ -415,7 +417,12 @@ TEST_F(OhmraWindow, BreakDuringTheCountdownAbortsAndStillResets)
     EXPECT_EQ(Strings(cmds.end() - 2, cmds.end()), (Strings{"C4", "82"}));
     EXPECT_EQ(form->Label_Ohmra_Me->text(), "Measurement aborted!");
     EXPECT_EQ(form->Label_Ohmra_Hu->text(), "");
-    EXPECT_TRUE(form->BitBtn_save->isEnabled());
+    // An aborted measurement is nothing to save: Save stays off, and a
+    // click that reaches it all the same opens no comment entry.
+    EXPECT_FALSE(form->BitBtn_save->isEnabled());
+    EXPECT_TRUE(form->BitBtn_start->isEnabled());
+    form->BitBtn_saveClick();
+    EXPECT_FALSE(form->GroupBox_Input_Comment->isVisible());
     EXPECT_TRUE(form->BitBtn_start->isEnabled());
 }
 
@@ -528,7 +535,7 @@ protected:
     }
 };
 
-TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
+TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsARefusedFileAndHandsOver)
 {
     Read("1", "3");
     EXPECT_EQ(NewCommands(), (Strings{"8801", "8802", "8803", "82"}));
@@ -540,7 +547,9 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
     EXPECT_EQ(comment->CurrentIndex, 1);
     EXPECT_TRUE(comment->Saved);
     EXPECT_FALSE(form->GroupBoxFiles->isVisible());
-    EXPECT_TRUE(form->BitBtn_start->isEnabled());
+    EXPECT_EQ(form->State(), TOhmraState::Browsing);
+    EXPECT_EQ(form->SkippedFiles(), 1);
+    EXPECT_EQ(comment->LabelSkipped->text(), "Skipped files: 1 (not read or empty)");
 
     EXPECT_EQ(comment->LabelFileNumber->text(), "1");
     EXPECT_EQ(comment->LabelResistor->text(), "123.0 MOhm");
@@ -549,25 +558,30 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
     EXPECT_EQ(comment->LabelTimer->text(), "0 sec.");
     EXPECT_EQ(comment->LabelAL->text(), "L");
 
-    // File 2 did not answer: its record stays empty.
-    EXPECT_EQ(comment->OhmraFiles[2].FileNumber, 0);
-    EXPECT_EQ(comment->OhmraFiles[2].AverageLapse, 0);
+    // File 2 was refused: it holds nothing and is not visited.
+    EXPECT_FALSE(comment->HoldsMeasurement(2));
+    comment->BitBtnNextClick();
+    EXPECT_EQ(comment->CurrentIndex, 3);
 
     // 500 ohms after a MOhm file: 0.0 in the unit of the file before.
-    comment->BitBtnEndClick();
     EXPECT_EQ(comment->LabelResistor->text(), "0.0 MOhm");
     EXPECT_EQ(comment->LabelAL->text(), "A");
     EXPECT_EQ(comment->LabelTimer->text(), "30 sec.");
 
-    // Save in "Tech": the empty record 2 too.
+    // Save in "Tech": the files read, and no line for the refused one.
     chosen = QString::fromStdString(dir.file("files.csv"));
     comment->BitBtnSaveClick();
     const std::string text = ReadFile(dir.file("files.csv"));
-    EXPECT_NE(text.find(std::string("\r\n2;0;;0;0;0;\0;\r\n", 17)), std::string::npos);
-    EXPECT_NE(text.find("\r\n1;123;MOhm;23;45;0;L;\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n3;0;MOhm;21;39;30;A;\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("\r\n2;"), std::string::npos);
+    EXPECT_NE(text.find("\r\n1;123;MOhm;23;45;0;L;\r\n3;0;MOhm;21;39;30;A;\r\n"), std::string::npos);
     EXPECT_TRUE(text.starts_with("Time;Date;Serial number;Sw Version;date of production\r\n"));
     EXPECT_TRUE(comment->Saved);
+
+    // Back in the measurement window, ready to measure.
+    comment->BitBtnExitClick();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->State(), TOhmraState::Ready);
+    EXPECT_TRUE(form->BitBtn_start->isEnabled());
 }
 
 TEST_F(OhmraStoredFiles, TheFirstNumberIsSelectedForTyping)
@@ -614,6 +628,7 @@ TEST_F(OhmraStoredFiles, RangeMustStartAtOneAndNotRunBackwards)
 
 TEST_F(OhmraStoredFiles, CommentNavigation)
 {
+    bench.Sim([](SimOhmra& s) { s.Files[2] = {SimOhmra::Slot::Stored, {4700, 3, 1, 20, 40, 0x00, 0}}; });
     Read("1", "3");
     QLineEdit* e = comment->EditComments;
     e->setText("c1");
@@ -646,27 +661,27 @@ TEST_F(OhmraStoredFiles, CommentNavigation)
     EXPECT_EQ(comment->OhmraFiles[2].Comment, "c2b");
     comment->BitBtnPreviousClick();
     EXPECT_EQ(e->text(), "c2b");
-    comment->OhmraFiles[2].Comment = "c2";
 
-    // "<<" does not take the typed text over.
-    e->setText("lost");
+    // "<<" and ">>" take the typed text along as well: nothing typed is lost.
+    e->setText("kept by <<");
     comment->BitBtnStartClick();
     EXPECT_EQ(comment->CurrentIndex, 1);
-    EXPECT_EQ(comment->OhmraFiles[2].Comment, "c2");
+    EXPECT_EQ(comment->OhmraFiles[2].Comment, "kept by <<");
     EXPECT_EQ(e->text(), "c1");
+    e->setText("c1b");
+    comment->BitBtnEndClick();
+    EXPECT_EQ(comment->CurrentIndex, 3);
+    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1b");
+    comment->BitBtnStartClick();
 
     // "<" at the first record does nothing at all.
     e->setText("nothing");
     comment->BitBtnPreviousClick();
     EXPECT_EQ(comment->CurrentIndex, 1);
-    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1");
-
-    // ">>" does not take it over either.
-    comment->BitBtnEndClick();
-    EXPECT_EQ(comment->CurrentIndex, 3);
-    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1");
+    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1b");
 
     // The "File number" caption empties every comment of the range, not the field.
+    comment->BitBtnEndClick();
     e->setText("kept");
     QTest::mouseClick(comment->LabelFileNumber_, Qt::LeftButton);
     for (int n = 1; n <= 3; ++n)
@@ -680,10 +695,14 @@ TEST_F(OhmraStoredFiles, CommentNavigation)
     QTest::mouseClick(comment->GroupBoxOhmraFileComments, Qt::LeftButton, {}, QPoint(530, 275));
     EXPECT_EQ(comment->CurrentIndex, 3);
 
-    // A save sets Saved; "<<" keeps it.
+    // A comment typed for the file shown and saved straight away is in
+    // that file's line.
+    comment->BitBtnStartClick();
+    e->setText("saved at once");
     chosen = QString::fromStdString(dir.file("c.csv"));
     comment->BitBtnSaveClick();
     EXPECT_TRUE(comment->Saved);
+    EXPECT_NE(ReadFile(dir.file("c.csv")).find("\r\n1;123;MOhm;23;45;0;L;saved at once\r\n"), std::string::npos);
     comment->BitBtnStartClick();
     EXPECT_TRUE(comment->Saved);
 }
