@@ -250,6 +250,10 @@ void SimOhmra::Handle(const std::string& cmd, ISimLine& line)
         }
         if (Files[size_t(n)].slot == Slot::Silent)
             return;
+        if (Files[size_t(n)].slot == Slot::Zeroed) {
+            Answer(MeasurementData(0x88, Measurement{0, 0, 0, 0, 0, 0, 0}), line);
+            return;
+        }
         Answer(MeasurementData(0x88, Files[size_t(n)].m), line);
         return;
     }

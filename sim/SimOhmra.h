@@ -56,9 +56,11 @@ public:
         int timer = 0;
     };
 
-    enum class Slot { Empty, Stored, Silent };
+    enum class Slot { Empty, Stored, Silent, Zeroed };
     struct StoredFile {
-        Slot slot = Slot::Empty;   // Empty answers NAK, Silent answers nothing
+        // Empty answers NAK, Silent answers nothing, Zeroed answers a
+        // record with every field 0 (a slot the meter never wrote)
+        Slot slot = Slot::Empty;
         Measurement m;
     };
 

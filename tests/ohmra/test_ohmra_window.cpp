@@ -426,6 +426,80 @@ TEST_F(OhmraWindow, BreakDuringTheCountdownAbortsAndStillResets)
     EXPECT_TRUE(form->BitBtn_start->isEnabled());
 }
 
+// The run is over when the meter says 0: not while a second may remain,
+// and not because a reading that failed left an old timer value behind.
+TEST_F(OhmraWindow, TimedMeasurementWaitsUntilTheMeterReportsZero)
+{
+    Init();
+    form->BitBtn_startClick();   // the first Start's configuration out of the way
+    TimerOn(form->ComboBox_Ohmra_Time->findText("2 sec"), false);
+    for (const bool garbled : {false, true}) {
+        SCOPED_TRACE(garbled ? "first countdown reading garbled" : "every reading answered");
+        bench.Sim([garbled](SimOhmra& s) {
+            s.MsPerTimerSecond = 150;
+            s.Timed = {1234, 5, 1, 21, 77, 0x01, 0};
+            s.Live.timer = 0;
+            s.EarlyReadings = 0;
+            // The plain reading before the countdown leaves Timer at 0.
+            if (garbled)
+                s.Faults = {Fault::None, Fault::Garbage};
+        });
+        form->BitBtn_startClick();
+        int early = -1;
+        bench.Sim([&](SimOhmra& s) { early = s.EarlyReadings; });
+        EXPECT_EQ(early, 0);
+        EXPECT_EQ(form->Label_Ohmra_Me->text(), "123 MOhm");
+        EXPECT_EQ(form->Label_Ohmra_Hu->text(), "77 %r.F.");
+        EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+    }
+}
+
+// A time-out in the middle of an action is shown by the framework; the
+// window does not keep its progress text and is usable again at once.
+TEST_F(OhmraWindow, ATimeOutLeavesAWindowTheUserCanActIn)
+{
+    bench.port.Timeouts->ReadConstant(300);
+    Init();
+    form->BitBtn_startClick();
+    ASSERT_EQ(form->State(), TOhmraState::ReadyToSave);
+    struct Case {
+        const char* name;
+        std::function<void()> click;
+        TOhmraState after;
+    };
+    const Case cases[] = {
+        {"Start", [this] { form->BitBtn_startClick(); }, TOhmraState::Ready},
+        {"Reset", [this] { form->BitBtn_resetClick(); }, TOhmraState::Ready},
+        {"Break", [this] { form->BitBtn_stopClick(); }, TOhmraState::Ready},
+        {"Init", [this] { form->BitBtn_initClick(); }, TOhmraState::NotInitialised},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Silence}; });
+        EXPECT_THROW(c.click(), EComError);
+        if (std::string(c.name) == "Break") {
+            // Break from an idle window keeps what it found: the reading
+            // shown and the offer to save it.
+            EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+            EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
+        } else {
+            EXPECT_EQ(form->State(), c.after);
+            EXPECT_EQ(form->Label_Ohmra_Me->text(), "");
+            EXPECT_FALSE(form->BitBtn_save->isEnabled());
+        }
+        EXPECT_EQ(form->Ohmra_GroupBox_V->title(), "Resistor measured value");
+        EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+        EXPECT_TRUE(form->BitBtn_init->isEnabled());
+        EXPECT_EQ(form->BitBtn_start->isEnabled(), c.after != TOhmraState::NotInitialised);
+        // Once the line answers again, the window carries on.
+        if (c.after == TOhmraState::NotInitialised)
+            form->BitBtn_init->click();
+        form->BitBtn_start->click();
+        EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+        EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
+    }
+}
+
 TEST_F(OhmraWindow, TimerWithoutATimeIsAConversionError)
 {
     Init();
@@ -582,6 +656,62 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsARefusedFileAndHandsOver)
     EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(form->State(), TOhmraState::Ready);
     EXPECT_TRUE(form->BitBtn_start->isEnabled());
+}
+
+// A reply frame that announces too short a length is a file that cannot
+// be read: it is skipped, the others are read.
+TEST_F(OhmraStoredFiles, AShortReplyFrameSkipsThatFileOnly)
+{
+    bench.Sim([](SimOhmra& s) {
+        s.Files[2] = {SimOhmra::Slot::Stored, {4700, 3, 1, 20, 40, 0x00, 0}};
+        s.Faults = {Fault::None, Fault::ShortLength};
+    });
+    Read("1", "3");
+    EXPECT_TRUE(comment->isVisible());
+    EXPECT_EQ(form->SkippedFiles(), 1);
+    EXPECT_TRUE(comment->HoldsMeasurement(1));
+    EXPECT_FALSE(comment->HoldsMeasurement(2));
+    EXPECT_TRUE(comment->HoldsMeasurement(3));
+    EXPECT_EQ(comment->OhmraFiles[3].Humidity, 39);
+}
+
+// Files 1 to 20 asked for, 1 to 5 stored, file 3 garbled and the retry
+// cancelled, 6 to 10 refused, 11 to 20 empty slots: the file holds the four
+// files read and nothing else, no control byte; the window counts 16 skipped.
+TEST_F(OhmraStoredFiles, OnlyFilesReadGetALine)
+{
+    bench.Sim([](SimOhmra& s) {
+        s.Files = {};
+        for (int n = 1; n <= 5; ++n)
+            s.Files[size_t(n)] = {SimOhmra::Slot::Stored, {1000 * n, 3, 1, 20 + n, 40 + n, n % 2, n}};
+        for (int n = 11; n <= 20; ++n)
+            s.Files[size_t(n)] = {SimOhmra::Slot::Zeroed, {}};
+        s.Faults = {Fault::None, Fault::None, Fault::WrongChecksum};
+    });
+    prompt.Press(TPromptResult::Cancel);
+    Read("1", "20");
+    EXPECT_EQ(form->SkippedFiles(), 16);
+    EXPECT_EQ(comment->LabelSkipped->text(), "Skipped files: 16 (not read or empty)");
+    chosen = QString::fromStdString(dir.file("twenty.csv"));
+    comment->BitBtnSaveClick();
+    const std::string text = ReadFile(dir.file("twenty.csv"));
+    const size_t second = text.find("\r\n") + 2;
+    const size_t third = text.find("\r\n", second) + 2;
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(text.substr(0, second), "Time;Date;Serial number;Sw Version;date of production\r\n");
+    EXPECT_EQ(text.substr(third), "File number;Resistor;Unit;Temperature(\xB0"
+                                  "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n"
+                                  "1;1;MOhm;21;41;1;A;\r\n"
+                                  "2;2;MOhm;22;42;2;L;\r\n"
+                                  "4;4;MOhm;24;44;4;L;\r\n"
+                                  "5;5;MOhm;25;45;5;A;\r\n");
+    EXPECT_TRUE(text.substr(second, third - second).ends_with(";'00050112;'1.02;03.04.2010\r\n"));
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' || c == '\n')
+            continue;
+        EXPECT_GE(c, 0x20) << "control byte at " << i;
+    }
 }
 
 TEST_F(OhmraStoredFiles, TheFirstNumberIsSelectedForTyping)
