@@ -296,17 +296,16 @@ void TFormOhmra::BitBtn_initClick()
             SetState(TOhmraState::NotInitialised);
             return;
         }
-        SetState(TOhmraState::Ready);
         SetMeFont(24);
-        Host().ProcessMessages();
-        if (session != session_)
-            return;
         MemoInfo->clear();
         MemoInfo->appendPlainText(QStringLiteral("    SW version : ") + version + QStringLiteral("   /  Serial number : ") +
                                   serial + QStringLiteral("   /  date of production : ") + date);
         Store().InfoSerial = serial;
         Store().InfoSwVersion = version;
         Store().InfoDate = date;
+        // Ready only once everything is shown and stored: a click let in
+        // before would act on a window still being set up.
+        SetState(TOhmraState::Ready);
     } catch (...) {
         if (session == session_)
             RecoverAfterError(false);

@@ -541,9 +541,17 @@ void TFormOhmraCali::BitBtn_write_cali_dataClick()
     });
 }
 
-void TFormOhmraCali::BitBtnCaliDateOKClick() { DateEntryOpen = false; }
+void TFormOhmraCali::BitBtnCaliDateOKClick()
+{
+    if (Allowed(TOhmraCaliControl::DateEntry))
+        DateEntryOpen = false;
+}
 
-void TFormOhmraCali::BitBtnCaliDateCancelClick() { DateEntryCancel = true; }
+void TFormOhmraCali::BitBtnCaliDateCancelClick()
+{
+    if (Allowed(TOhmraCaliControl::DateEntry))
+        DateEntryCancel = true;
+}
 
 void TFormOhmraCali::BitBtn_read_meas_dataClick()
 {
@@ -586,13 +594,21 @@ void TFormOhmraCali::BitBtn_read_meas_dataClick()
 
 void TFormOhmraCali::BitBtn_resetClick()
 {
-    ohmra_->Reset();
-    AddLine(QStringLiteral("Wait 5 Sec."));
-    WaitWithProgress(5000);
-    AddLine(QStringLiteral("OK"));
+    if (!Allowed(TOhmraCaliControl::Reset))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
+        ohmra_->Reset();
+        AddLine(QStringLiteral("Wait 5 Sec."));
+        WaitWithProgress(5000);
+        AddLine(QStringLiteral("OK"));
+    });
 }
 
-void TFormOhmraCali::BitBtn_clearClick() { MemoInfo->clear(); }
+void TFormOhmraCali::BitBtn_clearClick()
+{
+    if (Allowed(TOhmraCaliControl::Clear))
+        MemoInfo->clear();
+}
 
 void TFormOhmraCali::Timer1Timer() { WaitElapsed += 100; }
 
