@@ -216,3 +216,28 @@ bool UpdateOhmraDataDirectory(const QString& current, const QString& fileName)
     ini.WriteString("Ohmra", "DataDirectory", dir.toStdString());
     return true;
 }
+
+namespace {
+const char* FolderKey(bool single) { return single ? "MeasurementDirectory" : "FilesDirectory"; }
+} // namespace
+
+QString OhmraSaveName(bool single, const QDate& day)
+{
+    return (single ? QStringLiteral("Ohmra_") : QStringLiteral("Ohmra_files_")) +
+           day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".csv");
+}
+
+QString OhmraSaveFolder(bool single)
+{
+    const TIniFile ini(SetupIniPath());
+    const std::string dir = ini.ReadString("Ohmra", FolderKey(single), "");
+    return dir.empty() ? OhmraDataDirectory() : QString::fromStdString(dir);
+}
+
+void RememberOhmraSaveFolder(bool single, const QString& fileName)
+{
+    const std::string dir = DirectoryOf(fileName).toStdString();
+    TIniFile ini(SetupIniPath());
+    if (ini.ReadString("Ohmra", FolderKey(single), "") != dir)
+        ini.WriteString("Ohmra", FolderKey(single), dir);
+}

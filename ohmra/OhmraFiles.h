@@ -91,3 +91,13 @@ QString OhmraDataDirectory();
 // Remembers the folder of `fileName` when it differs from `current` (exact
 // comparison). Returns whether it was written.
 bool UpdateOhmraDataDirectory(const QString& current, const QString& fileName);
+
+// The name a save dialog offers, like the program's exports:
+// Ohmra_2026-12-09.csv for a measurement, Ohmra_files_2026-12-09.csv for
+// stored files.
+QString OhmraSaveName(bool single, const QDate& day);
+// The folder last used for that kind of file (section "Ohmra", key
+// "MeasurementDirectory" or "FilesDirectory"); the data folder before the
+// first such save.
+QString OhmraSaveFolder(bool single);
+void RememberOhmraSaveFolder(bool single, const QString& fileName);

@@ -360,11 +360,13 @@ int32_t TFormOhmraFComment::SaveToCsv(bool single, int saveMode)
     SaveDialog1->setNameFilters({QStringLiteral("Comma-Separated Values (*.CSV)"), QStringLiteral("Text files (*.txt)"),
                                  QStringLiteral("All files (*.*)")});
     SaveDialog1->selectNameFilter(QStringLiteral("Comma-Separated Values (*.CSV)"));
-    SaveDialog1->setDirectory(folder);
-    SaveDialog1->selectFile(single ? QStringLiteral(".CSV") : InfoSerial + QStringLiteral(".CSV"));
+    // A name to keep or change, in the folder this kind of file went to last.
+    SaveDialog1->setDirectory(OhmraSaveFolder(single));
+    SaveDialog1->selectFile(OhmraSaveName(single, QDate::currentDate()));
     const QString chosen = RunSaveDialog ? RunSaveDialog(*SaveDialog1) : QString();
     if (chosen.isEmpty())
         return kOhmraSaveCancelled;
     UpdateOhmraDataDirectory(folder, chosen);
+    RememberOhmraSaveFolder(single, chosen);
     return WriteCsv(chosen, single, saveMode, QDateTime::currentDateTime());
 }

@@ -16,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <sys/stat.h>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -712,6 +715,42 @@ TEST_F(OhmraStoredFiles, OnlyFilesReadGetALine)
             continue;
         EXPECT_GE(c, 0x20) << "control byte at " << i;
     }
+}
+
+// Each save dialog offers a dated name and the folder its kind of file
+// went to last: measurements and stored files each keep their own.
+TEST_F(OhmraStoredFiles, SaveDialogsOfferADatedNameInTheFolderOfTheirKind)
+{
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QString offered;
+    comment->RunSaveDialog = [&](QFileDialog& d) {
+        offered = d.selectedFiles().value(0);
+        return chosen;
+    };
+    ASSERT_EQ(::mkdir(dir.file("meas").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(dir.file("files").c_str(), 0700), 0);
+    auto saveMeasurement = [&](const std::string& path) {
+        chosen = QString::fromStdString(path);
+        form->BitBtn_startClick();
+        Later([this] { form->BitBtnOK->click(); });
+        form->BitBtn_saveClick();
+    };
+    auto saveFiles = [&](const std::string& path) {
+        Read("1", "1");
+        chosen = QString::fromStdString(path);
+        comment->BitBtnSaveClick();
+        comment->BitBtnExitClick();
+    };
+    const QString home = QString::fromStdString(HomeDirectory());
+    saveMeasurement(dir.file("meas/m.csv"));
+    EXPECT_EQ(QFileInfo(offered).fileName(), "Ohmra_" + today + ".csv");
+    EXPECT_EQ(QFileInfo(offered).absolutePath() + "/", home);
+    saveFiles(dir.file("files/f.csv"));
+    EXPECT_EQ(QFileInfo(offered).fileName(), "Ohmra_files_" + today + ".csv");
+    saveMeasurement(dir.file("meas/m.csv"));
+    EXPECT_EQ(offered, QString::fromStdString(dir.file("meas/Ohmra_" + today.toStdString() + ".csv")));
+    saveFiles(dir.file("files/f.csv"));
+    EXPECT_EQ(offered, QString::fromStdString(dir.file("files/Ohmra_files_" + today.toStdString() + ".csv")));
 }
 
 TEST_F(OhmraStoredFiles, TheFirstNumberIsSelectedForTyping)
