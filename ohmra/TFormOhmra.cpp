@@ -338,7 +338,6 @@ void TFormOhmra::BitBtn_startClick()
 
 void TFormOhmra::RunMeasurement(unsigned session)
 {
-    Aborted = false;
     const int d = RadioGroup_Ohmra_DM->ItemIndex();
     const int v = RadioGroup_Ohmra_VM->ItemIndex();
     const int t = RadioGroup_Ohmra_TI->ItemIndex();
@@ -408,7 +407,8 @@ void TFormOhmra::RunMeasurement(unsigned session)
     if (t == 1)
         SetState(TOhmraState::TimedMeasuring);
     bool timerDone = t != 1;
-    while (!Aborted && !timerDone) {
+    // Break turns the state to Aborting; the loop sees it at its next check.
+    while (state_ != TOhmraState::Aborting && !timerDone) {
         if (o.Measure(cmd) == 0) {
             const int r = o.Timer;
             if (r <= 0)
@@ -428,7 +428,8 @@ void TFormOhmra::RunMeasurement(unsigned session)
     // not be shown and offered for saving as this measurement's. The live
     // record takes the measurement only once it is complete.
     bool failed = false;
-    if (!Aborted) {
+    const bool aborted = state_ == TOhmraState::Aborting;
+    if (!aborted) {
         if (t == 1)
             SetState(TOhmraState::Measuring);
         Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
@@ -478,7 +479,7 @@ void TFormOhmra::RunMeasurement(unsigned session)
             Live() = rec;
     }
 
-    if (Aborted) {
+    if (aborted) {
         SetMeFont(40);
         Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         Label_Ohmra_Me->setText(QStringLiteral("Measurement aborted!"));
@@ -500,7 +501,7 @@ void TFormOhmra::RunMeasurement(unsigned session)
     }
     // Only a measurement shown as complete can be saved; an aborted or
     // failed one leaves nothing to save (the one before is no longer shown).
-    SetState(!Aborted && !failed ? TOhmraState::ReadyToSave : TOhmraState::Ready);
+    SetState(!aborted && !failed ? TOhmraState::ReadyToSave : TOhmraState::Ready);
 }
 
 void TFormOhmra::BitBtn_stopClick()
@@ -512,7 +513,6 @@ void TFormOhmra::BitBtn_stopClick()
     // The running Start notices at its next check; until then only Exit.
     if (running)
         SetState(TOhmraState::Aborting);
-    Aborted = running;
     std::string ignored;
     ohmra_->Transfer("C4", ignored, false);
     if (!running)
@@ -536,15 +536,16 @@ void TFormOhmra::BitBtn_resetClick()
     SetState(TOhmraState::Ready);
 }
 
+// The entry ends by the state: OK goes on to saving, Cancel back to ready.
 void TFormOhmra::BitBtnOKClick()
 {
     if (Allowed(TOhmraControl::CommentEntry))
-        CommentOk = true;
+        SetState(TOhmraState::Saving);
 }
 void TFormOhmra::BitBtnCancelClick()
 {
     if (Allowed(TOhmraControl::CommentEntry))
-        CommentCancel = true;
+        SetState(TOhmraState::Ready);
 }
 void TFormOhmra::Edit1KeyPress() { BitBtnOKClick(); }
 
@@ -555,25 +556,22 @@ void TFormOhmra::BitBtn_saveClick()
     const unsigned session = session_;
     TOhmraFileStore& store = Store();
     store.FirstIndex = 0;
-    CommentOk = CommentCancel = false;
     SetState(TOhmraState::CommentEntry);
     GroupBox_Input_Comment->raise();
     // The field takes the focus the way a user tabbing into it would: its
     // text selected, so that typing replaces the previous comment.
     Edit_Comment->setFocus();
     Edit_Comment->selectAll();
-    while (!CommentOk && !CommentCancel) {
+    while (state_ == TOhmraState::CommentEntry) {
         Host().ProcessMessages();
         if (session != session_)
             return;
         Host().Sleep(1);
     }
-    if (!CommentOk) {
+    if (state_ != TOhmraState::Saving) {
         Live().Comment.clear();
-        SetState(TOhmraState::Ready);
         return;
     }
-    SetState(TOhmraState::Saving);
     Live().Comment = Edit_Comment->text();
     store.CurrentIndex = 0;
     store.LastIndex = 0;
@@ -598,8 +596,9 @@ void TFormOhmra::BitBtn_saveClick()
 
 void TFormOhmra::BitBtn_OK_FileNoClick()
 {
-    if (Allowed(TOhmraControl::RangeEntry))
-        FileNoOk = true;
+    // Taken back by the reading when the range is not valid.
+    if (Allowed(TOhmraControl::RangeEntry) && rangeValid_)
+        SetState(TOhmraState::ReadingFiles);
 }
 
 void TFormOhmra::BitBtn_readFileClick()
@@ -618,7 +617,8 @@ void TFormOhmra::BitBtn_readFileClick()
 
 void TFormOhmra::RunFileReading(unsigned session)
 {
-    FileNoOk = false;
+    rangeValid_ = false;
+    BitBtn_OK_FileNo->setEnabled(false);
     SetState(TOhmraState::RangeEntry);
     LabelReadFNo->hide();
     LabelFNo->hide();
@@ -642,13 +642,16 @@ void TFormOhmra::RunFileReading(unsigned session)
             first = a;
             last = b;
             valid = first >= 1 && last >= first;
+            rangeValid_ = valid;
             BitBtn_OK_FileNo->setEnabled(valid);
         }
         // OK clicked in the same batch as an edit that spoiled the range
         // does not count: the comment window must never browse past its end.
-        if (FileNoOk && valid)
-            break;
-        FileNoOk = false;
+        if (state_ == TOhmraState::ReadingFiles) {
+            if (valid)
+                break;
+            SetState(TOhmraState::RangeEntry);
+        }
         Host().Sleep(1);
     }
 
@@ -711,7 +714,6 @@ void TFormOhmra::BitBtn_exitClick()
 void TFormOhmra::FormClose()
 {
     ++session_;
-    Aborted = true;
     Label_Ohmra_Me->clear();
     Label_Ohmra_Hu->clear();
     Label_Ohmra_Te->clear();

@@ -59,10 +59,6 @@ public:
     QLabel* LabelReadFNo = nullptr;
     QLabel* LabelFNo = nullptr;
 
-    bool Aborted = false;
-    bool FileNoOk = false;
-    bool CommentOk = false;
-    bool CommentCancel = false;
     // Voltage mode index at the last configuration of the meter; 3 forces one.
     int32_t LastVoltageMode = 0;
 
@@ -111,6 +107,8 @@ private:
     // meter of the next opening.
     unsigned session_ = 0;
     int skipped_ = 0;
+    // Whether the file numbers typed make a range; OK follows it.
+    bool rangeValid_ = false;
 };
 
 extern TFormOhmra* FormOhmra;
