@@ -2,6 +2,7 @@
 // stored files, both file layouts byte for byte, and the failures a save can
 // meet on the disk.
 #include "ohmra/OhmraFiles.h"
+#include "ohmra/OhmraStates.h"
 #include "platform/Paths.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
@@ -263,3 +264,40 @@ TEST_F(OhmraFiles, DataDirectoryIsRememberedWhenItChanges)
 }
 
 } // namespace
+
+// The windows' state tables, without a screen: what a busy state lets
+// through, and the calibration chain.
+TEST(OhmraStateTables, BusyStatesLetNoSecondExchangeStart)
+{
+    using S = TOhmraState;
+    using C = TOhmraControl;
+    for (int i = 0; i <= int(S::Browsing); ++i) {
+        const S s = S(i);
+        SCOPED_TRACE(OhmraStateName(s));
+        const bool busy = OhmraBusy(s);
+        for (C c : {C::Init, C::Start, C::Save, C::ReadFile, C::Reset})
+            EXPECT_FALSE(busy && OhmraAllows(s, c));
+        // Break only where it ends something (a measurement) or nothing runs.
+        EXPECT_EQ(OhmraAllows(s, C::Break),
+                  s == S::Ready || s == S::ReadyToSave || s == S::Measuring || s == S::TimedMeasuring);
+        // The window can be left whenever it is on screen.
+        EXPECT_EQ(OhmraAllows(s, C::Exit), s != S::Browsing);
+        EXPECT_EQ(OhmraAllows(s, C::Save), s == S::ReadyToSave);
+        EXPECT_EQ(OhmraAllows(s, C::Start), s == S::Ready || s == S::ReadyToSave);
+    }
+    using A = TOhmraCaliActivity;
+    using P = TOhmraCaliProgress;
+    using K = TOhmraCaliControl;
+    for (int p = 0; p <= int(P::DateWritten); ++p) {
+        for (A a : {A::Exchange, A::Waiting, A::DateEntry, A::Saving, A::Printing}) {
+            const TOhmraCaliState s{a, P(p)};
+            for (K k : {K::ReadPara, K::WritePara, K::ReadInfo, K::WriteDate, K::ReadMeas, K::Reset, K::Save, K::Exit})
+                EXPECT_FALSE(OhmraCaliAllows(s, k)) << int(a) << " " << p << " " << uint32_t(k);
+        }
+        const TOhmraCaliState idle{A::Idle, P(p)};
+        EXPECT_TRUE(OhmraCaliAllows(idle, K::Exit));
+        EXPECT_EQ(OhmraCaliAllows(idle, K::ReadInfo), P(p) != P::Fresh);
+        EXPECT_EQ(OhmraCaliAllows(idle, K::WriteDate), P(p) == P::InfoRead || P(p) == P::DateWritten);
+        EXPECT_EQ(OhmraCaliAllows(idle, K::Save), P(p) == P::DateWritten);
+    }
+}
