@@ -39,11 +39,30 @@ size_t ByteCount(const std::string& hex) { return hex.size() / 2; }
 
 QString TwoDigits(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
 
+int exchangesInProgress = 0;
+long overlappingExchanges = 0;
+
+// Marks one exchange on the line for as long as it lives.
+class ExchangeMark {
+public:
+    ExchangeMark()
+    {
+        if (exchangesInProgress++ > 0)
+            ++overlappingExchanges;
+    }
+    ~ExchangeMark() { --exchangesInProgress; }
+    ExchangeMark(const ExchangeMark&) = delete;
+    ExchangeMark& operator=(const ExchangeMark&) = delete;
+};
+
 bool FitsWord(int32_t v) { return v >= 0 && v <= 0xFFFF; }
 bool FitsByte(int v) { return v >= 0 && v <= 0xFF; }
 } // namespace
 
 C_Ohmra::C_Ohmra(TCustomComPort& port) : port_(port) {}
+
+int C_Ohmra::ExchangesInProgress() { return exchangesInProgress; }
+long C_Ohmra::OverlappingExchanges() { return overlappingExchanges; }
 
 bool C_Ohmra::MeanChecksum(const std::string& text, int32_t& mean)
 {
@@ -80,6 +99,7 @@ int C_Ohmra::Transfer(const std::string& command, std::string& reply, bool noRep
         return 1;
     frame += Hex2(chk);
 
+    const ExchangeMark mark;
     for (;;) {
         // What an earlier exchange that failed left on the line (noise, the
         // rest of a frame) is no answer to this command; read first, it
@@ -109,9 +129,15 @@ int C_Ohmra::Transfer(const std::string& command, std::string& reply, bool noRep
             text += Hex2(lenByte);
             const int len = int(int8_t(lenByte));
             // A frame cannot be shorter than STX, LEN and CHK; reading on
-            // would count backwards or take the checksum from outside the frame.
-            if (len < 3)
-                port_.RaiseError(0, "Invalid reply frame length " + std::to_string(len));
+            // would count backwards or take the checksum from outside the
+            // frame. Such a reply is no answer: the exchange fails like an
+            // unacknowledged one, and what follows it on the line is taken
+            // off so that the next exchange starts clean.
+            if (len < 3) {
+                Host().Sleep(PauseAfterSendMs);
+                (void)port_.ReadString();
+                return 1;
+            }
             more = len - 2;
         } else {
             more = BytesWithoutLength - 3;

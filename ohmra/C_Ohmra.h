@@ -117,6 +117,12 @@ public:
 
     TCustomComPort& Port() const { return port_; }
 
+    // Exchanges under way on the line right now (both instances share it),
+    // and how many began while another had not ended: one exchange at a
+    // time is what the meter understands, so that count must stay 0.
+    static int ExchangesInProgress();
+    static long OverlappingExchanges();
+
 private:
     TCustomComPort& port_;
 };

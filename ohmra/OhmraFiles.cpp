@@ -52,12 +52,19 @@ void TOhmraFileStore::ClearStoredFiles()
         r.Comment.clear();
         r.TechnUnit.clear();
         r.ExpoText.clear();
+        r.Stored = false;
     }
 }
 
 bool TOhmraFileStore::TakeStoredFile(int n, const std::string& data, QString& unit)
 {
     if (n < 1 || n >= kRecords || data.size() < 16)
+        return false;
+    // A slot the meter never wrote answers with zeros throughout.
+    bool empty = true;
+    for (size_t i = 1; i <= 7; ++i)
+        empty = empty && ByteAt(data, i) == 0;
+    if (empty)
         return false;
     const int m = ByteAt(data, 1) + 256 * ByteAt(data, 2);
     int32_t range = 0, e = 0;
@@ -72,6 +79,7 @@ bool TOhmraFileStore::TakeStoredFile(int n, const std::string& data, QString& un
     r.Humidity = ByteAt(data, 5);
     r.Timer = ByteAt(data, 7);
     r.AverageLapse = (ByteAt(data, 6) & kOhmraStatusAverage) ? 'A' : 'L';
+    r.Stored = true;
     return true;
 }
 
@@ -99,10 +107,15 @@ QString TOhmraFileStore::RecordLine(int n, int saveMode) const
     const bool techn = r.TechnMode != 0 && saveMode != 1;
     const QString resistance = techn ? OhmraValueText(r.Value) : r.ExpoText;
     const QString unit = techn ? r.TechnUnit : r.Unit;
+    // No control character gets into a text file: a mark never set is
+    // left empty, and a comment keeps only what can be printed.
+    const QString mark = r.AverageLapse >= 0x20 && r.AverageLapse < 0x7F ? QString(QChar::fromLatin1(r.AverageLapse))
+                                                                       : QString();
+    QString comment = r.Comment;
+    comment.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return QString::number(n) + QLatin1Char(';') + resistance + QLatin1Char(';') + unit + QLatin1Char(';') +
            QString::number(r.Temperature) + QLatin1Char(';') + QString::number(r.Humidity) + QLatin1Char(';') +
-           QString::number(r.Timer) + QLatin1Char(';') + QChar::fromLatin1(r.AverageLapse) + QLatin1Char(';') +
-           CsvField(r.Comment);
+           QString::number(r.Timer) + QLatin1Char(';') + mark + QLatin1Char(';') + CsvField(comment);
 }
 
 int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int saveMode, const QDateTime& now)
@@ -126,7 +139,7 @@ int32_t TOhmraFileStore::WriteCsv(const QString& fileName, bool single, int save
         codes = {kOhmraSaveInstrumentHeader, kOhmraSaveInstrumentLine, kOhmraSaveRecordHeader};
     }
     for (int n = FirstIndex; n <= LastIndex; ++n) {
-        if (n >= 0 && n < kRecords) {
+        if (n >= 0 && n < kRecords && (single || HoldsMeasurement(n))) {
             lines << RecordLine(n, saveMode) + CrLf;
             codes.push_back(kOhmraSaveRecordLine);
         }
@@ -169,4 +182,29 @@ bool UpdateOhmraDataDirectory(const QString& current, const QString& fileName)
     TIniFile ini(SetupIniPath());
     ini.WriteString("Ohmra", "DataDirectory", dir.toStdString());
     return true;
+}
+
+namespace {
+const char* FolderKey(bool single) { return single ? "MeasurementDirectory" : "FilesDirectory"; }
+} // namespace
+
+QString OhmraSaveName(bool single, const QDate& day)
+{
+    return (single ? QStringLiteral("Ohmra_") : QStringLiteral("Ohmra_files_")) +
+           day.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".csv");
+}
+
+QString OhmraSaveFolder(bool single)
+{
+    const TIniFile ini(SetupIniPath());
+    const std::string dir = ini.ReadString("Ohmra", FolderKey(single), "");
+    return dir.empty() ? OhmraDataDirectory() : QString::fromStdString(dir);
+}
+
+void RememberOhmraSaveFolder(bool single, const QString& fileName)
+{
+    const std::string dir = DirectoryOf(fileName).toStdString();
+    TIniFile ini(SetupIniPath());
+    if (ini.ReadString("Ohmra", FolderKey(single), "") != dir)
+        ini.WriteString("Ohmra", FolderKey(single), dir);
 }

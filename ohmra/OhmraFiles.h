@@ -19,6 +19,9 @@ struct OhmraFilesStruct {
     char AverageLapse = 0;   // 'A' or 'L' (0 for a file that could not be read)
     QString Comment;
     QString TechnUnit;       // kOhm, MOhm, GOhm, TOhm or empty
+    // A stored file that was read and holds a measurement; only such
+    // records are browsed and written.
+    bool Stored = false;
 };
 
 // Results of the CSV writer.
@@ -52,7 +55,8 @@ public:
     // Decodes the data of stored file n (a measurement reply, as hex text)
     // into record n. `unit` carries the unit from one file to the next: a
     // file below 1000 ohms keeps the unit of the file before it. False (the
-    // record untouched) when the data is too short to be a measurement.
+    // record untouched) when the data is too short to be a measurement or
+    // the slot is empty (every field of the record 0).
     bool TakeStoredFile(int n, const std::string& data, QString& unit);
 
     // "Time;Date;Serial number;Sw Version;date of production"
@@ -64,12 +68,16 @@ public:
     // The record as a file line (without its line end); saveMode 1 writes
     // the exponent form whatever the record's TechnMode.
     QString RecordLine(int n, int saveMode) const;
+    // Whether record n holds something to browse and write: the live
+    // measurement, or a stored file that was read.
+    bool HoldsMeasurement(int n) const { return n == 0 || (n > 0 && n < kRecords && OhmraFiles[size_t(n)].Stored); }
 
     // Appends the records FirstIndex..LastIndex to `fileName`, in the layout
     // of a stored-files save (single false: three header lines, then one
     // line per record) or of a single measurement (one header line in a new
     // file, then one data line). Reports failures to the user and returns
     // one of the kOhmraSave* codes; a failed save leaves the file as it was.
+    // Of the stored files only those that were read get a line.
     int32_t WriteCsv(const QString& fileName, bool single, int saveMode, const QDateTime& now);
 };
 
@@ -83,3 +91,13 @@ QString OhmraDataDirectory();
 // Remembers the folder of `fileName` when it differs from `current` (exact
 // comparison). Returns whether it was written.
 bool UpdateOhmraDataDirectory(const QString& current, const QString& fileName);
+
+// The name a save dialog offers, like the program's exports:
+// Ohmra_2026-12-09.csv for a measurement, Ohmra_files_2026-12-09.csv for
+// stored files.
+QString OhmraSaveName(bool single, const QDate& day);
+// The folder last used for that kind of file (section "Ohmra", key
+// "MeasurementDirectory" or "FilesDirectory"); the data folder before the
+// first such save.
+QString OhmraSaveFolder(bool single);
+void RememberOhmraSaveFolder(bool single, const QString& fileName);

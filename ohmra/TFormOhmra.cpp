@@ -173,8 +173,6 @@ TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
     BitBtnCancel->setGeometry(228, 72, 120, 34);
     GroupBox_Input_Comment->hide();
 
-    for (QPushButton* b : {BitBtn_save, BitBtn_start, BitBtn_stop, BitBtn_readFile, BitBtn_reset})
-        b->setEnabled(false);
 
     connect(BitBtn_init, &QPushButton::clicked, this, [this] { BitBtn_initClick(); });
     connect(BitBtn_start, &QPushButton::clicked, this, [this] { BitBtn_startClick(); });
@@ -227,23 +225,42 @@ TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
     OHMRA_NAME(LabelReadFNo);
     OHMRA_NAME(LabelFNo);
 #undef OHMRA_NAME
+    SetState(TOhmraState::NotInitialised);
 }
 
 TFormOhmra::~TFormOhmra() = default;
 
 void TFormOhmra::SetMeFont(int points) { SetFontPoints(Label_Ohmra_Me, points); }
 
-void TFormOhmra::ButtonsOn()
+void TFormOhmra::SetState(TOhmraState state)
 {
-    for (QPushButton* b : {BitBtn_exit, BitBtn_init, BitBtn_reset, BitBtn_readFile, BitBtn_stop, BitBtn_start})
-        b->setEnabled(true);
+    state_ = state;
+    using C = TOhmraControl;
+    const std::pair<QWidget*, C> controls[] = {
+        {BitBtn_init, C::Init},         {BitBtn_start, C::Start},        {BitBtn_stop, C::Break},
+        {BitBtn_save, C::Save},         {BitBtn_readFile, C::ReadFile},  {BitBtn_reset, C::Reset},
+        {BitBtn_exit, C::Exit},         {Edit_Comment, C::CommentEntry}, {BitBtnOK, C::CommentEntry},
+        {BitBtnCancel, C::CommentEntry}, {MaskEdit_start_fn, C::RangeEntry}, {MaskEdit_end_fn, C::RangeEntry},
+    };
+    for (const auto& [w, c] : controls)
+        w->setEnabled(Allowed(c));
+    GroupBox_Input_Comment->setEnabled(Allowed(C::CommentEntry));
+    GroupBox_Input_Comment->setVisible(state == TOhmraState::CommentEntry);
+    // The range's OK follows the numbers typed; outside the entry it is off.
+    if (!Allowed(C::RangeEntry))
+        BitBtn_OK_FileNo->setEnabled(false);
+    GroupBoxFiles->setVisible(state == TOhmraState::RangeEntry || state == TOhmraState::ReadingFiles);
 }
 
-void TFormOhmra::ButtonsOff()
+void TFormOhmra::RecoverAfterError(bool initialised)
 {
-    BitBtn_exit->setEnabled(true);
-    for (QPushButton* b : {BitBtn_init, BitBtn_reset, BitBtn_save, BitBtn_readFile, BitBtn_stop, BitBtn_start})
-        b->setEnabled(false);
+    Label_Ohmra_Me->clear();
+    Label_Ohmra_Hu->clear();
+    Label_Ohmra_Te->clear();
+    Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
+    LabelReadFNo->hide();
+    LabelFNo->hide();
+    SetState(initialised ? TOhmraState::Ready : TOhmraState::NotInitialised);
 }
 
 void TFormOhmra::RadioGroup_Ohmra_TIClick()
@@ -256,63 +273,74 @@ void TFormOhmra::RadioGroup_Ohmra_TIClick()
 
 void TFormOhmra::BitBtn_initClick()
 {
-    exited_ = false;
+    if (!Allowed(TOhmraControl::Init))
+        return;
+    const unsigned session = session_;
     Label_Ohmra_Me->clear();
     MemoInfo->clear();
     MemoInfo->appendPlainText(QStringLiteral("\t\t\t     Initialize Ohmra, please wait...."));
-    ButtonsOff();
-    Label_Ohmra_Me->clear();
+    SetState(TOhmraState::Initialising);
     Label_Ohmra_Te->clear();
     Label_Ohmra_Hu->clear();
-    Host().ProcessMessages();
-    if (exited_)
-        return;
-
-    C_Ohmra& o = *ohmra_;
-    o.Measure("C004");
-    Host().Sleep(300);
-    o.Reset();
-    Host().Sleep(3500);
-    QString date, version, serial;
-    if (o.ReadInfo(date, version, serial) != 0)
-        return;
-
-    BitBtn_save->setEnabled(false);
-    for (QPushButton* b : {BitBtn_start, BitBtn_stop, BitBtn_readFile, BitBtn_reset, BitBtn_init})
-        b->setEnabled(true);
-    SetMeFont(24);
-    Host().ProcessMessages();
-    MemoInfo->clear();
-    MemoInfo->appendPlainText(QStringLiteral("    SW version : ") + version + QStringLiteral("   /  Serial number : ") +
-                              serial + QStringLiteral("   /  date of production : ") + date);
-    Store().InfoSerial = serial;
-    Store().InfoSwVersion = version;
-    Store().InfoDate = date;
+    try {
+        Host().ProcessMessages();
+        if (session != session_)
+            return;
+        C_Ohmra& o = *ohmra_;
+        o.Measure("C004");
+        Host().Sleep(300);
+        o.Reset();
+        Host().Sleep(3500);
+        QString date, version, serial;
+        if (o.ReadInfo(date, version, serial) != 0) {
+            SetState(TOhmraState::NotInitialised);
+            return;
+        }
+        SetMeFont(24);
+        MemoInfo->clear();
+        MemoInfo->appendPlainText(QStringLiteral("    SW version : ") + version + QStringLiteral("   /  Serial number : ") +
+                                  serial + QStringLiteral("   /  date of production : ") + date);
+        Store().InfoSerial = serial;
+        Store().InfoSwVersion = version;
+        Store().InfoDate = date;
+        // Ready only once everything is shown and stored: a click let in
+        // before would act on a window still being set up.
+        SetState(TOhmraState::Ready);
+    } catch (...) {
+        if (session == session_)
+            RecoverAfterError(false);
+        throw;
+    }
 }
 
 void TFormOhmra::BitBtn_startClick()
 {
-    exited_ = false;
-    BitBtn_save->setEnabled(false);
-    BitBtn_stop->setEnabled(true);
-    for (QPushButton* b : {BitBtn_init, BitBtn_readFile, BitBtn_reset})
-        b->setEnabled(false);
-    BitBtn_exit->setEnabled(true);
-    BitBtn_start->setEnabled(false);
+    if (!Allowed(TOhmraControl::Start))
+        return;
+    const unsigned session = session_;
+    SetState(TOhmraState::Measuring);
     SetMeFont(24);
     Label_Ohmra_Me->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Label_Ohmra_Me->setText(QStringLiteral("Start measurement, please wait...."));
     Label_Ohmra_Hu->clear();
     Label_Ohmra_Te->clear();
-    Host().ProcessMessages();
-    if (exited_)
-        return;
+    try {
+        Host().ProcessMessages();
+        if (session != session_)
+            return;
+        RunMeasurement(session);
+    } catch (...) {
+        if (session == session_)
+            RecoverAfterError(true);
+        throw;
+    }
+}
 
-    Aborted = false;
+void TFormOhmra::RunMeasurement(unsigned session)
+{
     const int d = RadioGroup_Ohmra_DM->ItemIndex();
     const int v = RadioGroup_Ohmra_VM->ItemIndex();
     const int t = RadioGroup_Ohmra_TI->ItemIndex();
-    Live().TechnMode = 1;
     if (MainState && MainState->OhmraFirstStart) {
         LastVoltageMode = 3;
         MainState->OhmraFirstStart = false;
@@ -360,7 +388,6 @@ void TFormOhmra::BitBtn_startClick()
 
     C_Ohmra& o = *ohmra_;
     Host().Sleep(100);
-    int r = 2;
     if (t == 1) {
         o.Measure(plainCmd);
         Host().Sleep(100);
@@ -374,73 +401,91 @@ void TFormOhmra::BitBtn_startClick()
         LastVoltageMode = v;
     }
 
-    // A reading the meter did not deliver (no acknowledgement, noise, a
-    // refused checksum) leaves the last reply's values in place; they must
-    // not be shown and offered for saving as this measurement's.
-    bool failed = false;
-    while (!Aborted) {
-        if (t == 1 && r >= 2) {
-            o.Measure(cmd);
-            r = o.Timer;
-            if (r <= s)
+    // The countdown is over when the meter says so: a reading it did not
+    // deliver says nothing about the seconds left, and a second that is
+    // left is still part of the run.
+    if (t == 1)
+        SetState(TOhmraState::TimedMeasuring);
+    bool timerDone = t != 1;
+    // Break turns the state to Aborting; the loop sees it at its next check.
+    while (state_ != TOhmraState::Aborting && !timerDone) {
+        if (o.Measure(cmd) == 0) {
+            const int r = o.Timer;
+            if (r <= 0)
+                timerDone = true;
+            else if (r <= s)
                 show(QString::number(r) + QStringLiteral(" Sec."));
-            Host().Sleep(800);
-        } else {
-            Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
-            failed = o.Measure(finalCmd) != 0;
-            QString u;
-            const QString x = C_Ohmra::FormatResistance(o.Mantissa, o.Exponent, u);
-            OhmraFilesStruct& rec = Live();
-            rec.Unit = QStringLiteral("Ohm");
-            const bool out = (o.Status & kOhmraStatusOutOfRange) != 0;
-            const bool high = (o.Status & kOhmraStatusHigh) != 0;
-            if (out && high) {
-                show(QStringLiteral("OVERFLOW"));
-                rec.Value = 9999;
-                rec.Unit.clear();
-                rec.ExpoText = QStringLiteral("9999");
-            } else if (out) {
-                show(QStringLiteral("UNDERFLOW"));
-                rec.Value = 0;
-                rec.Unit.clear();
-                rec.ExpoText = QStringLiteral("0");
-            } else if (d == 1) {
-                rec.TechnMode = 1;
-                show(x + QLatin1Char(' ') + u);
-            } else {
-                rec.Value = NumberOf(x);
-                rec.ExpoText = C_Ohmra::ExpoText(o.Mantissa, o.Exponent, 3);
-                show(rec.ExpoText + QStringLiteral(" Ohm"));
-                rec.TechnMode = 0;
-            }
-
-            failed = o.Measure(finalCmd) != 0 || failed;
-            Label_Ohmra_Hu->setText(QString::number(o.Humidity) + QStringLiteral(" %r.F."));
-            Label_Ohmra_Te->setText(QString::number(o.Temperature) + QStringLiteral(" \u00B0C"));
-            rec.TechnUnit = u;
-            if (o.Status & kOhmraStatusOutOfRange) {
-                rec.TechnUnit.clear();
-                rec.Value = (o.Status & kOhmraStatusHigh) ? 9999 : 0;
-            } else {
-                rec.Value = NumberOf(x);
-            }
-            rec.Humidity = o.Humidity;
-            rec.Temperature = o.Temperature;
-            rec.Timer = t == 1 ? s : 0;
-            rec.AverageLapse = (o.Status & kOhmraStatusAverage) ? 'A' : 'L';
-            break;
         }
+        if (!timerDone)
+            Host().Sleep(800);
         Host().ProcessMessages();
-        if (exited_)
+        if (session != session_)
             return;
     }
 
-    if (Aborted) {
+    // A reading the meter did not deliver (no acknowledgement, noise, a
+    // refused checksum) leaves the last reply's values in place; they must
+    // not be shown and offered for saving as this measurement's. The live
+    // record takes the measurement only once it is complete.
+    bool failed = false;
+    const bool aborted = state_ == TOhmraState::Aborting;
+    if (!aborted) {
+        if (t == 1)
+            SetState(TOhmraState::Measuring);
+        Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
+        OhmraFilesStruct rec = Live();
+        rec.TechnMode = 1;
+        failed = o.Measure(finalCmd) != 0;
+        QString u;
+        const QString x = C_Ohmra::FormatResistance(o.Mantissa, o.Exponent, u);
+        rec.Unit = QStringLiteral("Ohm");
+        const bool out = (o.Status & kOhmraStatusOutOfRange) != 0;
+        const bool high = (o.Status & kOhmraStatusHigh) != 0;
+        if (out && high) {
+            show(QStringLiteral("OVERFLOW"));
+            rec.Value = 9999;
+            rec.Unit.clear();
+            rec.ExpoText = QStringLiteral("9999");
+        } else if (out) {
+            show(QStringLiteral("UNDERFLOW"));
+            rec.Value = 0;
+            rec.Unit.clear();
+            rec.ExpoText = QStringLiteral("0");
+        } else if (d == 1) {
+            rec.TechnMode = 1;
+            show(x + QLatin1Char(' ') + u);
+        } else {
+            rec.Value = NumberOf(x);
+            rec.ExpoText = C_Ohmra::ExpoText(o.Mantissa, o.Exponent, 3);
+            show(rec.ExpoText + QStringLiteral(" Ohm"));
+            rec.TechnMode = 0;
+        }
+
+        failed = o.Measure(finalCmd) != 0 || failed;
+        Label_Ohmra_Hu->setText(QString::number(o.Humidity) + QStringLiteral(" %r.F."));
+        Label_Ohmra_Te->setText(QString::number(o.Temperature) + QStringLiteral(" \u00B0C"));
+        rec.TechnUnit = u;
+        if (o.Status & kOhmraStatusOutOfRange) {
+            rec.TechnUnit.clear();
+            rec.Value = (o.Status & kOhmraStatusHigh) ? 9999 : 0;
+        } else {
+            rec.Value = NumberOf(x);
+        }
+        rec.Humidity = o.Humidity;
+        rec.Temperature = o.Temperature;
+        rec.Timer = t == 1 ? s : 0;
+        rec.AverageLapse = (o.Status & kOhmraStatusAverage) ? 'A' : 'L';
+        if (!failed)
+            Live() = rec;
+    }
+
+    if (aborted) {
         SetMeFont(40);
         Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         Label_Ohmra_Me->setText(QStringLiteral("Measurement aborted!"));
         Label_Ohmra_Hu->clear();
         Label_Ohmra_Te->clear();
+        Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
     } else if (failed) {
         SetMeFont(40);
         Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -449,84 +494,132 @@ void TFormOhmra::BitBtn_startClick()
         Label_Ohmra_Te->clear();
     }
     if (t == 1) {
+        SetState(TOhmraState::Resetting);
         Host().Sleep(500);
-        ButtonsOff();
         o.Reset();
         Host().Sleep(3500);
     }
-    ButtonsOn();
-    BitBtn_save->setEnabled(!failed);
+    // Only a measurement shown as complete can be saved; an aborted or
+    // failed one leaves nothing to save (the one before is no longer shown).
+    SetState(!aborted && !failed ? TOhmraState::ReadyToSave : TOhmraState::Ready);
 }
 
 void TFormOhmra::BitBtn_stopClick()
 {
+    if (!Allowed(TOhmraControl::Break))
+        return;
+    const bool running = state_ == TOhmraState::Measuring || state_ == TOhmraState::TimedMeasuring;
+    const TOhmraState before = state_;
+    // The running Start notices at its next check; until then only Exit.
+    if (running)
+        SetState(TOhmraState::Aborting);
     std::string ignored;
     ohmra_->Transfer("C4", ignored, false);
-    Aborted = true;
-    ButtonsOn();
+    if (!running)
+        SetState(before);
 }
 
 void TFormOhmra::BitBtn_resetClick()
 {
-    ButtonsOff();
-    ohmra_->Reset();
-    Host().Sleep(3500);
-    ButtonsOn();
+    if (!Allowed(TOhmraControl::Reset))
+        return;
+    const unsigned session = session_;
+    SetState(TOhmraState::Resetting);
+    try {
+        ohmra_->Reset();
+        Host().Sleep(3500);
+    } catch (...) {
+        if (session == session_)
+            RecoverAfterError(true);
+        throw;
+    }
+    SetState(TOhmraState::Ready);
 }
 
-void TFormOhmra::BitBtnOKClick() { CommentOk = true; }
-void TFormOhmra::BitBtnCancelClick() { CommentCancel = true; }
-void TFormOhmra::Edit1KeyPress() { CommentOk = true; }
+// The entry ends by the state: OK goes on to saving, Cancel back to ready.
+void TFormOhmra::BitBtnOKClick()
+{
+    if (Allowed(TOhmraControl::CommentEntry))
+        SetState(TOhmraState::Saving);
+}
+void TFormOhmra::BitBtnCancelClick()
+{
+    if (Allowed(TOhmraControl::CommentEntry))
+        SetState(TOhmraState::Ready);
+}
+void TFormOhmra::Edit1KeyPress() { BitBtnOKClick(); }
 
 void TFormOhmra::BitBtn_saveClick()
 {
-    exited_ = false;
-    ButtonsOff();
+    if (!Allowed(TOhmraControl::Save))
+        return;
+    const unsigned session = session_;
     TOhmraFileStore& store = Store();
     store.FirstIndex = 0;
-    GroupBox_Input_Comment->show();
+    SetState(TOhmraState::CommentEntry);
     GroupBox_Input_Comment->raise();
-    GroupBox_Input_Comment->setEnabled(true);
-    CommentOk = CommentCancel = false;
     // The field takes the focus the way a user tabbing into it would: its
     // text selected, so that typing replaces the previous comment.
     Edit_Comment->setFocus();
     Edit_Comment->selectAll();
-    while (!CommentOk && !CommentCancel && !exited_) {
+    while (state_ == TOhmraState::CommentEntry) {
         Host().ProcessMessages();
+        if (session != session_)
+            return;
         Host().Sleep(1);
     }
-    GroupBox_Input_Comment->hide();
-    GroupBox_Input_Comment->setEnabled(false);
-    if (exited_ || !CommentOk) {
+    if (state_ != TOhmraState::Saving) {
         Live().Comment.clear();
-    } else {
-        Live().Comment = Edit_Comment->text();
-        store.CurrentIndex = 0;
-        store.LastIndex = 0;
-        if (FormOhmraFComment) {
-            const int32_t r = FormOhmraFComment->SaveToCsv(true, 0);
-            // A line the disk did not take must not go unnoticed; a file
-            // that could not be opened at all has been reported already.
-            if (r < 0 && !FormOhmraFComment->FailureShown)
-                Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
-                                 QStringLiteral("Data error !"), TPromptIcon::Error);
-        }
-    }
-    if (exited_)
         return;
-    ButtonsOn();
-    BitBtn_save->setEnabled(false);
+    }
+    Live().Comment = Edit_Comment->text();
+    store.CurrentIndex = 0;
+    store.LastIndex = 0;
+    if (FormOhmraFComment) {
+        int32_t r = 0;
+        try {
+            r = FormOhmraFComment->SaveToCsv(true, 0);
+        } catch (...) {
+            if (session == session_)
+                SetState(TOhmraState::Ready);
+            throw;
+        }
+        // A line the disk did not take must not go unnoticed; a file
+        // that could not be opened at all has been reported already.
+        if (r < 0 && !FormOhmraFComment->FailureShown)
+            Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
+                             QStringLiteral("Data error !"), TPromptIcon::Error);
+    }
+    if (session == session_)
+        SetState(TOhmraState::Ready);
 }
 
-void TFormOhmra::BitBtn_OK_FileNoClick() { FileNoOk = true; }
+void TFormOhmra::BitBtn_OK_FileNoClick()
+{
+    // Taken back by the reading when the range is not valid.
+    if (Allowed(TOhmraControl::RangeEntry) && rangeValid_)
+        SetState(TOhmraState::ReadingFiles);
+}
 
 void TFormOhmra::BitBtn_readFileClick()
 {
-    exited_ = false;
-    ButtonsOff();
-    GroupBoxFiles->show();
-    FileNoOk = false;
+    if (!Allowed(TOhmraControl::ReadFile))
+        return;
+    const unsigned session = session_;
+    try {
+        RunFileReading(session);
+    } catch (...) {
+        if (session == session_)
+            RecoverAfterError(true);
+        throw;
+    }
+}
+
+void TFormOhmra::RunFileReading(unsigned session)
+{
+    rangeValid_ = false;
+    BitBtn_OK_FileNo->setEnabled(false);
+    SetState(TOhmraState::RangeEntry);
     LabelReadFNo->hide();
     LabelFNo->hide();
     MaskEdit_start_fn->setText(QStringLiteral("1"));
@@ -540,7 +633,7 @@ void TFormOhmra::BitBtn_readFileClick()
     bool valid = false;
     for (;;) {
         Host().ProcessMessages();
-        if (exited_)
+        if (session != session_)
             return;
         bool ok1 = false, ok2 = false;
         const int a = MaskEdit_start_fn->text().remove(QLatin1Char(' ')).toInt(&ok1);
@@ -549,28 +642,38 @@ void TFormOhmra::BitBtn_readFileClick()
             first = a;
             last = b;
             valid = first >= 1 && last >= first;
+            rangeValid_ = valid;
             BitBtn_OK_FileNo->setEnabled(valid);
         }
         // OK clicked in the same batch as an edit that spoiled the range
         // does not count: the comment window must never browse past its end.
-        if (FileNoOk && valid)
-            break;
-        FileNoOk = false;
+        if (state_ == TOhmraState::ReadingFiles) {
+            if (valid)
+                break;
+            SetState(TOhmraState::RangeEntry);
+        }
         Host().Sleep(1);
     }
 
+    SetState(TOhmraState::ReadingFiles);
     LabelReadFNo->show();
     LabelFNo->show();
     QString unit;
+    int read = 0;
+    skipped_ = 0;
     for (int n = first; n <= last; ++n) {
         std::string data;
-        if (ohmra_->ReadStoredFile(n, data) != 0)
+        // A file the meter refused or could not deliver, and an empty slot,
+        // are no measurement: they are counted, not kept.
+        if (ohmra_->ReadStoredFile(n, data) != 0 || !store.TakeStoredFile(n, data, unit)) {
+            ++skipped_;
             continue;
+        }
+        ++read;
         LabelFNo->setText(QString::number(n));
         Host().ProcessMessages();
-        if (exited_)
+        if (session != session_)
             return;
-        store.TakeStoredFile(n, data, unit);
     }
     Host().Sleep(100);
     ohmra_->Reset();
@@ -583,41 +686,47 @@ void TFormOhmra::BitBtn_readFileClick()
     store.LastIndex = last;
     LabelReadFNo->hide();
     LabelFNo->hide();
-    GroupBoxFiles->hide();
     store.Saved = true;
-    ButtonsOn();
-    if (!c)
+    if (!c || read == 0) {
+        SetState(TOhmraState::Ready);
+        if (read == 0)
+            Prompt().Message(QStringLiteral("No stored file could be read (%1 skipped).").arg(skipped_),
+                             QStringLiteral("Info"), TPromptIcon::Information);
         return;
+    }
+    SetState(TOhmraState::Browsing);
     hide();
-    c->show();
-    c->setEnabled(true);
-    c->CurrentIndex = c->FirstIndex;
-    c->LabelFileNumber->setText(QString::number(first));
-    c->EditComments->show();
-    c->ShowRecord();
-    c->EditComments->setFocus();
-    c->EditComments->selectAll();
-    c->raise();
-    c->activateWindow();
+    c->BeginBrowsing(skipped_);
 }
 
-void TFormOhmra::BitBtn_exitClick() { FormClose(); }
+void TFormOhmra::FilesBrowsed()
+{
+    if (state_ == TOhmraState::Browsing)
+        SetState(TOhmraState::Ready);
+}
+
+void TFormOhmra::BitBtn_exitClick()
+{
+    if (Allowed(TOhmraControl::Exit))
+        FormClose();
+}
 
 void TFormOhmra::FormClose()
 {
-    exited_ = true;
+    ++session_;
     Label_Ohmra_Me->clear();
     Label_Ohmra_Hu->clear();
     Label_Ohmra_Te->clear();
-    ButtonsOn();
-    GroupBoxFiles->hide();
-    GroupBox_Input_Comment->hide();
+    Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
+    LabelReadFNo->hide();
+    LabelFNo->hide();
+    // The next opening starts where the first did: Init and Exit.
+    SetState(TOhmraState::NotInitialised);
     hide();
     if (MainState)
         MainState->StopFlag = true;
     CallHook(MainLink().ReturnToMain);
     CallHook(MainLink().CloseDisplay);
-    BitBtn_init->setEnabled(true);
     ohmra_->Port().Close();
 }
 

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
+#include "ohmra/OhmraStates.h"
 #include <cstdint>
 #include <memory>
 
@@ -58,10 +59,6 @@ public:
     QLabel* LabelReadFNo = nullptr;
     QLabel* LabelFNo = nullptr;
 
-    bool Aborted = false;
-    bool FileNoOk = false;
-    bool CommentOk = false;
-    bool CommentCancel = false;
     // Voltage mode index at the last configuration of the meter; 3 forces one.
     int32_t LastVoltageMode = 0;
 
@@ -82,20 +79,36 @@ public:
     void BitBtnCancelClick();
     void Edit1KeyPress();
 
-    void ButtonsOn();
-    void ButtonsOff();
+    // What the window is doing; every control follows it.
+    TOhmraState State() const { return state_; }
+    // The comment window hands back after browsing the stored files.
+    void FilesBrowsed();
+    // How many files of the last read-out were skipped (refused, unreadable
+    // or empty slots).
+    int SkippedFiles() const { return skipped_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // True once Exit ran while a handler of this window was still waiting:
-    // the waiting handler then ends instead of talking to a closed port.
-    bool LeftWhileBusy() const { return exited_; }
+    void SetState(TOhmraState state);
+    bool Allowed(TOhmraControl c) const { return OhmraAllows(state_, c); }
+    // After an error inside a handler: no progress text left standing, and
+    // the window back in a state the user can act in.
+    void RecoverAfterError(bool initialised);
+    void RunMeasurement(unsigned session);
+    void RunFileReading(unsigned session);
     void SetMeFont(int points);
 
     std::unique_ptr<C_Ohmra> ohmra_;
-    bool exited_ = false;
+    TOhmraState state_ = TOhmraState::NotInitialised;
+    // Counts the openings: a handler that was waiting when Exit ran finds
+    // it changed and ends instead of talking to a closed port or to the
+    // meter of the next opening.
+    unsigned session_ = 0;
+    int skipped_ = 0;
+    // Whether the file numbers typed make a range; OK follows it.
+    bool rangeValid_ = false;
 };
 
 extern TFormOhmra* FormOhmra;

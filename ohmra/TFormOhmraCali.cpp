@@ -309,6 +309,60 @@ TFormOhmraCali::TFormOhmraCali(TCustomComPort* port, QWidget* parent) : QWidget(
         for (qsizetype i = 0; i < captions.size() && i < qsizetype(paramFields_.size()); ++i)
             captions[i]->setObjectName(QStringLiteral("Label") + paramFields_[size_t(i)]->objectName().mid(8));
     }
+    RunSaveDialog = [](QFileDialog& dlg) {
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().front();
+    };
+    ApplyState();
+}
+
+void TFormOhmraCali::ApplyState()
+{
+    using C = TOhmraCaliControl;
+    const std::pair<QPushButton*, C> buttons[] = {
+        {BitBtn_read_para, C::ReadPara},   {BitBtn_read_default, C::ReadDefault},
+        {BitBtn_write_para, C::WritePara}, {BitBtn_read_cali_data, C::ReadInfo},
+        {BitBtn_write_cali_data, C::WriteDate}, {BitBtn_read_meas_data, C::ReadMeas},
+        {BitBtn_reset, C::Reset},          {BitBtn_save, C::Save},
+        {BitBtn_print, C::Print},          {BitBtn_clear, C::Clear},
+        {BitBtn_exit, C::Exit},
+    };
+    for (const auto& [b, c] : buttons)
+        b->setEnabled(Allowed(c));
+    GroupBoxCaliData->setEnabled(Allowed(C::DateEntry));
+    GroupBoxCaliData->setVisible(Allowed(C::DateEntry));
+}
+
+void TFormOhmraCali::SetActivity(TOhmraCaliActivity activity)
+{
+    state_.activity = activity;
+    ApplyState();
+}
+
+void TFormOhmraCali::SetProgress(TOhmraCaliProgress progress)
+{
+    state_.progress = progress;
+    ApplyState();
+}
+
+void TFormOhmraCali::Run(TOhmraCaliActivity activity, const std::function<void()>& action)
+{
+    SetActivity(activity);
+    try {
+        action();
+    } catch (...) {
+        // A time-out or a field without a number ends the action; the
+        // window stays usable.
+        DateEntryOpen = false;
+        waiting_ = false;
+        ProgressBarWait->setVisible(false);
+        ProgressBarWait->setValue(0);
+        Timer1->stop();
+        SetActivity(TOhmraCaliActivity::Idle);
+        throw;
+    }
+    SetActivity(TOhmraCaliActivity::Idle);
 }
 
 TFormOhmraCali::~TFormOhmraCali()
@@ -331,6 +385,9 @@ void TFormOhmraCali::LoadDefaults()
 
 void TFormOhmraCali::BitBtn_read_paraClick()
 {
+    if (!Allowed(TOhmraCaliControl::ReadPara))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
     AddLine(QStringLiteral("Read Parameters from Ohmra"));
     Ohmra_Para_Struct p;
     const int r = ohmra_->ReadParameters(p);
@@ -341,20 +398,25 @@ void TFormOhmraCali::BitBtn_read_paraClick()
     const int32_t v[9] = {p.k0, p.k1, p.k2, p.k3, p.k4, p.k5, p.k_TF0, p.k_TF2, p.k_TF3};
     for (size_t i = 0; i < 9; ++i)
         paramFields_[i]->setText(QString::number(v[i]));
-    BitBtn_write_para->setEnabled(true);
     AddLine(QStringLiteral("OK !"));
+    });
 }
 
 void TFormOhmraCali::BitBtn_read_defaultClick()
 {
+    if (!Allowed(TOhmraCaliControl::ReadDefault))
+        return;
     AddLine(QStringLiteral("Reading Parameters from setup.ini"));
     LoadDefaults();
-    BitBtn_write_para->setEnabled(true);
-    BitBtn_write_para->setFocus();
+    if (BitBtn_write_para->isEnabled())
+        BitBtn_write_para->setFocus();
 }
 
 void TFormOhmraCali::BitBtn_write_paraClick()
 {
+    if (!Allowed(TOhmraCaliControl::WritePara))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
     if (Prompt().Ask(QStringLiteral("Are you sure ?"), QStringLiteral("Query"), TPromptButtons::OkCancel,
                      TPromptIcon::Exclamation) != TPromptResult::Ok) {
         AddLine(QStringLiteral("Write Parameters canceled!"));
@@ -364,26 +426,42 @@ void TFormOhmraCali::BitBtn_write_paraClick()
     int v[9];
     for (size_t i = 0; i < 9; ++i)
         v[i] = FieldNumber(paramFields_[i]->text());
-    Para.k0 = v[0];
-    Para.k1 = v[1];
-    Para.k2 = v[2];
-    Para.k3 = v[3];
-    Para.k4 = v[4];
-    Para.k5 = v[5];
-    Para.k_TF0 = v[6];
-    Para.k_TF2 = v[7];
-    Para.k_TF3 = v[8];
-    if (ohmra_->WriteParameters(Para) != 0)
+    // The calibration file records what reached the meter: the values
+    // are kept only once the meter has taken them.
+    Ohmra_Para_Struct written = Para;
+    written.k0 = v[0];
+    written.k1 = v[1];
+    written.k2 = v[2];
+    written.k3 = v[3];
+    written.k4 = v[4];
+    written.k5 = v[5];
+    written.k_TF0 = v[6];
+    written.k_TF2 = v[7];
+    written.k_TF3 = v[8];
+    if (ohmra_->WriteParameters(written) != 0)
         return;
+    Para.k0 = written.k0;
+    Para.k1 = written.k1;
+    Para.k2 = written.k2;
+    Para.k3 = written.k3;
+    Para.k4 = written.k4;
+    Para.k5 = written.k5;
+    Para.k_TF0 = written.k_TF0;
+    Para.k_TF2 = written.k_TF2;
+    Para.k_TF3 = written.k_TF3;
     AddLine(QStringLiteral("Wait 5 Sec."));
     WaitWithProgress(5000);
     AddLine(QStringLiteral("succesfully !"));
-    BitBtn_print->setEnabled(true);
-    BitBtn_read_cali_data->setEnabled(true);
+    if (state_.progress == TOhmraCaliProgress::Fresh)
+        SetProgress(TOhmraCaliProgress::ParametersWritten);
+    });
 }
 
 void TFormOhmraCali::BitBtn_read_cali_dataClick()
 {
+    if (!Allowed(TOhmraCaliControl::ReadInfo))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
     AddLine(QStringLiteral("Read info from Ohmra"));
     QString date, version, serial;
     const int r = ohmra_->ReadInfo(date, version, serial);
@@ -397,38 +475,25 @@ void TFormOhmraCali::BitBtn_read_cali_dataClick()
     AddLine(QStringLiteral("Serial number\t: ") + serial);
     AddLine(QStringLiteral("OK !"));
     AddLine(kDashes46);
-    BitBtn_write_cali_data->setEnabled(true);
+    if (state_.progress != TOhmraCaliProgress::DateWritten)
+        SetProgress(TOhmraCaliProgress::InfoRead);
     Para.SwVersion = version;
+    });
 }
 
-void TFormOhmraCali::EntryButtonsEnabled(bool on)
-{
-    for (QPushButton* b : {BitBtn_read_para, BitBtn_write_para, BitBtn_exit, BitBtn_read_cali_data,
-                           BitBtn_write_cali_data})
-        b->setEnabled(on);
-}
 
 void TFormOhmraCali::BitBtn_write_cali_dataClick()
 {
-    GroupBoxCaliData->setEnabled(true);
-    GroupBoxCaliData->setVisible(true);
-    MaskEditSerialNumber->setFocus();
-    const QDate today = Today();
-    const int d = today.day(), mo = today.month(), y = today.year() % 100;
-    const QChar sep = DateSeparator();
-    MaskEditSerialNumber->setText(QStringLiteral("0"));
-    MaskEditSerialDate->setInputMask(QStringLiteral("09") + sep + QStringLiteral("99;_"));
-    MaskEditSerialDate->setText(TwoDigits(mo) + sep + TwoDigits(y));
-    EntryButtonsEnabled(false);
-
-    // However the action ends (a field without a number, the port's
-    // "Timeout"), the entry goes away and the window is usable again.
-    const auto endEntry = [this] {
-        GroupBoxCaliData->setEnabled(false);
-        GroupBoxCaliData->setVisible(false);
-        EntryButtonsEnabled(true);
-    };
-    try {
+    if (!Allowed(TOhmraCaliControl::WriteDate))
+        return;
+    Run(TOhmraCaliActivity::DateEntry, [this] {
+        MaskEditSerialNumber->setFocus();
+        const QDate today = Today();
+        const int d = today.day(), mo = today.month(), y = today.year() % 100;
+        const QChar sep = DateSeparator();
+        MaskEditSerialNumber->setText(QStringLiteral("0"));
+        MaskEditSerialDate->setInputMask(QStringLiteral("09") + sep + QStringLiteral("99;_"));
+        MaskEditSerialDate->setText(TwoDigits(mo) + sep + TwoDigits(y));
         int sm = 0, sy = 0;
         for (;;) {
             DateEntryOpen = true;
@@ -438,7 +503,8 @@ void TFormOhmraCali::BitBtn_write_cali_dataClick()
                 Host().ProcessMessages();
             }
             if (DateEntryCancel) {
-                endEntry();
+                DateEntryOpen = false;
+                SetActivity(TOhmraCaliActivity::Idle);
                 AddLine(QStringLiteral("cancelled"));
                 return;
             }
@@ -452,32 +518,40 @@ void TFormOhmraCali::BitBtn_write_cali_dataClick()
             }
             break;
         }
+        const QString serialText = MaskText(MaskEditSerialNumber).remove(QLatin1Char(' '));
+        const int serialNumber = FieldNumber(serialText);
+        // From here on the line is in use: the entry is closed.
+        SetActivity(TOhmraCaliActivity::Exchange);
         Para.CalDate = TwoDigits(d) + QStringLiteral(".") + TwoDigits(mo) + QStringLiteral(".20") + TwoDigits(y);
         AddLine(QStringLiteral("Write to Ohmra ..."));
-        const QString serialText = MaskText(MaskEditSerialNumber).remove(QLatin1Char(' '));
-        const int r = ohmra_->WriteCalibrationDate(FieldNumber(serialText), sm, sy, d, mo, y);
+        const int r = ohmra_->WriteCalibrationDate(serialNumber, sm, sy, d, mo, y);
         if (r != 0) {
             AddLine(QStringLiteral("Error occurred ! Error number : ") + QString::number(r));
         } else {
-            BitBtn_save->setEnabled(true);
+            SetProgress(TOhmraCaliProgress::DateWritten);
             AddLine(QStringLiteral("successfully"));
             Para.SerialText = serialText + MaskText(MaskEditSerialDate).left(5);
         }
-    } catch (...) {
-        DateEntryOpen = false;
-        endEntry();
-        throw;
-    }
-    DateEntryOpen = false;
-    endEntry();
+    });
 }
 
-void TFormOhmraCali::BitBtnCaliDateOKClick() { DateEntryOpen = false; }
+void TFormOhmraCali::BitBtnCaliDateOKClick()
+{
+    if (Allowed(TOhmraCaliControl::DateEntry))
+        DateEntryOpen = false;
+}
 
-void TFormOhmraCali::BitBtnCaliDateCancelClick() { DateEntryCancel = true; }
+void TFormOhmraCali::BitBtnCaliDateCancelClick()
+{
+    if (Allowed(TOhmraCaliControl::DateEntry))
+        DateEntryCancel = true;
+}
 
 void TFormOhmraCali::BitBtn_read_meas_dataClick()
 {
+    if (!Allowed(TOhmraCaliControl::ReadMeas))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
     C_Ohmra& o = *ohmra_;
     o.Measure("C004");
     Host().Sleep(200);
@@ -509,26 +583,35 @@ void TFormOhmraCali::BitBtn_read_meas_dataClick()
     CheckBox6->setChecked(out && !high);
     CheckBox7->setChecked(out && high);
     GroupBoxStatus->setEnabled(true);
+    });
 }
 
 void TFormOhmraCali::BitBtn_resetClick()
 {
-    ohmra_->Reset();
-    AddLine(QStringLiteral("Wait 5 Sec."));
-    WaitWithProgress(5000);
-    AddLine(QStringLiteral("OK"));
+    if (!Allowed(TOhmraCaliControl::Reset))
+        return;
+    Run(TOhmraCaliActivity::Exchange, [this] {
+        ohmra_->Reset();
+        AddLine(QStringLiteral("Wait 5 Sec."));
+        WaitWithProgress(5000);
+        AddLine(QStringLiteral("OK"));
+    });
 }
 
-void TFormOhmraCali::BitBtn_clearClick() { MemoInfo->clear(); }
+void TFormOhmraCali::BitBtn_clearClick()
+{
+    if (Allowed(TOhmraCaliControl::Clear))
+        MemoInfo->clear();
+}
 
 void TFormOhmraCali::Timer1Timer() { WaitElapsed += 100; }
 
 void TFormOhmraCali::WaitWithProgress(int32_t ms)
 {
-    for (size_t i = 0; i < actionButtons_.size(); ++i) {
+    for (size_t i = 0; i < actionButtons_.size(); ++i)
         SavedButtonStates[i] = actionButtons_[i]->isEnabled();
-        actionButtons_[i]->setEnabled(false);
-    }
+    const TOhmraCaliActivity before = state_.activity;
+    SetActivity(TOhmraCaliActivity::Waiting);
     waiting_ = true;
     Host().ProcessMessages();
 
@@ -549,9 +632,8 @@ void TFormOhmraCali::WaitWithProgress(int32_t ms)
     ProgressBarWait->setVisible(false);
     ProgressBarWait->setValue(0);
     Timer1->stop();
-    for (size_t i = 0; i < actionButtons_.size(); ++i)
-        actionButtons_[i]->setEnabled(SavedButtonStates[i]);
     waiting_ = false;
+    SetActivity(before);
     Host().ProcessMessages();
 }
 
@@ -572,8 +654,12 @@ QString TFormOhmraCali::CalibrationCsvLine(const Ohmra_Para_Struct& p)
 
 void TFormOhmraCali::BitBtn_saveClick()
 {
-    if (SaveCalibrationCsv() == 0)
-        BitBtn_save->setEnabled(false);
+    if (!Allowed(TOhmraCaliControl::Save))
+        return;
+    Run(TOhmraCaliActivity::Saving, [this] {
+        if (SaveCalibrationCsv() == 0)
+            SetProgress(TOhmraCaliProgress::InfoRead);
+    });
 }
 
 int32_t TFormOhmraCali::SaveCalibrationCsv()
@@ -583,9 +669,9 @@ int32_t TFormOhmraCali::SaveCalibrationCsv()
     SaveDialogCali->setDirectory(f);
     SaveDialogCali->setDefaultSuffix(QStringLiteral("CSV"));
     SaveDialogCali->selectFile(QStringLiteral("OhmracaliData"));
-    if (SaveDialogCali->exec() != QDialog::Accepted || SaveDialogCali->selectedFiles().isEmpty())
+    const QString p = RunSaveDialog ? RunSaveDialog(*SaveDialogCali) : QString();
+    if (p.isEmpty())
         return 0;
-    const QString p = SaveDialogCali->selectedFiles().front();
     const QString g = FolderOf(p);
     if (g != f) {
         if (MainState)
@@ -619,6 +705,13 @@ int32_t TFormOhmraCali::WriteCalibrationFile(const QString& p)
 }
 
 void TFormOhmraCali::BitBtn_printClick()
+{
+    if (!Allowed(TOhmraCaliControl::Print))
+        return;
+    Run(TOhmraCaliActivity::Printing, [this] { PrintWithDialog(); });
+}
+
+void TFormOhmraCali::PrintWithDialog()
 {
     if (!PrintDialogCali) {
         printer_ = new QPrinter(QPrinter::HighResolution);
@@ -678,13 +771,13 @@ bool TFormOhmraCali::PrintInfoTo(QPrinter& printer, const QStringList& lines, co
 
 void TFormOhmraCali::BitBtn_exitClick()
 {
+    if (!Allowed(TOhmraCaliControl::Exit))
+        return;
     MemoInfo->clear();
-    GroupBoxCaliData->setEnabled(false);
-    GroupBoxCaliData->setVisible(false);
     hide();
-    BitBtn_save->setEnabled(false);
-    BitBtn_write_cali_data->setEnabled(false);
-    BitBtn_read_cali_data->setEnabled(false);
+    // The next opening starts the chain afresh.
+    state_ = TOhmraCaliState{};
+    ApplyState();
     if (MainState)
         MainState->StopFlag = true;
     CallHook(MainLink().ReturnToMain);
@@ -699,7 +792,7 @@ void TFormOhmraCali::closeEvent(QCloseEvent* event)
 {
     // Only Exit leaves the window; a close from outside (the window manager)
     // does the same, except in the middle of a wait or an entry.
-    if (waiting_ || DateEntryOpen) {
+    if (!Allowed(TOhmraCaliControl::Exit)) {
         event->ignore();
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include "ohmra/C_Ohmra.h"
+#include "ohmra/OhmraStates.h"
 #include "widgets/LazyChild.h"
 
 #include <QCheckBox>
@@ -129,18 +130,33 @@ public:
 
     C_Ohmra& Ohmra() { return *ohmra_; }
 
+    // What the window does and how far its chain of operations has come;
+    // every control follows it.
+    const TOhmraCaliState& State() const { return state_; }
+
+    // Runs the save dialog and returns the chosen file, or an empty text when
+    // cancelled. Tests put their own chooser here.
+    std::function<QString(QFileDialog&)> RunSaveDialog;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void AddLine(const QString& text);
-    void EntryButtonsEnabled(bool on);
+    void SetActivity(TOhmraCaliActivity activity);
+    void SetProgress(TOhmraCaliProgress progress);
+    void ApplyState();
+    void PrintWithDialog();
+    bool Allowed(TOhmraCaliControl c) const { return OhmraCaliAllows(state_, c); }
+    // Runs an action in `activity` and returns to idle however it ends.
+    void Run(TOhmraCaliActivity activity, const std::function<void()>& action);
 
     std::unique_ptr<C_Ohmra> ohmra_;
     QPrinter* printer_ = nullptr;
     std::array<QPushButton*, 10> actionButtons_{};
     std::array<QLineEdit*, 9> paramFields_{};
     bool waiting_ = false;
+    TOhmraCaliState state_;
 };
 
 extern TFormOhmraCali* FormOhmraCali;

@@ -84,6 +84,8 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     BitBtnSave->setGeometry(360, 182, 168, 30);
     BitBtnExit = new QPushButton(QStringLiteral("&Exit"), g);
     BitBtnExit->setGeometry(360, 238, 168, 30);
+    LabelSkipped = MakeLabel(QString(), g, 360, 110, 168, 40);
+    LabelSkipped->setWordWrap(true);
 
     SaveDialog1.Bind(this, QStringLiteral("SaveDialog1"), [this] {
         auto* dialog = new QFileDialog(this, QStringLiteral("Save As"));
@@ -133,7 +135,48 @@ TFormOhmraFComment::TFormOhmraFComment(QWidget* parent) : QWidget(parent)
     OHMRA_NAME(Ohmra_RadioGroup);
     OHMRA_NAME(BitBtnSave);
     OHMRA_NAME(BitBtnExit);
+    OHMRA_NAME(LabelSkipped);
 #undef OHMRA_NAME
+    SetState(TOhmraCommentState::Hidden);
+}
+
+void TFormOhmraFComment::SetState(TOhmraCommentState state)
+{
+    state_ = state;
+    using C = TOhmraCommentControl;
+    for (QWidget* w : {static_cast<QWidget*>(BitBtnStart), static_cast<QWidget*>(BitBtnPrevious),
+                       static_cast<QWidget*>(BitBtnNext), static_cast<QWidget*>(BitBtnEnd)})
+        w->setEnabled(Allowed(C::Navigate));
+    EditComments->setEnabled(Allowed(C::Comment));
+    Ohmra_RadioGroup->setEnabled(Allowed(C::SaveMode));
+    BitBtnSave->setEnabled(Allowed(C::Save));
+    BitBtnExit->setEnabled(Allowed(C::Exit));
+}
+
+int TFormOhmraFComment::HeldRecord(int from, int step) const
+{
+    for (int n = from; n >= FirstIndex && n <= LastIndex && n >= 1 && n < kRecords; n += step)
+        if (HoldsMeasurement(n))
+            return n;
+    return -1;
+}
+
+void TFormOhmraFComment::BeginBrowsing(int skipped)
+{
+    LabelSkipped->setText(skipped > 0 ? QStringLiteral("Skipped files: %1 (not read or empty)").arg(skipped)
+                                      : QString());
+    SetState(TOhmraCommentState::Browsing);
+    show();
+    setEnabled(true);
+    const int first = HeldRecord(FirstIndex, 1);
+    CurrentIndex = first >= 0 ? first : FirstIndex;
+    LabelFileNumber->setText(QString::number(CurrentIndex));
+    EditComments->show();
+    ShowRecord();
+    EditComments->setFocus();
+    EditComments->selectAll();
+    raise();
+    activateWindow();
 }
 
 bool TFormOhmraFComment::eventFilter(QObject* watched, QEvent* event)
@@ -185,34 +228,52 @@ void TFormOhmraFComment::TakeOverComment()
     OhmraFiles[size_t(CurrentIndex)].Comment = EditComments->text();
 }
 
+// Every move takes the comment typed along, so that no typed text is lost
+// whichever button ends the typing; only files that were read are visited.
 void TFormOhmraFComment::BitBtnStartClick()
 {
-    CurrentIndex = FirstIndex;
+    if (!Allowed(TOhmraCommentControl::Navigate))
+        return;
+    TakeOverComment();
+    const int n = HeldRecord(FirstIndex, 1);
+    if (n >= 0)
+        CurrentIndex = n;
     ShowRecord();
 }
 
 void TFormOhmraFComment::BitBtnEndClick()
 {
-    CurrentIndex = LastIndex;
+    if (!Allowed(TOhmraCommentControl::Navigate))
+        return;
+    TakeOverComment();
+    const int n = HeldRecord(LastIndex, -1);
+    if (n >= 0)
+        CurrentIndex = n;
     ShowRecord();
     Saved = false;
 }
 
 void TFormOhmraFComment::BitBtnPreviousClick()
 {
-    if (CurrentIndex <= FirstIndex)
+    if (!Allowed(TOhmraCommentControl::Navigate))
+        return;
+    const int n = HeldRecord(CurrentIndex - 1, -1);
+    if (n < 0)
         return;
     TakeOverComment();
-    --CurrentIndex;
+    CurrentIndex = n;
     ShowRecord();
     Saved = false;
 }
 
 void TFormOhmraFComment::BitBtnNextClick()
 {
+    if (!Allowed(TOhmraCommentControl::Navigate))
+        return;
     TakeOverComment();
-    if (CurrentIndex != LastIndex && CurrentIndex < kRecords - 1)
-        ++CurrentIndex;
+    const int n = HeldRecord(CurrentIndex + 1, 1);
+    if (n >= 0)
+        CurrentIndex = n;
     ShowRecord();
     Saved = false;
 }
@@ -221,6 +282,8 @@ void TFormOhmraFComment::EditCommentsKeyPress() { BitBtnNextClick(); }
 
 void TFormOhmraFComment::LabelFileNumber_Click()
 {
+    if (!Allowed(TOhmraCommentControl::Comment))
+        return;
     for (int n = FirstIndex; n <= LastIndex; ++n)
         if (n >= 0 && n < kRecords)
             OhmraFiles[size_t(n)].Comment.clear();
@@ -228,9 +291,22 @@ void TFormOhmraFComment::LabelFileNumber_Click()
 
 void TFormOhmraFComment::BitBtnSaveClick()
 {
-    for (OhmraFilesStruct& r : OhmraFiles)
-        r.TechnMode = 1;
-    const int32_t r = SaveToCsv(false, Ohmra_RadioGroup->ItemIndex());
+    if (!Allowed(TOhmraCommentControl::Save))
+        return;
+    // The comment typed for the record shown belongs to what is saved.
+    TakeOverComment();
+    // Record 0 is the measurement window's and keeps the form it was shown in.
+    for (int n = 1; n < kRecords; ++n)
+        OhmraFiles[size_t(n)].TechnMode = 1;
+    SetState(TOhmraCommentState::Saving);
+    int32_t r = 0;
+    try {
+        r = SaveToCsv(false, Ohmra_RadioGroup->ItemIndex());
+    } catch (...) {
+        SetState(TOhmraCommentState::Browsing);
+        throw;
+    }
+    SetState(TOhmraCommentState::Browsing);
     if (r < 0)
         Prompt().Message(QStringLiteral("Error occured, data not saved ! Error no.: ") + QString::number(r),
                          QStringLiteral("Data error !"), TPromptIcon::Error);
@@ -238,12 +314,19 @@ void TFormOhmraFComment::BitBtnSaveClick()
 
 bool TFormOhmraFComment::LeaveWindow()
 {
-    if (!Saved && !Prompt().OkCancel(QStringLiteral("File is not saved yet, cancel it anyway?"),
-                                     QStringLiteral("Query"), TPromptIcon::Question))
-        return false;
+    if (!Saved) {
+        SetState(TOhmraCommentState::Leaving);
+        const bool leave = Prompt().OkCancel(QStringLiteral("File is not saved yet, cancel it anyway?"),
+                                             QStringLiteral("Query"), TPromptIcon::Question);
+        SetState(TOhmraCommentState::Browsing);
+        if (!leave)
+            return false;
+    }
+    SetState(TOhmraCommentState::Hidden);
     hide();
     setEnabled(false);
     if (FormOhmra) {
+        FormOhmra->FilesBrowsed();
         FormOhmra->show();
         FormOhmra->setEnabled(true);
         FormOhmra->raise();
@@ -252,7 +335,11 @@ bool TFormOhmraFComment::LeaveWindow()
     return true;
 }
 
-void TFormOhmraFComment::BitBtnExitClick() { LeaveWindow(); }
+void TFormOhmraFComment::BitBtnExitClick()
+{
+    if (Allowed(TOhmraCommentControl::Exit))
+        LeaveWindow();
+}
 
 void TFormOhmraFComment::closeEvent(QCloseEvent* event)
 {
@@ -260,7 +347,7 @@ void TFormOhmraFComment::closeEvent(QCloseEvent* event)
     // measurement window is hidden while this one is up, and the main window
     // is disabled. It leaves the way Exit does, or not at all.
     FormClose();
-    if (isVisible() && !LeaveWindow()) {
+    if (isVisible() && (!Allowed(TOhmraCommentControl::Exit) || !LeaveWindow())) {
         event->ignore();
         return;
     }
@@ -273,11 +360,13 @@ int32_t TFormOhmraFComment::SaveToCsv(bool single, int saveMode)
     SaveDialog1->setNameFilters({QStringLiteral("Comma-Separated Values (*.CSV)"), QStringLiteral("Text files (*.txt)"),
                                  QStringLiteral("All files (*.*)")});
     SaveDialog1->selectNameFilter(QStringLiteral("Comma-Separated Values (*.CSV)"));
-    SaveDialog1->setDirectory(folder);
-    SaveDialog1->selectFile(single ? QStringLiteral(".CSV") : InfoSerial + QStringLiteral(".CSV"));
+    // A name to keep or change, in the folder this kind of file went to last.
+    SaveDialog1->setDirectory(OhmraSaveFolder(single));
+    SaveDialog1->selectFile(OhmraSaveName(single, QDate::currentDate()));
     const QString chosen = RunSaveDialog ? RunSaveDialog(*SaveDialog1) : QString();
     if (chosen.isEmpty())
         return kOhmraSaveCancelled;
     UpdateOhmraDataDirectory(folder, chosen);
+    RememberOhmraSaveFolder(single, chosen);
     return WriteCsv(chosen, single, saveMode, QDateTime::currentDateTime());
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "ohmra/OhmraFiles.h"
+#include "ohmra/OhmraStates.h"
 #include "widgets/LazyChild.h"
 
 #include <QFileDialog>
@@ -43,7 +44,14 @@ public:
     TOhmraRadioGroup* Ohmra_RadioGroup = nullptr;
     QPushButton* BitBtnSave = nullptr;
     QPushButton* BitBtnExit = nullptr;
+    // How many files of the read-out were skipped.
+    QLabel* LabelSkipped = nullptr;
     TLazyChild<QFileDialog> SaveDialog1; // made on first use
+
+    TOhmraCommentState State() const { return state_; }
+    // Shows the records just read (FirstIndex..LastIndex, those that hold a
+    // measurement) and says how many files were skipped.
+    void BeginBrowsing(int skipped);
 
     // Shows record CurrentIndex.
     void ShowRecord();
@@ -72,10 +80,17 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void SetState(TOhmraCommentState state);
+    bool Allowed(TOhmraCommentControl c) const { return OhmraCommentAllows(state_, c); }
+    // The nearest record from `from` on, going by `step`, that holds a
+    // measurement within FirstIndex..LastIndex; -1 when there is none.
+    int HeldRecord(int from, int step) const;
     // The comment field's text into the record shown.
     void TakeOverComment();
     // Back to the measurement window; false when the user chose to stay.
     bool LeaveWindow();
+
+    TOhmraCommentState state_ = TOhmraCommentState::Hidden;
 };
 
 extern TFormOhmraFComment* FormOhmraFComment;

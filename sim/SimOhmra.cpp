@@ -189,6 +189,8 @@ void SimOhmra::Handle(const std::string& cmd, ISimLine& line)
         // A plain measurement once a timer run has begun hands out the
         // run's result (ending a run that has a second or so left).
         const bool afterRun = timerRunning_ || timerDone_;
+        if (timerRunning_ && RemainingSeconds(now) > 0)
+            ++EarlyReadings;
         if (timerRunning_) {
             timerRunning_ = false;
             timerDone_ = true;
@@ -248,6 +250,10 @@ void SimOhmra::Handle(const std::string& cmd, ISimLine& line)
         }
         if (Files[size_t(n)].slot == Slot::Silent)
             return;
+        if (Files[size_t(n)].slot == Slot::Zeroed) {
+            Answer(MeasurementData(0x88, Measurement{0, 0, 0, 0, 0, 0, 0}), line);
+            return;
+        }
         Answer(MeasurementData(0x88, Files[size_t(n)].m), line);
         return;
     }

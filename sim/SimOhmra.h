@@ -56,9 +56,11 @@ public:
         int timer = 0;
     };
 
-    enum class Slot { Empty, Stored, Silent };
+    enum class Slot { Empty, Stored, Silent, Zeroed };
     struct StoredFile {
-        Slot slot = Slot::Empty;   // Empty answers NAK, Silent answers nothing
+        // Empty answers NAK, Silent answers nothing, Zeroed answers a
+        // record with every field 0 (a slot the meter never wrote)
+        Slot slot = Slot::Empty;
         Measurement m;
     };
 
@@ -87,6 +89,9 @@ public:
     // Each good command's data bytes (without STX, LEN, CHK), in order.
     std::vector<std::string> Commands;
     int Resets = 0;
+    // Plain measurements that came while a timer run still had time to
+    // go: the run's result was asked for before it was there.
+    int EarlyReadings = 0;
     // Data bytes of the command as hex text ("C004"), for tests.
     std::vector<std::string> CommandTexts() const;
 

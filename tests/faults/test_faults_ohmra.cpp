@@ -162,9 +162,16 @@ protected:
         port.Timeouts->WriteConstant(500);
         form->show();
         Mark();
-        boxes.Click([this] { form->BitBtn_initClick(); });
+        Press(form->BitBtn_init);
         ASSERT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
         ASSERT_TRUE(form->BitBtn_start->isEnabled());
+    }
+    // A click as the user makes it: on a button that is there to be clicked.
+    void Press(QPushButton* b)
+    {
+        EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
+        EXPECT_TRUE(b->isEnabled()) << b->objectName().toStdString() << " is off";
+        boxes.Click([b] { b->click(); });
     }
     void Sim(const std::function<void(SimOhmra&)>& f)
     {
@@ -188,7 +195,7 @@ protected:
     void Start()
     {
         Mark();
-        boxes.Click([this] { form->BitBtn_startClick(); });
+        Press(form->BitBtn_start);
     }
     // A Start whose reading is new: the humidity the meter reports now.
     void ExpectGoodStart(int humidity)
@@ -213,7 +220,7 @@ protected:
         EXPECT_TRUE(form->BitBtn_exit->isEnabled());
         EXPECT_FALSE(form->BitBtn_save->isEnabled());
         Mark();
-        boxes.Click([this] { form->BitBtn_stopClick(); });
+        Press(form->BitBtn_stop);
         EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
         EXPECT_TRUE(form->BitBtn_start->isEnabled());
         EXPECT_TRUE(form->BitBtn_init->isEnabled());
@@ -234,7 +241,7 @@ protected:
             form->BitBtnOK->click();
         });
         Mark();
-        boxes.Click([this] { form->BitBtn_saveClick(); });
+        Press(form->BitBtn_save);
         EXPECT_FALSE(form->GroupBox_Input_Comment->isVisible());
         EXPECT_TRUE(form->BitBtn_start->isEnabled());
         EXPECT_FALSE(form->BitBtn_save->isEnabled());
@@ -287,7 +294,7 @@ TEST_F(OhmraWindowFaults, SingleMeasurementThroughEachLineFault)
             ASSERT_EQ(shown.size(), 1) << shown.join(" | ").toStdString();
             // Break with the cable still out: one message for the click.
             Mark();
-            boxes.Click([this] { form->BitBtn_stopClick(); });
+            Press(form->BitBtn_stop);
             EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
             EXPECT_TRUE(form->BitBtn_exit->isEnabled());
             form->BitBtn_exit->click();
@@ -419,7 +426,7 @@ TEST_F(OhmraWindowFaults, InitAndResetThroughLineFaults)
         SCOPED_TRACE(NameOf(f));
         Sim([f](SimOhmra& s) { s.Faults = {f}; });
         Mark();
-        boxes.Click([this] { form->BitBtn_initClick(); });
+        Press(form->BitBtn_init);
         const QStringList shown = Messages();
         if (f == Fault::Garbage) {
             // The configuration reading goes unanswered; reset and info go through.
@@ -444,7 +451,7 @@ TEST_F(OhmraWindowFaults, InitAndResetThroughLineFaults)
     // The meter falls silent on Reset: one time-out, Exit, and back.
     Sim([](SimOhmra& s) { s.Faults = {Fault::Silence}; });
     Mark();
-    boxes.Click([this] { form->BitBtn_resetClick(); });
+    Press(form->BitBtn_reset);
     ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
     EXPECT_EQ(Messages().front(), "error box: Timeout");
     EXPECT_TRUE(form->BitBtn_exit->isEnabled());
@@ -470,7 +477,7 @@ TEST_F(OhmraWindowFaults, StoredFileReadingThroughLineFaults)
             QTimer::singleShot(5, form, [this] { form->BitBtn_OK_FileNo->click(); });
         });
         Mark();
-        boxes.Click([this] { form->BitBtn_readFileClick(); });
+        Press(form->BitBtn_readFile);
     };
     auto handedOver = [this](bool third) {
         EXPECT_TRUE(comment->isVisible());
@@ -481,7 +488,8 @@ TEST_F(OhmraWindowFaults, StoredFileReadingThroughLineFaults)
             const bool filled = n != 3 || third;
             EXPECT_EQ(comment->OhmraFiles[size_t(n)].Humidity, filled ? 40 + n : 0) << "file " << n;
         }
-        comment->BitBtnExitClick(); // read, not changed: no question
+        EXPECT_TRUE(comment->BitBtnExit->isEnabled());
+        comment->BitBtnExit->click(); // read, not changed: no question
         EXPECT_TRUE(form->isVisible());
         EXPECT_TRUE(form->BitBtn_start->isEnabled());
     };

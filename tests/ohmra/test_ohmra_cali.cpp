@@ -85,6 +85,24 @@ protected:
         prompt.Press(TPromptResult::Ok);
         w->BitBtn_write_paraClick();
     }
+    // The chain a user goes through before Write Cali date is offered.
+    void UnlockDateEntry()
+    {
+        WriteParameters();
+        w->BitBtn_read_cali_dataClick();
+        ASSERT_TRUE(w->BitBtn_write_cali_data->isEnabled());
+        w->MemoInfo->clear();
+        bench.Commands();
+    }
+    // ... and Save after it.
+    void UnlockSave()
+    {
+        UnlockDateEntry();
+        EnterDate("5", "11.09");
+        w->BitBtn_write_cali_dataClick();
+        ASSERT_TRUE(w->BitBtn_save->isEnabled());
+        w->MemoInfo->clear();
+    }
 
     TempDir dir;
     TMainState state;
@@ -254,7 +272,8 @@ TEST_F(OhmraCali, TheUnlockChainAndTheCalibrationDateOnTheWire)
 TEST_F(OhmraCali, AMonthOutsideTheYearAsksAgainAndCancelSendsNothing)
 {
     LocaleGuard de(QLocale(QLocale::German, QLocale::Germany));
-    w->BitBtn_write_cali_data->setEnabled(true);
+    UnlockDateEntry();
+    const size_t sent = bench.Commands().size();
     int wrongMonths = 0;
     prompt.onShown = [&](const ScriptedPrompt::Shown& s) {
         EXPECT_EQ(s.text, "Incorrect date entry ");
@@ -266,8 +285,8 @@ TEST_F(OhmraCali, AMonthOutsideTheYearAsksAgainAndCancelSendsNothing)
     w->BitBtn_write_cali_dataClick();
     EXPECT_EQ(wrongMonths, 2);
     const auto cmds = bench.Commands();
-    ASSERT_EQ(cmds.size(), 1u);
-    EXPECT_EQ(cmds[0], "A02A00010AFF080C09");
+    ASSERT_EQ(cmds.size(), sent + 1);
+    EXPECT_EQ(cmds.back(), "A02A00010AFF080C09");
     prompt.onShown = nullptr;
 
     // Cancel: the entry closes, the buttons come back, nothing more is sent.
@@ -282,8 +301,8 @@ TEST_F(OhmraCali, AMonthOutsideTheYearAsksAgainAndCancelSendsNothing)
 
 TEST_F(OhmraCali, ATimeoutDuringTheDateWriteLeavesTheWindowUsable)
 {
+    UnlockDateEntry();
     bench.port.Timeouts->ReadConstant(400);
-    w->BitBtn_write_cali_data->setEnabled(true);
     bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Silence}; });
     EnterDate("7", "05.09");
     EXPECT_THROW(w->BitBtn_write_cali_dataClick(), EComError);
@@ -342,22 +361,46 @@ TEST_F(OhmraCali, MeasuredDataShowsTheFieldsAndTheStatusBits)
 
 TEST_F(OhmraCali, ResetWaitsFiveSecondsAndRestoresTheButtonsAsTheyWere)
 {
-    w->BitBtn_save->setEnabled(true);
-    w->BitBtn_read_cali_data->setEnabled(false);
     w->BitBtn_resetClick();
     EXPECT_EQ(Memo(), (QStringList{"Wait 5 Sec.", "OK"}));
-    EXPECT_TRUE(w->BitBtn_save->isEnabled());
+    EXPECT_FALSE(w->BitBtn_save->isEnabled());
     EXPECT_FALSE(w->BitBtn_read_cali_data->isEnabled());
     EXPECT_TRUE(w->BitBtn_exit->isEnabled());
     int resets = 0;
     bench.Sim([&](SimOhmra& s) { resets = s.Resets; });
     EXPECT_EQ(resets, 1);
+
+    // Further on in the chain, a reset keeps what was unlocked.
+    UnlockSave();
+    w->BitBtn_resetClick();
+    EXPECT_TRUE(w->BitBtn_save->isEnabled());
+    EXPECT_TRUE(w->BitBtn_read_cali_data->isEnabled());
+    EXPECT_TRUE(w->BitBtn_write_cali_data->isEnabled());
+    EXPECT_TRUE(w->BitBtn_exit->isEnabled());
+}
+
+// A value the meter was never given must not reach the calibration file:
+// the parameters are kept only once the write went through.
+TEST_F(OhmraCali, ARefusedParameterIsNotKeptForTheFile)
+{
+    UnlockSave();   // the nine defaults (200) written
+    w->MaskEdit_k0->setText("70000");
+    prompt.Press(TPromptResult::Ok);
+    w->BitBtn_write_paraClick();
+    EXPECT_EQ(w->Para.k0, 200);
+    EXPECT_TRUE(w->BitBtn_save->isEnabled());
+    w->RunSaveDialog = [this](QFileDialog&) { return QString::fromStdString(dir.file("cal.csv")); };
+    w->BitBtn_saveClick();
+    const std::string text = ReadFile(dir.file("cal.csv"));
+    EXPECT_NE(text.find(";200;200;200;200;200;200;200;200;200\r\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("70000"), std::string::npos);
+    EXPECT_FALSE(w->BitBtn_save->isEnabled());
 }
 
 TEST_F(OhmraCali, SaveGoesThroughTheDialogAndAFailedWriteIsReported)
 {
+    UnlockSave();
     w->Para.SerialText = "00051109";
-    w->BitBtn_save->setEnabled(true);
     QString offeredDir, offeredName;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
         offeredDir = d->directory().absolutePath();
@@ -371,7 +414,7 @@ TEST_F(OhmraCali, SaveGoesThroughTheDialogAndAFailedWriteIsReported)
     EXPECT_FALSE(w->BitBtn_save->isEnabled());
     EXPECT_EQ(TIniFile(SetupIniPath()).ReadString("Ohmra", "DataDirectory", "?"), dir.path() + "/");
     EXPECT_EQ(state.CpmDataDirectory.toStdString(), dir.path() + "/");
-    EXPECT_NE(ReadFile(dir.file("cal.CSV")).find("'00051109;';'"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.file("cal.CSV")).find("'00051109;'08.12.2009;'1.02;"), std::string::npos);
 
     // Nothing can be written: the user is told and Save stays offered.
     EXPECT_EQ(w->WriteCalibrationFile("/dev/full"), 1);

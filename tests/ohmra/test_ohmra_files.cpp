@@ -2,6 +2,7 @@
 // stored files, both file layouts byte for byte, and the failures a save can
 // meet on the disk.
 #include "ohmra/OhmraFiles.h"
+#include "ohmra/OhmraStates.h"
 #include "platform/Paths.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
@@ -85,10 +86,15 @@ TEST_F(OhmraFiles, StoredFilesDecodeLikeMeasurements)
     EXPECT_EQ(store.OhmraFiles[4].ExpoText, "1,2345e7");
     EXPECT_DOUBLE_EQ(store.OhmraFiles[4].Value, 12.3);
 
-    // Too short to be a measurement, or outside the store: nothing happens.
+    // Too short to be a measurement, outside the store, or an empty slot
+    // (zeros throughout; one byte set is a measurement): nothing happens.
     EXPECT_FALSE(store.TakeStoredFile(5, "8839", unit));
     EXPECT_FALSE(store.TakeStoredFile(100, Reply(1, 0, 0, 0, 0, 0), unit));
+    EXPECT_FALSE(store.TakeStoredFile(5, Reply(0, 0, 0, 0, 0, 0), unit));
     EXPECT_EQ(store.OhmraFiles[5].FileNumber, 0);
+    EXPECT_FALSE(store.HoldsMeasurement(5));
+    EXPECT_TRUE(store.TakeStoredFile(6, Reply(0, 0, 0, 0, 0x01, 0), unit));
+    EXPECT_TRUE(store.HoldsMeasurement(6));
 
     // Clearing keeps record 0 and each record's Unit.
     store.OhmraFiles[0].Comment = "live";
@@ -100,6 +106,8 @@ TEST_F(OhmraFiles, StoredFilesDecodeLikeMeasurements)
     EXPECT_EQ(store.OhmraFiles[1].AverageLapse, 0);
     EXPECT_EQ(store.OhmraFiles[1].ExpoText, "");
     EXPECT_EQ(store.OhmraFiles[1].Unit, "Ohm");
+    EXPECT_FALSE(store.HoldsMeasurement(6));
+    EXPECT_TRUE(store.HoldsMeasurement(0));
 }
 
 TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
@@ -113,6 +121,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     store.FirstIndex = 1;
     store.LastIndex = 3;
     const std::string path = dir.file("files.csv");
+    // File 2 was not read: it gets no line at all.
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 0, when), kOhmraSaveOk);
 
     const std::string header = "Time;Date;Serial number;Sw Version;date of production\r\n"
@@ -122,7 +131,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     const std::string tech = header +
                              "1;123;MOhm;23;45;0;L;Pr\xFC"
                              "fling, T\xFCr \xB0\r\n" +
-                             std::string("2;0;;0;0;0;\0;\r\n", 15) + "3;4,7;kOhm;22;41;10;A;\r\n";
+                             "3;4,7;kOhm;22;41;10;A;\r\n";
     EXPECT_EQ(ReadFile(path), tech);
     ASSERT_EQ(prompt.shown().size(), 1u);
     EXPECT_EQ(prompt.shown()[0].text, "File saved successfully.");
@@ -133,7 +142,7 @@ TEST_F(OhmraFiles, StoredFilesLayoutByteForByte)
     const std::string expo = header +
                              "1;1,234e8;Ohm;23;45;0;L;Pr\xFC"
                              "fling, T\xFCr \xB0\r\n" +
-                             std::string("2;;Ohm;0;0;0;\0;\r\n", 17) + "3;4,700e3;Ohm;22;41;10;A;\r\n";
+                             "3;4,700e3;Ohm;22;41;10;A;\r\n";
     store.OhmraFiles[2].Unit = "Ohm";
     ASSERT_EQ(store.WriteCsv(QString::fromStdString(path), false, 1, when), kOhmraSaveOk);
     EXPECT_EQ(ReadFile(path), tech + expo);
@@ -265,3 +274,40 @@ TEST_F(OhmraFiles, DataDirectoryIsRememberedWhenItChanges)
 }
 
 } // namespace
+
+// The windows' state tables, without a screen: what a busy state lets
+// through, and the calibration chain.
+TEST(OhmraStateTables, BusyStatesLetNoSecondExchangeStart)
+{
+    using S = TOhmraState;
+    using C = TOhmraControl;
+    for (int i = 0; i <= int(S::Browsing); ++i) {
+        const S s = S(i);
+        SCOPED_TRACE(OhmraStateName(s));
+        const bool busy = OhmraBusy(s);
+        for (C c : {C::Init, C::Start, C::Save, C::ReadFile, C::Reset})
+            EXPECT_FALSE(busy && OhmraAllows(s, c));
+        // Break only where it ends something (a measurement) or nothing runs.
+        EXPECT_EQ(OhmraAllows(s, C::Break),
+                  s == S::Ready || s == S::ReadyToSave || s == S::Measuring || s == S::TimedMeasuring);
+        // The window can be left whenever it is on screen.
+        EXPECT_EQ(OhmraAllows(s, C::Exit), s != S::Browsing);
+        EXPECT_EQ(OhmraAllows(s, C::Save), s == S::ReadyToSave);
+        EXPECT_EQ(OhmraAllows(s, C::Start), s == S::Ready || s == S::ReadyToSave);
+    }
+    using A = TOhmraCaliActivity;
+    using P = TOhmraCaliProgress;
+    using K = TOhmraCaliControl;
+    for (int p = 0; p <= int(P::DateWritten); ++p) {
+        for (A a : {A::Exchange, A::Waiting, A::DateEntry, A::Saving, A::Printing}) {
+            const TOhmraCaliState s{a, P(p)};
+            for (K k : {K::ReadPara, K::WritePara, K::ReadInfo, K::WriteDate, K::ReadMeas, K::Reset, K::Save, K::Exit})
+                EXPECT_FALSE(OhmraCaliAllows(s, k)) << int(a) << " " << p << " " << uint32_t(k);
+        }
+        const TOhmraCaliState idle{A::Idle, P(p)};
+        EXPECT_TRUE(OhmraCaliAllows(idle, K::Exit));
+        EXPECT_EQ(OhmraCaliAllows(idle, K::ReadInfo), P(p) != P::Fresh);
+        EXPECT_EQ(OhmraCaliAllows(idle, K::WriteDate), P(p) == P::InfoRead || P(p) == P::DateWritten);
+        EXPECT_EQ(OhmraCaliAllows(idle, K::Save), P(p) == P::DateWritten);
+    }
+}

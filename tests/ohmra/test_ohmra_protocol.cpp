@@ -142,12 +142,18 @@ TEST_F(OhmraProtocol, ResetNeedsOnlyTheAcknowledgement)
 
 // --- a broken line fails with the port's error -----------------------------------
 
+// A frame announcing a length shorter than its own frame is no answer: the
+// exchange fails without a port error, and the next one is not spoilt by
+// what came after that length.
 TEST_F(OhmraProtocol, ShortLengthByteFailsCleanly)
 {
     bench.Sim([](SimOhmra& s) { s.Faults = {Fault::ShortLength}; });
     std::string reply = "unchanged";
-    EXPECT_THROW(ohmra.Transfer("C004", reply, false), EComError);
+    EXPECT_EQ(ohmra.Transfer("C004", reply, false), 1);
     EXPECT_EQ(reply, "unchanged");
+    EXPECT_TRUE(prompt.shown().empty());
+    EXPECT_EQ(ohmra.Transfer("C004", reply, false), 0);
+    EXPECT_EQ(reply.substr(0, 2), "C0");
 }
 
 TEST(OhmraProtocolLine, HalfFrameSilenceAndHangUpEndInThePortsError)

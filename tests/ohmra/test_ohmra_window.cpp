@@ -16,6 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <sys/stat.h>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -246,13 +249,15 @@ TEST_F(OhmraWindow, InitReadsTheInfoOrLeavesOnlyExit)
         EXPECT_TRUE(b->isEnabled());
     EXPECT_FALSE(form->BitBtn_save->isEnabled());
 
-    // The meter does not acknowledge: only Exit remains, the memo keeps its first line.
+    // The meter does not acknowledge: Exit, and Init to try again, remain;
+    // the memo keeps its first line.
     bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Nak, Fault::None, Fault::Nak}; });
     form->BitBtn_initClick();
     EXPECT_EQ(form->MemoInfo->toPlainText(), "\t\t\t     Initialize Ohmra, please wait....");
     EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+    EXPECT_TRUE(form->BitBtn_init->isEnabled());
     for (QPushButton* b : {form->BitBtn_start, form->BitBtn_stop, form->BitBtn_readFile, form->BitBtn_reset,
-                           form->BitBtn_init, form->BitBtn_save})
+                           form->BitBtn_save})
         EXPECT_FALSE(b->isEnabled());
     EXPECT_TRUE(prompt.shown().empty());
 }
@@ -415,8 +420,87 @@ TEST_F(OhmraWindow, BreakDuringTheCountdownAbortsAndStillResets)
     EXPECT_EQ(Strings(cmds.end() - 2, cmds.end()), (Strings{"C4", "82"}));
     EXPECT_EQ(form->Label_Ohmra_Me->text(), "Measurement aborted!");
     EXPECT_EQ(form->Label_Ohmra_Hu->text(), "");
-    EXPECT_TRUE(form->BitBtn_save->isEnabled());
+    // An aborted measurement is nothing to save: Save stays off, and a
+    // click that reaches it all the same opens no comment entry.
+    EXPECT_FALSE(form->BitBtn_save->isEnabled());
     EXPECT_TRUE(form->BitBtn_start->isEnabled());
+    form->BitBtn_saveClick();
+    EXPECT_FALSE(form->GroupBox_Input_Comment->isVisible());
+    EXPECT_TRUE(form->BitBtn_start->isEnabled());
+}
+
+// The run is over when the meter says 0: not while a second may remain,
+// and not because a reading that failed left an old timer value behind.
+TEST_F(OhmraWindow, TimedMeasurementWaitsUntilTheMeterReportsZero)
+{
+    Init();
+    form->BitBtn_startClick();   // the first Start's configuration out of the way
+    TimerOn(form->ComboBox_Ohmra_Time->findText("2 sec"), false);
+    for (const bool garbled : {false, true}) {
+        SCOPED_TRACE(garbled ? "first countdown reading garbled" : "every reading answered");
+        bench.Sim([garbled](SimOhmra& s) {
+            s.MsPerTimerSecond = 150;
+            s.Timed = {1234, 5, 1, 21, 77, 0x01, 0};
+            s.Live.timer = 0;
+            s.EarlyReadings = 0;
+            // The plain reading before the countdown leaves Timer at 0.
+            if (garbled)
+                s.Faults = {Fault::None, Fault::Garbage};
+        });
+        form->BitBtn_startClick();
+        int early = -1;
+        bench.Sim([&](SimOhmra& s) { early = s.EarlyReadings; });
+        EXPECT_EQ(early, 0);
+        EXPECT_EQ(form->Label_Ohmra_Me->text(), "123 MOhm");
+        EXPECT_EQ(form->Label_Ohmra_Hu->text(), "77 %r.F.");
+        EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+    }
+}
+
+// A time-out in the middle of an action is shown by the framework; the
+// window does not keep its progress text and is usable again at once.
+TEST_F(OhmraWindow, ATimeOutLeavesAWindowTheUserCanActIn)
+{
+    bench.port.Timeouts->ReadConstant(300);
+    Init();
+    form->BitBtn_startClick();
+    ASSERT_EQ(form->State(), TOhmraState::ReadyToSave);
+    struct Case {
+        const char* name;
+        std::function<void()> click;
+        TOhmraState after;
+    };
+    const Case cases[] = {
+        {"Start", [this] { form->BitBtn_startClick(); }, TOhmraState::Ready},
+        {"Reset", [this] { form->BitBtn_resetClick(); }, TOhmraState::Ready},
+        {"Break", [this] { form->BitBtn_stopClick(); }, TOhmraState::Ready},
+        {"Init", [this] { form->BitBtn_initClick(); }, TOhmraState::NotInitialised},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Silence}; });
+        EXPECT_THROW(c.click(), EComError);
+        if (std::string(c.name) == "Break") {
+            // Break from an idle window keeps what it found: the reading
+            // shown and the offer to save it.
+            EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+            EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
+        } else {
+            EXPECT_EQ(form->State(), c.after);
+            EXPECT_EQ(form->Label_Ohmra_Me->text(), "");
+            EXPECT_FALSE(form->BitBtn_save->isEnabled());
+        }
+        EXPECT_EQ(form->Ohmra_GroupBox_V->title(), "Resistor measured value");
+        EXPECT_TRUE(form->BitBtn_exit->isEnabled());
+        EXPECT_TRUE(form->BitBtn_init->isEnabled());
+        EXPECT_EQ(form->BitBtn_start->isEnabled(), c.after != TOhmraState::NotInitialised);
+        // Once the line answers again, the window carries on.
+        if (c.after == TOhmraState::NotInitialised)
+            form->BitBtn_init->click();
+        form->BitBtn_start->click();
+        EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
+        EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
+    }
 }
 
 TEST_F(OhmraWindow, TimerWithoutATimeIsAConversionError)
@@ -528,7 +612,7 @@ protected:
     }
 };
 
-TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
+TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsARefusedFileAndHandsOver)
 {
     Read("1", "3");
     EXPECT_EQ(NewCommands(), (Strings{"8801", "8802", "8803", "82"}));
@@ -540,7 +624,9 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
     EXPECT_EQ(comment->CurrentIndex, 1);
     EXPECT_TRUE(comment->Saved);
     EXPECT_FALSE(form->GroupBoxFiles->isVisible());
-    EXPECT_TRUE(form->BitBtn_start->isEnabled());
+    EXPECT_EQ(form->State(), TOhmraState::Browsing);
+    EXPECT_EQ(form->SkippedFiles(), 1);
+    EXPECT_EQ(comment->LabelSkipped->text(), "Skipped files: 1 (not read or empty)");
 
     EXPECT_EQ(comment->LabelFileNumber->text(), "1");
     EXPECT_EQ(comment->LabelResistor->text(), "123.0 MOhm");
@@ -549,25 +635,122 @@ TEST_F(OhmraStoredFiles, ReadsTheRangeSkipsASilentFileAndHandsOver)
     EXPECT_EQ(comment->LabelTimer->text(), "0 sec.");
     EXPECT_EQ(comment->LabelAL->text(), "L");
 
-    // File 2 did not answer: its record stays empty.
-    EXPECT_EQ(comment->OhmraFiles[2].FileNumber, 0);
-    EXPECT_EQ(comment->OhmraFiles[2].AverageLapse, 0);
+    // File 2 was refused: it holds nothing and is not visited.
+    EXPECT_FALSE(comment->HoldsMeasurement(2));
+    comment->BitBtnNextClick();
+    EXPECT_EQ(comment->CurrentIndex, 3);
 
     // 500 ohms after a MOhm file: 0.0 in the unit of the file before.
-    comment->BitBtnEndClick();
     EXPECT_EQ(comment->LabelResistor->text(), "0.0 MOhm");
     EXPECT_EQ(comment->LabelAL->text(), "A");
     EXPECT_EQ(comment->LabelTimer->text(), "30 sec.");
 
-    // Save in "Tech": the empty record 2 too.
+    // Save in "Tech": the files read, and no line for the refused one.
     chosen = QString::fromStdString(dir.file("files.csv"));
     comment->BitBtnSaveClick();
     const std::string text = ReadFile(dir.file("files.csv"));
-    EXPECT_NE(text.find(std::string("\r\n2;0;;0;0;0;\0;\r\n", 17)), std::string::npos);
-    EXPECT_NE(text.find("\r\n1;123;MOhm;23;45;0;L;\r\n"), std::string::npos);
-    EXPECT_NE(text.find("\r\n3;0;MOhm;21;39;30;A;\r\n"), std::string::npos);
+    EXPECT_EQ(text.find("\r\n2;"), std::string::npos);
+    EXPECT_NE(text.find("\r\n1;123;MOhm;23;45;0;L;\r\n3;0;MOhm;21;39;30;A;\r\n"), std::string::npos);
     EXPECT_TRUE(text.starts_with("Time;Date;Serial number;Sw Version;date of production\r\n"));
     EXPECT_TRUE(comment->Saved);
+
+    // Back in the measurement window, ready to measure.
+    comment->BitBtnExitClick();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->State(), TOhmraState::Ready);
+    EXPECT_TRUE(form->BitBtn_start->isEnabled());
+}
+
+// A reply frame that announces too short a length is a file that cannot
+// be read: it is skipped, the others are read.
+TEST_F(OhmraStoredFiles, AShortReplyFrameSkipsThatFileOnly)
+{
+    bench.Sim([](SimOhmra& s) {
+        s.Files[2] = {SimOhmra::Slot::Stored, {4700, 3, 1, 20, 40, 0x00, 0}};
+        s.Faults = {Fault::None, Fault::ShortLength};
+    });
+    Read("1", "3");
+    EXPECT_TRUE(comment->isVisible());
+    EXPECT_EQ(form->SkippedFiles(), 1);
+    EXPECT_TRUE(comment->HoldsMeasurement(1));
+    EXPECT_FALSE(comment->HoldsMeasurement(2));
+    EXPECT_TRUE(comment->HoldsMeasurement(3));
+    EXPECT_EQ(comment->OhmraFiles[3].Humidity, 39);
+}
+
+// Files 1 to 20 asked for, 1 to 5 stored, file 3 garbled and the retry
+// cancelled, 6 to 10 refused, 11 to 20 empty slots: the file holds the four
+// files read and nothing else, no control byte; the window counts 16 skipped.
+TEST_F(OhmraStoredFiles, OnlyFilesReadGetALine)
+{
+    bench.Sim([](SimOhmra& s) {
+        s.Files = {};
+        for (int n = 1; n <= 5; ++n)
+            s.Files[size_t(n)] = {SimOhmra::Slot::Stored, {1000 * n, 3, 1, 20 + n, 40 + n, n % 2, n}};
+        for (int n = 11; n <= 20; ++n)
+            s.Files[size_t(n)] = {SimOhmra::Slot::Zeroed, {}};
+        s.Faults = {Fault::None, Fault::None, Fault::WrongChecksum};
+    });
+    prompt.Press(TPromptResult::Cancel);
+    Read("1", "20");
+    EXPECT_EQ(form->SkippedFiles(), 16);
+    EXPECT_EQ(comment->LabelSkipped->text(), "Skipped files: 16 (not read or empty)");
+    chosen = QString::fromStdString(dir.file("twenty.csv"));
+    comment->BitBtnSaveClick();
+    const std::string text = ReadFile(dir.file("twenty.csv"));
+    const size_t second = text.find("\r\n") + 2;
+    const size_t third = text.find("\r\n", second) + 2;
+    ASSERT_NE(second, std::string::npos);
+    EXPECT_EQ(text.substr(0, second), "Time;Date;Serial number;Sw Version;date of production\r\n");
+    EXPECT_EQ(text.substr(third), "File number;Resistor;Unit;Temperature(\xB0"
+                                  "C);Humidity(%r/F);Timer(sec.);A/L;Comment\r\n"
+                                  "1;1;MOhm;21;41;1;A;\r\n"
+                                  "2;2;MOhm;22;42;2;L;\r\n"
+                                  "4;4;MOhm;24;44;4;L;\r\n"
+                                  "5;5;MOhm;25;45;5;A;\r\n");
+    EXPECT_TRUE(text.substr(second, third - second).ends_with(";'00050112;'1.02;03.04.2010\r\n"));
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r' || c == '\n')
+            continue;
+        EXPECT_GE(c, 0x20) << "control byte at " << i;
+    }
+}
+
+// Each save dialog offers a dated name and the folder its kind of file
+// went to last: measurements and stored files each keep their own.
+TEST_F(OhmraStoredFiles, SaveDialogsOfferADatedNameInTheFolderOfTheirKind)
+{
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    QString offered;
+    comment->RunSaveDialog = [&](QFileDialog& d) {
+        offered = d.selectedFiles().value(0);
+        return chosen;
+    };
+    ASSERT_EQ(::mkdir(dir.file("meas").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(dir.file("files").c_str(), 0700), 0);
+    auto saveMeasurement = [&](const std::string& path) {
+        chosen = QString::fromStdString(path);
+        form->BitBtn_startClick();
+        Later([this] { form->BitBtnOK->click(); });
+        form->BitBtn_saveClick();
+    };
+    auto saveFiles = [&](const std::string& path) {
+        Read("1", "1");
+        chosen = QString::fromStdString(path);
+        comment->BitBtnSaveClick();
+        comment->BitBtnExitClick();
+    };
+    const QString home = QString::fromStdString(HomeDirectory());
+    saveMeasurement(dir.file("meas/m.csv"));
+    EXPECT_EQ(QFileInfo(offered).fileName(), "Ohmra_" + today + ".csv");
+    EXPECT_EQ(QFileInfo(offered).absolutePath() + "/", home);
+    saveFiles(dir.file("files/f.csv"));
+    EXPECT_EQ(QFileInfo(offered).fileName(), "Ohmra_files_" + today + ".csv");
+    saveMeasurement(dir.file("meas/m.csv"));
+    EXPECT_EQ(offered, QString::fromStdString(dir.file("meas/Ohmra_" + today.toStdString() + ".csv")));
+    saveFiles(dir.file("files/f.csv"));
+    EXPECT_EQ(offered, QString::fromStdString(dir.file("files/Ohmra_files_" + today.toStdString() + ".csv")));
 }
 
 TEST_F(OhmraStoredFiles, TheFirstNumberIsSelectedForTyping)
@@ -614,6 +797,7 @@ TEST_F(OhmraStoredFiles, RangeMustStartAtOneAndNotRunBackwards)
 
 TEST_F(OhmraStoredFiles, CommentNavigation)
 {
+    bench.Sim([](SimOhmra& s) { s.Files[2] = {SimOhmra::Slot::Stored, {4700, 3, 1, 20, 40, 0x00, 0}}; });
     Read("1", "3");
     QLineEdit* e = comment->EditComments;
     e->setText("c1");
@@ -646,27 +830,27 @@ TEST_F(OhmraStoredFiles, CommentNavigation)
     EXPECT_EQ(comment->OhmraFiles[2].Comment, "c2b");
     comment->BitBtnPreviousClick();
     EXPECT_EQ(e->text(), "c2b");
-    comment->OhmraFiles[2].Comment = "c2";
 
-    // "<<" does not take the typed text over.
-    e->setText("lost");
+    // "<<" and ">>" take the typed text along as well: nothing typed is lost.
+    e->setText("kept by <<");
     comment->BitBtnStartClick();
     EXPECT_EQ(comment->CurrentIndex, 1);
-    EXPECT_EQ(comment->OhmraFiles[2].Comment, "c2");
+    EXPECT_EQ(comment->OhmraFiles[2].Comment, "kept by <<");
     EXPECT_EQ(e->text(), "c1");
+    e->setText("c1b");
+    comment->BitBtnEndClick();
+    EXPECT_EQ(comment->CurrentIndex, 3);
+    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1b");
+    comment->BitBtnStartClick();
 
     // "<" at the first record does nothing at all.
     e->setText("nothing");
     comment->BitBtnPreviousClick();
     EXPECT_EQ(comment->CurrentIndex, 1);
-    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1");
-
-    // ">>" does not take it over either.
-    comment->BitBtnEndClick();
-    EXPECT_EQ(comment->CurrentIndex, 3);
-    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1");
+    EXPECT_EQ(comment->OhmraFiles[1].Comment, "c1b");
 
     // The "File number" caption empties every comment of the range, not the field.
+    comment->BitBtnEndClick();
     e->setText("kept");
     QTest::mouseClick(comment->LabelFileNumber_, Qt::LeftButton);
     for (int n = 1; n <= 3; ++n)
@@ -680,10 +864,14 @@ TEST_F(OhmraStoredFiles, CommentNavigation)
     QTest::mouseClick(comment->GroupBoxOhmraFileComments, Qt::LeftButton, {}, QPoint(530, 275));
     EXPECT_EQ(comment->CurrentIndex, 3);
 
-    // A save sets Saved; "<<" keeps it.
+    // A comment typed for the file shown and saved straight away is in
+    // that file's line.
+    comment->BitBtnStartClick();
+    e->setText("saved at once");
     chosen = QString::fromStdString(dir.file("c.csv"));
     comment->BitBtnSaveClick();
     EXPECT_TRUE(comment->Saved);
+    EXPECT_NE(ReadFile(dir.file("c.csv")).find("\r\n1;123;MOhm;23;45;0;L;saved at once\r\n"), std::string::npos);
     comment->BitBtnStartClick();
     EXPECT_TRUE(comment->Saved);
 }
