@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -257,6 +259,14 @@ protected:
     {
         port.Close();
         port.Open();
+        // A file dialog's folder watcher and listing threads let go of their
+        // descriptors a little after the dialog closed; on a busy machine
+        // that can take a while, so wait for them before counting.
+        QDeadlineTimer deadline(5000);
+        while (OpenDescriptors() > fdsBefore && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            usleep(20 * 1000);
+        }
         EXPECT_EQ(OpenDescriptors(), fdsBefore) << DescriptorList();
     }
     // Counting starts after a first good exchange of the kind under test:
