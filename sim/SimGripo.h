@@ -56,6 +56,9 @@ public:
 
     // How long an acknowledgement is awaited before the tester gives up.
     int AckTimeoutMs = 3000;
+    // Still waiting for the acknowledgement of its last reply: a command
+    // byte arriving now may be taken for it.
+    bool AwaitingAcknowledgement() const { return awaitingAck_; }
 
     void OnByte(uint8_t byte, ISimLine& line) override;
     void OnTick(ISimLine& line) override;

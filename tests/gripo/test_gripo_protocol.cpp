@@ -247,6 +247,10 @@ TEST(GripoTexts, PercentagesHaveOneDecimalAndAtMostFourDigits)
     EXPECT_EQ(C_Gripo::PercentText(12345.6), "1.235E4");
     EXPECT_EQ(C_Gripo::PercentText(9999.96), "1E4");
     EXPECT_EQ(C_Gripo::PercentText(6553500.0), "6.554E6");
+    // Exactly between two texts: up, not to the even digit.
+    EXPECT_EQ(C_Gripo::PercentText((1.0 / 208) * 169 * 100), "81.3");
+    EXPECT_EQ(C_Gripo::PercentText(0.25), "0.3");
+    EXPECT_EQ(C_Gripo::PercentText(1234.5), "1235.0");
     LocaleGuard de(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(C_Gripo::PercentText(2.479), "2,5");
     EXPECT_EQ(C_Gripo::PercentText(12345.6), "1,235E4");
