@@ -272,6 +272,8 @@ TEST_F(GripoWindow, ASilentTesterEndsTheClickWithTimeoutAndLeavesNothingToPrint)
     EXPECT_EQ(Results(), QStringList(9, QString()));
     EXPECT_EQ(FormGripo->LabelTransfer->text(), "Transfer failed: Timeout");
     EXPECT_EQ(FormGripo->State(), TGripoState::Failed);
+    if (qEnvironmentVariableIsSet("ULMARO_SHOT_DIR"))
+        FormGripo->grab().save(qEnvironmentVariable("ULMARO_SHOT_DIR") + "/gripo_failed.png");
     // The tester is back: Start reads it again.
     peer.WithInstrument([&] { sim.Silent = false; });
     Transfer();
