@@ -7,7 +7,6 @@
 #include "platform/IniFile.h"
 #include "platform/Paths.h"
 #include "platform/Prompt.h"
-#include "serial/ComTypes.h"
 #include "serial/TFoCom.h"
 
 #include <QApplication>
