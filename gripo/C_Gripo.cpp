@@ -104,8 +104,9 @@ QString C_Gripo::PercentText(double percent)
     if (intDigits > 4)
         return FormatGeneral(percent, 4);
     const int decimals = intDigits >= 4 ? 0 : 1;
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, percent);
-    QString s = QString::fromLatin1(buf);
+    // A share that lies exactly between two texts (169 of 208 is 81.25 %)
+    // goes up, as the tester's users read it, not to the even digit.
+    QString s = QString::number(percent, 'f', decimals);
     if (decimals == 0)
         s += QStringLiteral(".0");
     s.replace(QLatin1Char('.'), loc.decimalPoint());

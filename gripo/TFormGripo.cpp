@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScopeGuard>
 #include <QScreen>
 #include <cerrno>
 #include <cmath>
@@ -129,6 +130,10 @@ TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
     EditComment = new QLineEdit(this);
     EditComment->setGeometry(18, 406, 356, 26);
     EditComment->setVisible(false);
+    LabelTransfer = new QLabel(this);
+    LabelTransfer->setGeometry(18, 440, 356, 44);
+    LabelTransfer->setWordWrap(true);
+    LabelTransfer->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
 
     SaveDialogGripo.Bind(this, QStringLiteral("SaveDialogGripo"), [this] {
         auto* dialog = new QFileDialog(this);
@@ -174,6 +179,7 @@ TFormGripo::TFormGripo(QWidget* parent) : QWidget(parent)
     GRIPO_NAME(BitBtnPrintData);
     GRIPO_NAME(LabelComment);
     GRIPO_NAME(EditComment);
+    GRIPO_NAME(LabelTransfer);
 #undef GRIPO_NAME
     {
         const QLineEdit* shares[4] = {Counter_HGB_L_P, Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P};
@@ -202,13 +208,58 @@ void TFormGripo::FormCreate()
         const QRect g = s->geometry();
         move((g.width() - width()) / 2, (g.height() - height()) / 2 + 20);
     }
-    BitBtnPrintData->setEnabled(false);
-    BitBtnSaveData->setEnabled(false);
+    ApplyState(TGripoState::Idle);
+}
+
+std::array<QLineEdit*, 9> TFormGripo::ResultFields() const
+{
+    return {Counter_all,     Counter_HGB_L,   Counter_HGB_H,  Counter_Shoe_L, Counter_Shoe_H,
+            Counter_HGB_L_P, Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P};
+}
+
+void TFormGripo::ApplyState(TGripoState state)
+{
+    state_ = state;
+    const TGripoControls c = GripoControls(state);
+    BitBtn_Start->setEnabled(c.Start);
+    BitBtn_Cancel->setEnabled(c.Exit);
+    CheckBoxDeleteStatisticData->setEnabled(c.DeleteBox);
+    BitBtnSaveData->setEnabled(c.Save);
+    BitBtnPrintData->setEnabled(c.Print);
+    LabelComment->setEnabled(c.CommentLabel);
+    EditComment->setVisible(c.CommentShown);
+    EditComment->setEnabled(c.CommentEnabled);
+    for (QLineEdit* e : ResultFields())
+        e->setEnabled(c.Results);
+    if (state != TGripoState::Failed)
+        LabelTransfer->clear();
+}
+
+void TFormGripo::TransferFailed(const QString& why)
+{
+    // Counts of an earlier transfer left standing would be taken for the
+    // result of this one.
+    for (QLineEdit* e : ResultFields())
+        e->clear();
+    ApplyState(TGripoState::Failed);
+    LabelTransfer->setText(QStringLiteral("Transfer failed: ") + why);
+}
+
+void TFormGripo::LeaveIfAsked()
+{
+    if (!exitPending_ || GripoBusy(state_))
+        return;
+    exitPending_ = false;
+    CloseHandling();
 }
 
 void TFormGripo::BitBtn_StartClick()
 {
-    BitBtnPrintData->setEnabled(true);
+    // A click that reached the window while it was busy (through a dialog's
+    // message processing) must never put a second exchange on the line.
+    if (!GripoAllows(state_, TGripoAction::Start))
+        return;
+    ApplyState(TGripoState::Transferring);
     bool clear = false;
     if (CheckBoxDeleteStatisticData->isChecked()) {
         clear = true;
@@ -219,20 +270,40 @@ void TFormGripo::BitBtn_StartClick()
         }
     }
 
-    // A port failure leaves from here; the framework shows it.
-    const int32_t r = Gripo->ReadStatistics(clear);
-    if (r != C_Gripo::Ok) {
-        BitBtnPrintData->setEnabled(false);
-        BitBtnSaveData->setEnabled(false);
-        LabelComment->setEnabled(false);
-        EditComment->setVisible(false);
-        return;
+    int32_t r = C_Gripo::Ok;
+    try {
+        r = Gripo->ReadStatistics(clear);
+    } catch (const std::exception& e) {
+        // The framework shows the port's message; the window says the
+        // transfer failed and is ready for the next try.
+        TransferFailed(QString::fromLocal8Bit(e.what()));
+        LeaveIfAsked();
+        throw;
+    } catch (...) {
+        TransferFailed(QStringLiteral("Unknown error"));
+        LeaveIfAsked();
+        throw;
     }
+    if (r == C_Gripo::Cancelled) {
+        // Nothing was read; the counts still standing are greyed and cannot be saved.
+        ApplyState(TGripoState::Idle);
+    } else if (r != C_Gripo::Ok) {
+        TransferFailed(r == C_Gripo::ChecksumWrong ? QStringLiteral("the checksum of the reply is wrong")
+                                                   : QStringLiteral("the tester did not confirm the reply"));
+    } else {
+        // The tester counts the statistics read itself as a measurement. The
+        // percentages stay as the tester's numbers give them.
+        if (Gripo->Count_all > 0)
+            --Gripo->Count_all;
+        ShowRecord();
+        ApplyState(TGripoState::Shown);
+        EditComment->setFocus();
+    }
+    LeaveIfAsked();
+}
 
-    // The tester counts the statistics read itself as a measurement. The
-    // percentages stay as the tester's numbers give them.
-    if (Gripo->Count_all > 0)
-        --Gripo->Count_all;
+void TFormGripo::ShowRecord()
+{
     Counter_all->setText(QString::number(Gripo->Count_all));
     Counter_HGB_L->setText(QString::number(Gripo->Count_HGB_L));
     Counter_HGB_H->setText(QString::number(Gripo->Count_HGB_H));
@@ -243,23 +314,31 @@ void TFormGripo::BitBtn_StartClick()
     Counter_HGB_H_P->setText(C_Gripo::PercentText(Gripo->Percent_HGB_H) + pct);
     Counter_Shoe_L_P->setText(C_Gripo::PercentText(Gripo->Percent_Shoe_L) + pct);
     Counter_Shoe_H_P->setText(C_Gripo::PercentText(Gripo->Percent_Shoe_H) + pct);
-
-    BitBtnPrintData->setEnabled(true);
-    BitBtnSaveData->setEnabled(true);
-    LabelComment->setEnabled(true);
-    EditComment->setVisible(true);
-    EditComment->setFocus();
 }
 
 void TFormGripo::BitBtnSaveDataClick()
 {
+    // Only the counts of the last completed transfer are ever written, and
+    // no transfer may change them while the dialog is open.
+    if (!GripoAllows(state_, TGripoAction::Save))
+        return;
+    ApplyState(TGripoState::Saving);
+    const auto done = qScopeGuard([this] {
+        ApplyState(TGripoState::Shown);
+        LeaveIfAsked();
+    });
     TIniFile ini(SetupIniPath());
     const QString dir = QString::fromStdString(ini.ReadString("Gripo", "DataDirectory", HomeDirectory()));
-    SaveDialogGripo->setDirectory(dir);
+    // Offered like the program's other exports: the device and the day, in
+    // the folder used last for these files (the home folder while that is gone).
+    const QString offered = QFileInfo(dir).isDir() ? dir : QString::fromStdString(HomeDirectory());
+    SaveDialogGripo->setDirectory(offered);
     SaveDialogGripo->setDefaultSuffix(QStringLiteral("CSV"));
     SaveDialogGripo->setNameFilters({QStringLiteral("Comma-Separated Values (*.CSV)"),
                                      QStringLiteral("Text files (*.txt)"), QStringLiteral("All files (*.*)")});
     SaveDialogGripo->selectNameFilter(QStringLiteral("Comma-Separated Values (*.CSV)"));
+    SaveDialogGripo->selectFile(QStringLiteral("Gripo_") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) +
+                                QStringLiteral(".csv"));
     if (SaveDialogGripo->exec() != QDialog::Accepted || SaveDialogGripo->selectedFiles().isEmpty())
         return;
     const QString name = SaveDialogGripo->selectedFiles().front();
@@ -294,6 +373,13 @@ int TFormGripo::SaveStatistics(const QString& fileName)
 
 void TFormGripo::BitBtnPrintDataClick()
 {
+    if (!GripoAllows(state_, TGripoAction::Print))
+        return;
+    ApplyState(TGripoState::Printing);
+    const auto done = qScopeGuard([this] {
+        ApplyState(TGripoState::Shown);
+        LeaveIfAsked();
+    });
     Gripo->Comment = EditComment->text();
     if (!PrintDialogGripo) {
         printer_ = new QPrinter(QPrinter::HighResolution);
@@ -345,18 +431,30 @@ bool TFormGripo::PrintStatistics(QPrinter& printer, const C_Gripo& data)
     return p.end();
 }
 
-void TFormGripo::BitBtn_CancelClick() { CloseHandling(); }
+void TFormGripo::BitBtn_CancelClick()
+{
+    if (!GripoAllows(state_, TGripoAction::Exit)) {
+        exitPending_ = true;
+        return;
+    }
+    CloseHandling();
+}
 
-void TFormGripo::FormClose() { CloseHandling(); }
+void TFormGripo::FormClose() { BitBtn_CancelClick(); }
 
 void TFormGripo::closeEvent(QCloseEvent* event)
 {
     FormClose();
-    event->accept();
+    // While busy the window stays until the running action has ended.
+    if (isVisible())
+        event->ignore();
+    else
+        event->accept();
 }
 
 void TFormGripo::CloseHandling()
 {
+    exitPending_ = false;
     BitBtnPrintData->setEnabled(false);
     BitBtnSaveData->setEnabled(false);
     hide();
@@ -370,7 +468,8 @@ void TFormGripo::CloseHandling()
     if (FoCom && FoCom->ComPort1)
         FoCom->ComPort1->Close();
     CallHook(MainLink().RaiseMain);
-    for (QLineEdit* e : {Counter_all, Counter_HGB_L, Counter_HGB_H, Counter_Shoe_L, Counter_Shoe_H, Counter_HGB_L_P,
-                         Counter_HGB_H_P, Counter_Shoe_L_P, Counter_Shoe_H_P})
+    for (QLineEdit* e : ResultFields())
         e->clear();
+    // The next opening starts with nothing to save and every idle control usable.
+    ApplyState(TGripoState::Idle);
 }

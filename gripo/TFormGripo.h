@@ -1,4 +1,5 @@
 #pragma once
+#include "gripo/GripoStates.h"
 #include "widgets/LazyChild.h"
 
 #include <QCheckBox>
@@ -8,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QWidget>
+#include <array>
 
 class C_Gripo;
 class QPrintDialog;
@@ -45,6 +47,8 @@ public:
     QPushButton* BitBtnPrintData = nullptr;
     QLabel* LabelComment = nullptr;
     QLineEdit* EditComment = nullptr;
+    // Says in the window that the last transfer failed, and why.
+    QLabel* LabelTransfer = nullptr;
     TLazyChild<QFileDialog> SaveDialogGripo; // made on first use
     // Made on the first print: asking the system for its printers takes a while.
     QPrintDialog* PrintDialogGripo = nullptr;
@@ -56,6 +60,11 @@ public:
     void BitBtn_CancelClick();
     // The window closed from its title bar: the same hand-back as Exit.
     void FormClose();
+
+    TGripoState State() const { return state_; }
+    // An Exit (or close) asked for while a transfer, save or print ran; it
+    // is carried out when that ends.
+    bool ExitPending() const { return exitPending_; }
 
     // The layout's pixel positions are laid out for a printer of this many
     // dots per inch; the print-out is drawn at it whatever the printer.
@@ -73,6 +82,15 @@ protected:
 
 private:
     void CloseHandling();
+    // Enters a state and sets every control as it offers.
+    void ApplyState(TGripoState state);
+    // The transfer failed: no counts stand in the window, the reason does.
+    void TransferFailed(const QString& why);
+    void ShowRecord();
+    void LeaveIfAsked();
+    std::array<QLineEdit*, 9> ResultFields() const;
+    TGripoState state_ = TGripoState::Idle;
+    bool exitPending_ = false;
     QPrinter* printer_ = nullptr;
 };
 

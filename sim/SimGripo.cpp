@@ -39,7 +39,16 @@ void SimGripo::Answer(uint8_t command, ISimLine& line)
         sum += uint8_t(c);
     const uint8_t check = uint8_t(sum & 0xFF);
     reply += char(BadChecksum ? uint8_t(check + 1) : check);
+    const bool whole = ReplyBytes < 0 || ReplyBytes >= int(reply.size());
+    if (!whole)
+        reply.resize(size_t(ReplyBytes));
     line.Send(reply + Trailer);
+    if (HangUpInReply) {
+        line.HangUp();
+        return;
+    }
+    if (!whole)
+        return;
     pendingCommand_ = command;
     expectedAck_ = uint8_t(~check);
     awaitingAck_ = true;
@@ -57,6 +66,8 @@ void SimGripo::OnByte(uint8_t byte, ISimLine& line)
                 ++Clears;
             }
             std::string echo(1, char(BadEcho ? uint8_t(pendingCommand_ ^ 0x01) : pendingCommand_));
+            if (OneShot)
+                BadEcho = false;
             line.Send(echo);
             return;
         }
@@ -67,11 +78,24 @@ void SimGripo::OnByte(uint8_t byte, ISimLine& line)
     if (byte != 0x7A && byte != 0x7B)
         return;
     ++Commands;
-    if (Silent)
+    const bool silent = Silent;
+    const std::string noise = Noise;
+    if (OneShot)
+        Silent = false, Noise.clear();
+    if (silent)
         return;
     if (CountsThePress)
         Measurement();
+    if (!noise.empty()) {
+        line.Send(noise);
+        return;
+    }
     Answer(byte, line);
+    if (OneShot) {
+        BadChecksum = HangUpInReply = false;
+        ReplyBytes = -1;
+        Trailer.clear();
+    }
 }
 
 void SimGripo::OnTick(ISimLine& line)

@@ -31,6 +31,15 @@ public:
     bool Silent = false;        // no answer at all
     // Stray bytes sent right behind the reply (a line with noise on it).
     std::string Trailer;
+    // Noise instead of a reply: these bytes answer the command, and no
+    // acknowledgement is awaited.
+    std::string Noise;
+    // Only the first this many reply bytes go out (half a frame); -1 all.
+    int ReplyBytes = -1;
+    // The tester hangs up once the reply bytes it sends are out.
+    bool HangUpInReply = false;
+    // Each fault above spoils one command only and is then switched off.
+    bool OneShot = false;
     // A measurement taken on the tester's plate: counts one more, and one
     // more below the wrist-strap limit when `wristLow`.
     void Measurement(bool wristLow = false, bool wristHigh = false, bool shoeLow = false, bool shoeHigh = false);
@@ -47,6 +56,9 @@ public:
 
     // How long an acknowledgement is awaited before the tester gives up.
     int AckTimeoutMs = 3000;
+    // Still waiting for the acknowledgement of its last reply: a command
+    // byte arriving now may be taken for it.
+    bool AwaitingAcknowledgement() const { return awaitingAck_; }
 
     void OnByte(uint8_t byte, ISimLine& line) override;
     void OnTick(ISimLine& line) override;

@@ -12,8 +12,12 @@
 #include "sim/PtyPeer.h"
 #include "sim/SimGripo.h"
 #include "tests/faults/FaultSupport.h"
+#include "tests/support/ModalDialogs.h"
 #include "tests/support/TestSupport.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -78,10 +82,50 @@ protected:
         FoCom->ComPort1->Open();
         FoCom->ComPort1->Timeouts->ReadConstant(1500);
     }
+    // Start as the user clicks it, the instruction box confirmed.
     void Transfer()
     {
+        ASSERT_TRUE(FormGripo->BitBtn_Start->isEnabled());
         prompt.Press(TPromptResult::Ok); // the instruction box
-        boxes.Click([] { FormGripo->BitBtn_StartClick(); });
+        boxes.Click([] { FormGripo->BitBtn_Start->click(); });
+    }
+    // What the user sees after a transfer that failed: no counts, the
+    // reason in the window, nothing to save or print, Start and Exit usable.
+    void ExpectFailedWindow(const QString& reason = QString())
+    {
+        TFormGripo* f = FormGripo;
+        EXPECT_EQ(f->State(), TGripoState::Failed);
+        EXPECT_TRUE(f->LabelTransfer->text().startsWith("Transfer failed: ")) << f->LabelTransfer->text().toStdString();
+        if (!reason.isEmpty()) {
+            EXPECT_EQ(f->LabelTransfer->text(), "Transfer failed: " + reason);
+        }
+        for (QLineEdit* e : {f->Counter_all, f->Counter_HGB_L, f->Counter_HGB_L_P, f->Counter_Shoe_H_P}) {
+            EXPECT_TRUE(e->text().isEmpty()) << e->objectName().toStdString();
+            EXPECT_FALSE(e->isEnabled()) << e->objectName().toStdString();
+        }
+        EXPECT_FALSE(f->BitBtnSaveData->isEnabled());
+        EXPECT_FALSE(f->BitBtnPrintData->isEnabled());
+        EXPECT_TRUE(f->EditComment->isHidden());
+        EXPECT_TRUE(f->BitBtn_Start->isEnabled());
+        EXPECT_TRUE(f->BitBtn_Cancel->isEnabled());
+    }
+    // Save as the user does it: the button, then the file typed into the dialog.
+    void SaveThroughDialog(const QString& file)
+    {
+        ASSERT_TRUE(FormGripo->BitBtnSaveData->isEnabled());
+        WhenModal<QFileDialog>([file](QFileDialog* d) {
+            d->setDirectory(QFileInfo(file).absolutePath());
+            if (auto* edit = d->findChild<QLineEdit*>("fileNameEdit"))
+                edit->setText(QFileInfo(file).fileName());
+            else
+                d->selectFile(file);
+            QMetaObject::invokeMethod(d, "accept");
+        });
+        boxes.Click([] { FormGripo->BitBtnSaveData->click(); });
+        // Whatever the file did, the counts are still there to save again.
+        EXPECT_EQ(FormGripo->State(), TGripoState::Shown);
+        EXPECT_TRUE(FormGripo->BitBtnSaveData->isEnabled());
+        EXPECT_TRUE(FormGripo->BitBtn_Start->isEnabled());
     }
     QStringList Messages() const { return MessagesSince(prompt, prompts0, boxes, boxes0, "Instruction"); }
     void Mark()
@@ -132,8 +176,13 @@ TEST_F(GripoFaults, HangUpInTheMiddleOfTheReply)
     Mark();
     Transfer();
     EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
-    // The error ends the click: the window is as it was, Start usable.
-    EXPECT_TRUE(FormGripo->BitBtn_Start->isEnabled());
+    // The error ends the click: no old counts stand, Start usable.
+    ExpectFailedWindow();
+    // Still gone: one message per click, the window stays usable.
+    Mark();
+    Transfer();
+    EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    ExpectFailedWindow();
     StartTester(); // the cable is back, the entry reopens the port
     ExpectGoodTransfer();
     ExpectNoDescriptorLost();
@@ -146,6 +195,7 @@ TEST_F(GripoFaults, SilenceEndsInOneTimeout)
     Transfer();
     ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
     EXPECT_EQ(Messages().front(), "error box: Timeout");
+    ExpectFailedWindow("Timeout");
     peer->WithInstrument([&] { sim->Silent = false; });
     ExpectGoodTransfer();
     ExpectNoDescriptorLost();
@@ -161,8 +211,8 @@ TEST_F(GripoFaults, GarbageAndHalfAReplyLeaveTheWindowUsable)
     });
     Mark();
     Transfer();
-    EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled());
     EXPECT_LE(Messages().size(), 1);
+    ExpectFailedWindow();
 
     // Half a reply, then nothing: one time-out.
     StartScript([](PtyPeer& p) { p.Expect("\x7a").Send(kGoodReply.substr(0, 6)); });
@@ -170,6 +220,7 @@ TEST_F(GripoFaults, GarbageAndHalfAReplyLeaveTheWindowUsable)
     Transfer();
     ASSERT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
     EXPECT_EQ(Messages().front(), "error box: Timeout");
+    ExpectFailedWindow("Timeout");
 
     StartTester();
     ExpectGoodTransfer();
@@ -181,15 +232,17 @@ TEST_F(GripoFaults, ReadOnlyLockedAndFullFilesLoseNoLine)
     ExpectGoodTransfer();
     const std::string path = dir.file("stats.CSV");
     const QString name = QString::fromStdString(path);
-    ASSERT_EQ(FormGripo->SaveStatistics(name), 0);
+    Mark();
+    SaveThroughDialog(name);
+    EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
     ASSERT_EQ(CompleteLines(path).size(), 2);
     // The first save maps Qt's MIME cache for good; count from here.
-    fdsBefore = OpenDescriptors();
+    fdsBefore = DescriptorsSettledAt(OpenDescriptors());
 
     // Read-only.
     if (MakeReadOnly(path)) {
         Mark();
-        EXPECT_NE(FormGripo->SaveStatistics(name), 0);
+        SaveThroughDialog(name);
         MakeWritable(path);
         EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
         EXPECT_EQ(CompleteLines(path).size(), 2);
@@ -203,22 +256,26 @@ TEST_F(GripoFaults, ReadOnlyLockedAndFullFilesLoseNoLine)
         LockHolder other(path);
         ASSERT_TRUE(other.Holding());
         Mark();
-        EXPECT_NE(FormGripo->SaveStatistics(name), 0);
+        SaveThroughDialog(name);
         EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
         EXPECT_EQ(CompleteLines(path).size(), 2);
     }
 
-    // A full disk.
+    // A full disk (the file dialog does not offer a device file, so the
+    // chosen name goes straight to the writer).
     Mark();
     EXPECT_NE(FormGripo->SaveStatistics("/dev/full"), 0);
     EXPECT_EQ(Messages().size(), 1) << Messages().join(" | ").toStdString();
+    EXPECT_TRUE(FormGripo->BitBtnSaveData->isEnabled());
 
     // Every fault gone: the next save adds exactly one whole line.
     Mark();
-    EXPECT_EQ(FormGripo->SaveStatistics(name), 0);
+    SaveThroughDialog(name);
     EXPECT_TRUE(Messages().isEmpty()) << Messages().join(" | ").toStdString();
     const QStringList lines = CompleteLines(path);
     ASSERT_EQ(lines.size(), 3);
     EXPECT_EQ(lines[1].section(';', 2), lines[2].section(';', 2));
-    ExpectNoDescriptorLost();
+    FoCom->ComPort1->Close();
+    FoCom->ComPort1->Open();
+    EXPECT_EQ(DescriptorsSettledAt(fdsBefore), fdsBefore) << DescriptorList();
 }

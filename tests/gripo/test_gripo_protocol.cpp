@@ -2,6 +2,7 @@
 // pseudo-terminal, and the texts the record turns into.
 #include "core/TimeText.h"
 #include "gripo/C_Gripo.h"
+#include "gripo/GripoStates.h"
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
 #include "tests/support/ScriptedPrompt.h"
@@ -247,6 +248,10 @@ TEST(GripoTexts, PercentagesHaveOneDecimalAndAtMostFourDigits)
     EXPECT_EQ(C_Gripo::PercentText(12345.6), "1.235E4");
     EXPECT_EQ(C_Gripo::PercentText(9999.96), "1E4");
     EXPECT_EQ(C_Gripo::PercentText(6553500.0), "6.554E6");
+    // Exactly between two texts: up, not to the even digit.
+    EXPECT_EQ(C_Gripo::PercentText((1.0 / 208) * 169 * 100), "81.3");
+    EXPECT_EQ(C_Gripo::PercentText(0.25), "0.3");
+    EXPECT_EQ(C_Gripo::PercentText(1234.5), "1235.0");
     LocaleGuard de(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(C_Gripo::PercentText(2.479), "2,5");
     EXPECT_EQ(C_Gripo::PercentText(12345.6), "1,235E4");
@@ -285,4 +290,32 @@ TEST(GripoTexts, TheFileLineCarriesTheRecordAsShown)
     EXPECT_EQ(rows[3].left, "Shoe < : 2");
     EXPECT_EQ(rows[4].left, "Shoe > : 1");
     EXPECT_EQ(rows[4].right, " = 0.8%");
+}
+
+// The window's rules without a screen: what each state lets begin.
+TEST(GripoStateRules, OnlyAnIdleWindowBeginsAnythingAndOnlyShownCountsAreWritten)
+{
+    const TGripoState all[] = {TGripoState::Idle,   TGripoState::Transferring, TGripoState::Shown,
+                               TGripoState::Failed, TGripoState::Saving,       TGripoState::Printing};
+    for (TGripoState s : all) {
+        SCOPED_TRACE(GripoStateName(s).toStdString());
+        const TGripoControls c = GripoControls(s);
+        const bool busy = GripoBusy(s);
+        // Nothing begins while something runs; Exit then waits for it.
+        EXPECT_EQ(GripoAllows(s, TGripoAction::Start), !busy);
+        EXPECT_EQ(GripoAllows(s, TGripoAction::Exit), !busy);
+        EXPECT_EQ(c.Start, !busy);
+        EXPECT_EQ(c.Exit, !busy);
+        EXPECT_EQ(c.DeleteBox, !busy);
+        // Only the counts of a completed transfer are saved or printed.
+        EXPECT_EQ(GripoAllows(s, TGripoAction::Save), s == TGripoState::Shown);
+        EXPECT_EQ(GripoAllows(s, TGripoAction::Print), s == TGripoState::Shown);
+        EXPECT_EQ(c.Save, s == TGripoState::Shown);
+        EXPECT_EQ(c.Print, s == TGripoState::Shown);
+        // The counts look valid exactly while they are those of a completed transfer.
+        EXPECT_EQ(c.Results, s == TGripoState::Shown || s == TGripoState::Saving || s == TGripoState::Printing);
+        // A comment can be typed only where it can still go into a file.
+        EXPECT_EQ(c.CommentEnabled, s == TGripoState::Shown);
+        EXPECT_TRUE(!c.CommentEnabled || c.CommentShown);
+    }
 }

@@ -18,6 +18,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPageSize>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -39,12 +41,22 @@ std::string ReadFile(const std::string& path)
     return s.str();
 }
 
+// Chooses `file` the way a user does: its folder, then its name typed into
+// the name field (selectFile would leave the offered name standing once the
+// field has the focus).
+void ChooseIn(QFileDialog* d, const QString& file)
+{
+    d->setDirectory(QFileInfo(file).absolutePath());
+    if (auto* edit = d->findChild<QLineEdit*>("fileNameEdit"))
+        edit->setText(QFileInfo(file).fileName());
+    else
+        d->selectFile(file);
+    QMetaObject::invokeMethod(d, "accept");
+}
+
 void SaveAs(const QString& file)
 {
-    WhenModal<QFileDialog>([file](QFileDialog* d) {
-        d->selectFile(file);
-        QMetaObject::invokeMethod(d, "accept");
-    });
+    WhenModal<QFileDialog>([file](QFileDialog* d) { ChooseIn(d, file); });
 }
 
 class GripoWindow : public ::testing::Test {
@@ -198,41 +210,76 @@ TEST_F(GripoWindow, ConfirmedDeleteClearsTheTestersMemory)
     EXPECT_TRUE(FormGripo->CheckBoxDeleteStatisticData->isChecked());
 }
 
-TEST_F(GripoWindow, AFailedTransferLocksSaveAndPrintAndKeepsTheShownResults)
+TEST_F(GripoWindow, AFailedTransferShowsNoOldCountsSaysWhyAndLocksSaveAndPrint)
 {
     Tester(121, 3, 0, 2, 1);
     Transfer();
     const QStringList before = Results();
-    for (int fault = 0; fault < 3; ++fault) {
+    struct Case {
+        const char* name;
+        bool badChecksum, badEcho, cancel;
+        QString says;   // the window's own line; empty when nothing failed
+    };
+    const Case cases[] = {
+        {"bad checksum", true, false, false, "Transfer failed: the checksum of the reply is wrong"},
+        {"bad echo", false, true, false, "Transfer failed: the tester did not confirm the reply"},
+        // Nothing was read: the last counts stay, greyed, and cannot be saved.
+        {"instruction cancelled", false, false, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Transfer();  // a good one in between unlocks everything again
+        ASSERT_EQ(FormGripo->State(), TGripoState::Shown);
         peer.WithInstrument([&] {
-            sim.BadChecksum = fault == 0;
-            sim.BadEcho = fault == 1;
+            sim.BadChecksum = c.badChecksum;
+            sim.BadEcho = c.badEcho;
         });
-        if (fault == 2)
-            prompt.Press(TPromptResult::Cancel);  // the instruction box
-        else
-            prompt.Press(TPromptResult::Ok);
+        const size_t boxes = prompt.shown().size();
+        prompt.Press(c.cancel ? TPromptResult::Cancel : TPromptResult::Ok);
         FormGripo->BitBtn_StartClick();
-        EXPECT_EQ(Results(), before) << fault;
-        EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled()) << fault;
-        EXPECT_FALSE(FormGripo->BitBtnPrintData->isEnabled()) << fault;
-        EXPECT_FALSE(FormGripo->LabelComment->isEnabled()) << fault;
-        EXPECT_TRUE(FormGripo->EditComment->isHidden()) << fault;
+        // Only the instruction box: the failure is told in the window itself.
+        EXPECT_EQ(prompt.shown().size(), boxes + 1);
+        EXPECT_EQ(Results(), c.cancel ? before : QStringList(9, QString()));
+        EXPECT_EQ(FormGripo->LabelTransfer->text(), c.says);
+        EXPECT_FALSE(FormGripo->Counter_all->isEnabled());
+        EXPECT_FALSE(FormGripo->Counter_HGB_L_P->isEnabled());
+        EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled());
+        EXPECT_FALSE(FormGripo->BitBtnPrintData->isEnabled());
+        EXPECT_FALSE(FormGripo->LabelComment->isEnabled());
+        EXPECT_TRUE(FormGripo->EditComment->isHidden());
+        EXPECT_TRUE(FormGripo->BitBtn_Start->isEnabled());
+        EXPECT_TRUE(FormGripo->BitBtn_Cancel->isEnabled());
         peer.WithInstrument([&] { sim.BadChecksum = sim.BadEcho = false; });
     }
+    // The next good transfer takes the failure's line away again.
+    Transfer();
+    EXPECT_EQ(FormGripo->LabelTransfer->text(), "");
+    EXPECT_TRUE(FormGripo->Counter_all->isEnabled());
+    EXPECT_EQ(Results(), before);
 }
 
-TEST_F(GripoWindow, ASilentTesterEndsTheClickWithTimeoutAndPrintEnabled)
+TEST_F(GripoWindow, ASilentTesterEndsTheClickWithTimeoutAndLeavesNothingToPrint)
 {
     Tester(5, 0, 0, 0, 0);
+    Transfer();
     peer.WithInstrument([&] { sim.Silent = true; });
     FoCom->ComPort1->Timeouts->ReadConstant(300);
     prompt.Press(TPromptResult::Ok);
     EXPECT_THROW(FormGripo->BitBtn_StartClick(), EComError);
-    EXPECT_TRUE(FormGripo->BitBtnPrintData->isEnabled());
+    // No new data came: nothing to print or save, and the window says why.
+    EXPECT_FALSE(FormGripo->BitBtnPrintData->isEnabled());
     EXPECT_FALSE(FormGripo->BitBtnSaveData->isEnabled());
     EXPECT_TRUE(FormGripo->EditComment->isHidden());
+    EXPECT_EQ(Results(), QStringList(9, QString()));
+    EXPECT_EQ(FormGripo->LabelTransfer->text(), "Transfer failed: Timeout");
+    EXPECT_EQ(FormGripo->State(), TGripoState::Failed);
+    if (qEnvironmentVariableIsSet("ULMARO_SHOT_DIR"))
+        FormGripo->grab().save(qEnvironmentVariable("ULMARO_SHOT_DIR") + "/gripo_failed.png");
+    // The tester is back: Start reads it again.
+    peer.WithInstrument([&] { sim.Silent = false; });
+    Transfer();
+    EXPECT_EQ(FormGripo->Counter_all->text(), "4");
+    EXPECT_TRUE(FormGripo->BitBtnPrintData->isEnabled());
 }
 
 TEST_F(GripoWindow, SavingIntoANewFileWritesTheHeaderOnceAndALinePerSave)
@@ -266,29 +313,45 @@ TEST_F(GripoWindow, SavingIntoANewFileWritesTheHeaderOnceAndALinePerSave)
     EXPECT_EQ(TIniFile(SetupIniPath()).ReadString("Gripo", "DataDirectory", "?"), dir.path() + "/");
 }
 
-TEST_F(GripoWindow, TheStoredFolderIsOfferedAndOnlyANewOneIsWritten)
+TEST_F(GripoWindow, TheDayIsOfferedInTheStoredFolderAndOnlyANewFolderIsWritten)
 {
     Tester(3, 0, 0, 0, 0);
     Transfer();
     TIniFile(SetupIniPath()).WriteString("Gripo", "DataDirectory", dir.path() + "/");
     const auto before = ReadFile(SetupIniPath());
-    QString offered;
+    const QString today = "Gripo_" + QDate::currentDate().toString("yyyy-MM-dd") + ".csv";
+    QString offered, offeredName;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
         offered = d->directory().absolutePath();
+        offeredName = QFileInfo(d->selectedFiles().value(0)).fileName();
+        EXPECT_EQ(FormGripo->State(), TGripoState::Saving);
+        EXPECT_FALSE(FormGripo->BitBtn_Start->isEnabled());
         EXPECT_EQ(d->defaultSuffix(), "CSV");
         EXPECT_EQ(d->nameFilters().value(0), "Comma-Separated Values (*.CSV)");
-        d->selectFile(QString::fromStdString(dir.file("a.csv")));
-        QMetaObject::invokeMethod(d, "accept");
+        ChooseIn(d, QString::fromStdString(dir.file("a.csv")));
     });
     FormGripo->BitBtnSaveDataClick();
     EXPECT_EQ(offered, QString::fromStdString(dir.path()));
+    EXPECT_EQ(offeredName, today);
     EXPECT_EQ(ReadFile(SetupIniPath()), before);
+    EXPECT_EQ(FormGripo->State(), TGripoState::Shown);
 
     // A cancelled dialog writes nothing.
     WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     FormGripo->BitBtnSaveDataClick();
     const std::string a = ReadFile(dir.file("a.csv"));
     EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 2);
+
+    // The stored folder is gone: the day's name in the home folder.
+    TIniFile(SetupIniPath()).WriteString("Gripo", "DataDirectory", dir.path() + "/gone/");
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        offered = d->directory().absolutePath() + "/";
+        offeredName = QFileInfo(d->selectedFiles().value(0)).fileName();
+        d->reject();
+    });
+    FormGripo->BitBtnSaveDataClick();
+    EXPECT_EQ(offered, QString::fromStdString(HomeDirectory()));
+    EXPECT_EQ(offeredName, today);
 }
 
 TEST_F(GripoWindow, AFileThatCannotBeWrittenIsReported)
