@@ -97,7 +97,7 @@ public:
     void SetMinText(const QString& t) override { min_.setText(t); }
     void SetSampleTimeText(const QString& t) override { time_.setText(t); }
     void SetChartTitle(const QString& t) override { chart_.SetTitle(t); }
-    void AppendPoint(double x, double y) override { chart_.AddPoint(x, y, Qt::black); }
+    void AppendPoint(double x, double y, qint64 stamp) override { chart_.AddPoint(x, y, Qt::black, stamp); }
     void SetTimeAxis(double m, int offset) override
     {
         chart_.SetTimeAxisMax(m);
