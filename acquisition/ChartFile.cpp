@@ -9,9 +9,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <sys/stat.h>
 
 QLocale ChartFileLocale()
 {
@@ -113,9 +115,9 @@ int TChartRecorder::Begin(const std::string& path, const TChartFileInfo& info)
     locale_ = ChartFileLocale();
     const QString folder = QFileInfo(QString::fromStdString(path)).absolutePath();
     if (!QDir().mkpath(folder)) {
-        // mkpath says nothing of the cause; a write into the folder does.
-        const int err = AppendToFile(path, std::string(), true);
-        Fail(err != 0 ? err : EACCES);
+        // mkpath says nothing of the cause; the last step of it again does.
+        const int err = ::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 ? 0 : errno;
+        Fail(err != 0 && err != EEXIST ? err : EACCES);
         return error_;
     }
     // A new recording never adds to an older file of the same name.
@@ -209,21 +211,23 @@ bool AllAscii(const char* p, size_t n)
     return true;
 }
 
-// A number as the files write it: the locale's separator, or a plain "."
-// (a file written under another locale).
-bool ParseNumber(QStringView text, const QLocale& locale, double& out)
+// A number as the files write it: no group separators, and the decimal
+// separator of the locale it was written under, "." or ",".
+bool ParseNumber(QStringView text, double& out)
 {
-    bool ok = false;
-    out = locale.toDouble(text, &ok);
-    if (ok)
-        return true;
-    out = QLocale::c().toDouble(text, &ok);
-    if (ok)
-        return true;
-    QString swapped = text.toString();
-    swapped.replace(QLatin1Char(','), QLatin1Char('.'));
-    out = QLocale::c().toDouble(swapped, &ok);
-    return ok;
+    char buf[64];
+    const qsizetype n = text.size();
+    if (n == 0 || n >= qsizetype(sizeof buf))
+        return false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= 0x80)
+            return false;
+        buf[i] = c == ',' ? '.' : char(c);
+    }
+    const char* first = buf[0] == '+' ? buf + 1 : buf;
+    const auto [end, ec] = std::from_chars(first, buf + n, out);
+    return ec == std::errc() && end == buf + n;
 }
 
 // Stamps come many to the second: the text up to the milliseconds is parsed
@@ -302,8 +306,8 @@ TChartReadResult ReadChartFile(const QString& path, TTraceStore& store, TChartFi
         return TChartReadResult::Failed;
     }
 
-    const QLocale locale = ChartFileLocale();
     TStampParser stamps;
+    bool crlf = false;  // the lines so far end in CR LF, as the chart writes them
     info = TChartFileInfo();
     bool inData = false;
     int headerLines = 0;
@@ -315,7 +319,8 @@ TChartReadResult ReadChartFile(const QString& path, TTraceStore& store, TChartFi
     auto takeLine = [&](const std::string& raw) -> bool {
         ++lineNo;
         std::string bytes = raw;
-        if (!bytes.empty() && bytes.back() == '\r')
+        crlf = !bytes.empty() && bytes.back() == '\r';
+        if (crlf)
             bytes.pop_back();
         if (!inData) {
             const QString line = FromChartFileBytes(bytes);
@@ -355,8 +360,8 @@ TChartReadResult ReadChartFile(const QString& path, TTraceStore& store, TChartFi
         const qsizetype a = view.indexOf(QLatin1Char(';'));
         const qsizetype b = a < 0 ? -1 : view.indexOf(QLatin1Char(';'), a + 1);
         double t = 0, y = 0;
-        if (a <= 0 || !ParseNumber(view.left(a), locale, t) ||
-            !ParseNumber(b < 0 ? view.mid(a + 1) : view.mid(a + 1, b - a - 1), locale, y)) {
+        if (a <= 0 || !ParseNumber(view.left(a), t) ||
+            !ParseNumber(b < 0 ? view.mid(a + 1) : view.mid(a + 1, b - a - 1), y)) {
             error = QStringLiteral("Line %1 of the file is not a chart point:\n").arg(lineNo) + path;
             return false;
         }
@@ -398,13 +403,11 @@ TChartReadResult ReadChartFile(const QString& path, TTraceStore& store, TChartFi
         if (progress && !progress(done, total))
             return TChartReadResult::Cancelled;
     }
-    // A last line without its CR LF is taken when it reads as a point; a
-    // torn one (a program that died in the middle of a write) is left out.
-    if (!carry.empty() && !takeLine(carry)) {
-        if (!inData)
-            return TChartReadResult::Failed;
-        error.clear();
-    }
+    // A last line without its line end: in a file of the chart's own, whose
+    // lines end in CR LF, it was torn by a program that died while writing
+    // and is left out; in a file edited by hand it is taken.
+    if (!carry.empty() && !(inData && crlf) && !takeLine(carry))
+        return TChartReadResult::Failed;
     if (!inData) {
         error = notOurs;
         return TChartReadResult::Failed;

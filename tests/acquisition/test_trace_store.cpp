@@ -330,3 +330,71 @@ TEST(TraceStore, WallClockStampsComeBackAsTheyWent)
     odd.Append(0, 0, TTraceStore::Black, 42);
     EXPECT_EQ(odd.Stamp(0), 42);
 }
+
+namespace {
+
+// Mean and standard deviation of a range against a two-pass sum over the
+// same samples, on random ranges that start and end inside, across and at
+// the edges of chunks, with NaN samples mixed in and a large offset that
+// breaks naive sums of squares.
+TEST(TraceStoreStats, RandomRangesMatchTwoPassSums)
+{
+    TTraceStore store;
+    std::mt19937_64 rng(11);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    const size_t n = 3 * TTraceStore::ChunkSize + 777;
+    std::vector<double> y(n);
+    for (size_t i = 0; i < n; ++i) {
+        y[i] = i % 997 == 5 ? std::numeric_limits<double>::quiet_NaN() : 1e6 + noise(rng);
+        store.Append(double(i), y[i]);
+    }
+    std::uniform_int_distribution<size_t> pick(0, n);
+    const size_t C = TTraceStore::ChunkSize;
+    std::vector<std::pair<size_t, size_t>> ranges{{0, n}, {0, C}, {C, 2 * C}, {C - 1, 2 * C + 1}, {5, 6}, {7, 7}};
+    for (int k = 0; k < 200; ++k) {
+        size_t a = pick(rng), b = pick(rng);
+        ranges.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    for (const auto& [a, b] : ranges) {
+        double sum = 0;
+        size_t count = 0;
+        for (size_t i = a; i < b; ++i)
+            if (std::isfinite(y[i]))
+                sum += y[i], ++count;
+        const double mean = count ? sum / double(count) : 0;
+        double m2 = 0;
+        for (size_t i = a; i < b; ++i)
+            if (std::isfinite(y[i]))
+                m2 += (y[i] - mean) * (y[i] - mean);
+        const TTraceStore::TStats s = store.RangeStats(a, b);
+        ASSERT_EQ(s.count, count) << a << ".." << b;
+        if (count == 0)
+            continue;
+        EXPECT_NEAR(s.mean, mean, 1e-6) << a << ".." << b;  // 1e-12 of the offset
+        const double sd = count > 1 ? std::sqrt(m2 / double(count - 1)) : 0;
+        EXPECT_NEAR(s.StdDev(), sd, 1e-9 + sd * 1e-6) << a << ".." << b;
+    }
+}
+
+TEST(TraceStoreStats, SwapExchangesTracesWhole)
+{
+    TTraceStore a, b;
+    for (size_t i = 0; i < TTraceStore::ChunkSize + 3; ++i)
+        a.Append(double(i), 2.0, 0xFFFF0000u, int64_t(i));
+    b.Append(-1, 7);
+    std::vector<size_t> out;
+    TTraceStore::TColumnCache cache;
+    a.Decimate(0, 100, 10, out, &cache);
+    a.Swap(b);
+    ASSERT_EQ(a.Size(), 1u);
+    ASSERT_EQ(b.Size(), TTraceStore::ChunkSize + 3);
+    EXPECT_EQ(a.Y(0), 7);
+    EXPECT_EQ(b.Colour(5), 0xFFFF0000u);
+    EXPECT_EQ(b.Stamp(TTraceStore::ChunkSize + 2), int64_t(TTraceStore::ChunkSize + 2));
+    EXPECT_EQ(b.RangeStats(0, b.Size()).mean, 2.0);
+    // a cache built on the old points is not taken for the new ones
+    a.Decimate(0, 100, 10, out, &cache);
+    EXPECT_EQ(out, std::vector<size_t>{0});
+}
+
+}  // namespace
