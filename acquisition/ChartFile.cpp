@@ -117,7 +117,7 @@ int TChartRecorder::Begin(const std::string& path, const TChartFileInfo& info)
     if (!QDir().mkpath(folder)) {
         // mkpath says nothing of the cause; the last step of it again does.
         const int err = ::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 ? 0 : errno;
-        Fail(err != 0 && err != EEXIST ? err : EACCES);
+        Fail(err == EEXIST ? ENOTDIR : err != 0 ? err : EACCES);
         return error_;
     }
     // A new recording never adds to an older file of the same name.

@@ -14,6 +14,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPicture>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QRegularExpression>
@@ -844,6 +845,15 @@ bool TChart::PrintPage(QPrinter* printer, const QString& heading)
         item.first->setVisible(false);  // the cursors belong to the screen
     plot->setBackground(Qt::white);     // paper, not the screen's silver
 
+    {
+        // A dry run lays the plot out at the page's size first: axis margins
+        // follow the tick labels of the layout before, and turned labels
+        // (the decay chart's) would otherwise push the axis title off the page.
+        QPicture dry;
+        QCPPainter dryPainter(&dry);
+        dryPainter.setMode(QCPPainter::pmNoCaching);
+        plot->toPainter(&dryPainter, w, h);
+    }
     plot->toPainter(&painter, w, h);
     const bool ok = painter.end();
 

@@ -169,6 +169,7 @@ void TMainForm::Grafik1Click()
         };
     }
     g_showingFile = false;
+    EndRecording(*this);
     ImageWallpaper->setVisible(false);
     ResetTimeAxis(*this);
     TimeX = 0;
