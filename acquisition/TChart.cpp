@@ -418,7 +418,9 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     d->status->setObjectName(QStringLiteral("RecordingStatus"));
     d->status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     d->status->setVisible(false);
+    d->status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     layout->addWidget(d->status);
+    layout->setStretchFactor(d->plot, 1);
     d->recordTimer.setInterval(100);
     connect(&d->recordTimer, &QTimer::timeout, this, [this] {
         d->recorder.Poll();
