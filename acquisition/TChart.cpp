@@ -1045,6 +1045,11 @@ QString TTeeCommander::DefaultFolder()
     const QString stored = QString::fromStdString(SetupIni().ReadString(ChartSection, "DataDirectory", ""));
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return stored;
+    // Pinned settings keep the files the program writes beside them, out of
+    // the user's documents.
+    const QString pinned = QString::fromStdString(SettingsDirectoryOverride());
+    if (!pinned.isEmpty() && QFileInfo(pinned).isDir())
+        return QDir::cleanPath(pinned);
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty() && QFileInfo(documents).isDir())
         return documents;
