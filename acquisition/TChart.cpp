@@ -187,12 +187,14 @@ protected:
         // The bars go to the painter in batches of one colour: one call for
         // hundreds of bars costs far less than a call for each.
         uint8_t batchColour = 0;
+        const QRect clip = mKeyAxis->axisRect()->rect();
         auto drawBatch = [&] {
             if (rects_.empty())
                 return;
+            MergeColumnBars(rects_, clip.top(), clip.bottom(), merged_, runStart_);
             painter->setPen(Qt::NoPen);
             painter->setBrush(QColor::fromRgba(store_.PaletteColour(batchColour)));
-            painter->drawRects(rects_.data(), int(rects_.size()));
+            painter->drawRects(merged_.data(), int(merged_.size()));
             painter->setBrush(Qt::NoBrush);
             rects_.clear();
         };
@@ -254,7 +256,9 @@ private:
     std::vector<size_t> indices_;
     TTraceStore::TColumnCache cache_;
     std::vector<QPointF> points_, run_;
-    std::vector<QRect> rects_;
+    std::vector<QRect> rects_, merged_;
+
+    std::vector<int> runStart_;
 };
 
 struct TChart::Impl {

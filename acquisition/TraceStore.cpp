@@ -426,3 +426,54 @@ size_t TTraceStore::MemoryBytes() const
     return sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(TChunk) +
            palette_.capacity() * sizeof(palette_[0]);
 }
+
+void MergeColumnBars(const std::vector<QRect>& bars, int rowMin, int rowMax, std::vector<QRect>& out,
+                     std::vector<int>& runStart)
+{
+    out.clear();
+    if (rowMax < rowMin)
+        return;
+    runStart.assign(size_t(rowMax - rowMin) + 1, 0);
+    int prevTop = 1, prevBottom = 0, prevX = 0;  // rows the last bar covered (none)
+    auto addRun = [&](int y, int x0, int x1) {
+        if (!out.empty()) {
+            QRect& last = out.back();
+            if (last.bottom() == y - 1 && last.left() == x0 && last.right() == x1) {
+                last.setBottom(y);
+                return;
+            }
+        }
+        out.emplace_back(QPoint(x0, y), QPoint(x1, y));
+    };
+    // The runs of rows [a, b] end at the last bar's column.
+    auto endRuns = [&](int a, int b) {
+        for (int y = a; y <= b; ++y)
+            addRun(y, runStart[size_t(y - rowMin)], prevX);
+    };
+    auto beginRuns = [&](int a, int b, int x) {
+        for (int y = a; y <= b; ++y)
+            runStart[size_t(y - rowMin)] = x;
+    };
+    for (const QRect& bar : bars) {
+        const int x = bar.left();
+        const int top = std::max(bar.top(), rowMin), bottom = std::min(bar.bottom(), rowMax);
+        if (x != prevX + 1) {
+            endRuns(prevTop, prevBottom);
+            prevTop = 1, prevBottom = 0;
+        }
+        if (top > bottom) {
+            endRuns(prevTop, prevBottom);
+        } else if (prevTop > prevBottom) {
+            beginRuns(top, bottom, x);
+        } else {
+            // Rows the last bar covered and this one does not end; rows this
+            // one covers and the last did not begin.
+            endRuns(prevTop, std::min(prevBottom, top - 1));
+            endRuns(std::max(prevTop, bottom + 1), prevBottom);
+            beginRuns(top, std::min(bottom, prevTop - 1), x);
+            beginRuns(std::max(top, prevBottom + 1), bottom, x);
+        }
+        prevTop = top, prevBottom = bottom, prevX = x;
+    }
+    endRuns(prevTop, prevBottom);
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include <QRect>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -174,3 +176,15 @@ private:
     TExtreme xExtent_, yExtent_;
     std::vector<uint32_t> palette_;
 };
+
+// The decimated trace is drawn as one bar a pixel wide per column. Bars of
+// neighbouring columns overlap for most of their height (a trace with
+// spikes makes every column tall), and a bar one pixel wide is filled row
+// by row, a call for each pixel. This gives the same pixels as horizontal
+// runs: a row's run begins where a bar first covers it and ends where the
+// next bar no longer does, so the work follows the outline of the trace,
+// not its area. Rows with equal runs are joined. `bars` are in column order
+// (width 1); rows outside [rowMin, rowMax] are left out. `scratch` is kept
+// by the caller between frames.
+void MergeColumnBars(const std::vector<QRect>& bars, int rowMin, int rowMax, std::vector<QRect>& out,
+                     std::vector<int>& scratch);

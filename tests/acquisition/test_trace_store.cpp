@@ -398,3 +398,44 @@ TEST(TraceStoreStats, SwapExchangesTracesWhole)
 }
 
 }  // namespace
+
+namespace {
+
+// Bars of random heights, with gaps and empty ones, against their runs: the
+// same pixels, none twice, and far fewer rectangles for tall neighbours.
+TEST(ColumnBars, RunsCoverTheSamePixelsAsTheBarsModel)
+{
+    std::mt19937 rng(5);
+    std::vector<QRect> bars, out;
+    std::vector<int> scratch;
+    for (int round = 0; round < 300; ++round) {
+        const int rowMin = int(rng() % 20), rowMax = rowMin + 5 + int(rng() % 60);
+        bars.clear();
+        int x = int(rng() % 5);
+        for (int n = int(rng() % 80); n > 0; --n) {
+            x += rng() % 10 == 0 ? 2 + int(rng() % 3) : 1;  // now and then a gap
+            const int a = int(rng() % 90) - 10, b = a + int(rng() % 50) - 3;  // some empty
+            bars.emplace_back(x, a, 1, b - a + 1);
+        }
+        MergeColumnBars(bars, rowMin, rowMax, out, scratch);
+        std::set<std::pair<int, int>> want, got;
+        for (const QRect& r : bars)
+            for (int y = std::max(r.top(), rowMin); y <= std::min(r.bottom(), rowMax); ++y)
+                want.emplace(r.left(), y);
+        size_t pixels = 0;
+        for (const QRect& r : out)
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int c = r.left(); c <= r.right(); ++c)
+                    got.emplace(c, y), ++pixels;
+        ASSERT_EQ(got, want) << "round " << round;
+        ASSERT_EQ(pixels, want.size()) << "a pixel filled twice, round " << round;
+    }
+    // Neighbours that share their height become one rectangle.
+    bars.clear();
+    for (int c = 0; c < 100; ++c)
+        bars.emplace_back(c, 10, 1, 200);
+    MergeColumnBars(bars, 0, 500, out, scratch);
+    EXPECT_EQ(out, std::vector<QRect>{QRect(0, 10, 100, 200)});
+}
+
+}  // namespace
