@@ -135,7 +135,13 @@ protected:
                 points_[k] = QPointF(qQNaN(), qQNaN());
         }
 
-        if (indices_.size() > size_t(std::max(1, keyAxis->axisRect()->width())))
+        // Every point in view, a few to a column, draws cheaper as a line;
+        // the bars pay off once the store has decimated.
+        const size_t width = size_t(std::max(1, keyAxis->axisRect()->width()));
+        const bool decimated = store_.XMonotonic()
+                                   ? indices_.size() < store_.LowerBound(range.upper) - store_.LowerBound(range.lower)
+                                   : indices_.size() > width;
+        if (decimated && indices_.size() > width)
             drawColumns(painter);
         else
             drawPolylines(painter);
