@@ -13,10 +13,14 @@
 //   ours_sliding / qcustomplot_sliding the axis as the loop sets it (start
 //                                      offset 10 px per second past the span)
 //
-//   ours_recording                     as ours, and every timed sample also goes
-//                                      to a recording file as the chart loop
-//                                      writes it (lines appended whole every
-//                                      250 ms); side by side with ours in one run
+//   ours_recording                     as ours, and every other timed sample
+//                                      also goes to a recording file as the
+//                                      chart loop writes it (lines appended
+//                                      whole every 250 ms): the samples with
+//                                      and without it alternate on one chart,
+//                                      so heap and machine load weigh the
+//                                      same on both (median_ms_recording_on,
+//                                      median_ms_recording_off)
 //
 // Counters: median_ms (per sample), heap_B_per_point (heap growth while the
 // trace was filled, from mallinfo2), store_B_per_point (the store's own
@@ -148,24 +152,43 @@ void BM_Ours(benchmark::State& state, TOursMode mode)
         recorder.Begin(folder.filePath("run.csv").toStdString(), info);
     }
 
-    TimeSamples(
-        state, n,
-        [&](double v) {
-            // The stamp and the line as the loop and the main window make them.
+    if (recording) {
+        // Alternating samples with and without the recording.
+        TBoxes boxes;
+        std::vector<double> on, off;
+        size_t i = n;
+        for (auto _ : state) {
+            const bool record = (i & 1) != 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            const double v = Signal(i++);
             const qint64 stamp = QDateTime::currentMSecsSinceEpoch();
             chart.AddPoint(timeX, v, Qt::black, stamp);
-            if (recording) {
+            if (record) {
                 recorder.Append(timeX, v, stamp);
-                // the wait between samples polls the recording
-                recorder.Poll();
+                recorder.Poll();  // the wait between samples polls the recording
                 ++recorded;
             }
             timeX += Dt;
             chart.SetTimeAxisMax(timeX);
-            if (sliding)
-                chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
-        },
-        [&] { chart.RepaintNow(); });
+            boxes.Update(v);
+            chart.RepaintNow();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            (record ? on : off).push_back(ms);
+        }
+        state.counters["median_ms_recording_on"] = Median(on);
+        state.counters["median_ms_recording_off"] = Median(off);
+    } else {
+        TimeSamples(
+            state, n,
+            [&](double v) {
+                chart.AddPoint(timeX, v, Qt::black, QDateTime::currentMSecsSinceEpoch());
+                timeX += Dt;
+                chart.SetTimeAxisMax(timeX);
+                if (sliding)
+                    chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
+            },
+            [&] { chart.RepaintNow(); });
+    }
     ReportHeap(state, heapBytes, n);
     state.counters["store_B_per_point"] = double(storeBytes) / double(n);
     if (recording) {
