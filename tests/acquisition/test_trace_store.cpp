@@ -376,27 +376,6 @@ TEST(TraceStoreStats, RandomRangesMatchTwoPassSums)
     }
 }
 
-TEST(TraceStoreStats, SwapExchangesTracesWhole)
-{
-    TTraceStore a, b;
-    for (size_t i = 0; i < TTraceStore::ChunkSize + 3; ++i)
-        a.Append(double(i), 2.0, 0xFFFF0000u, int64_t(i));
-    b.Append(-1, 7);
-    std::vector<size_t> out;
-    TTraceStore::TColumnCache cache;
-    a.Decimate(0, 100, 10, out, &cache);
-    a.Swap(b);
-    ASSERT_EQ(a.Size(), 1u);
-    ASSERT_EQ(b.Size(), TTraceStore::ChunkSize + 3);
-    EXPECT_EQ(a.Y(0), 7);
-    EXPECT_EQ(b.Colour(5), 0xFFFF0000u);
-    EXPECT_EQ(b.Stamp(TTraceStore::ChunkSize + 2), int64_t(TTraceStore::ChunkSize + 2));
-    EXPECT_EQ(b.RangeStats(0, b.Size()).mean, 2.0);
-    // a cache built on the old points is not taken for the new ones
-    a.Decimate(0, 100, 10, out, &cache);
-    EXPECT_EQ(out, std::vector<size_t>{0});
-}
-
 }  // namespace
 
 namespace {
