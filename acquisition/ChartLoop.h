@@ -17,7 +17,9 @@ public:
     virtual void SetMinText(const QString& text) = 0;    // Minwert
     virtual void SetSampleTimeText(const QString& text) = 0; // laSampleTime
     virtual void SetChartTitle(const QString& text) = 0;
-    virtual void AppendPoint(double x, double y) = 0;    // black, empty label
+    // Black, empty label; `stampMs` is the wall-clock time the sample was
+    // taken (milliseconds since the epoch), for the export and the recording.
+    virtual void AppendPoint(double x, double y, qint64 stampMs) = 0;
     virtual void SetTimeAxis(double max, int startOffsetPixels) = 0;
     virtual void RepaintWindow() = 0;
 };
@@ -39,6 +41,11 @@ QString StartDateTimeText(const QDateTime& when);
 // the range factor, overflow marks, the extremes and the moving time axis.
 // Reads and writes the main state (StopFlag, TimeX, PosMax, NegMax, ...) and
 // pauses through Host(), so it runs the same in the window and in tests.
+//
+// A point's time is the time since Start at which its sample was taken, on
+// the tick count: a source slower than the set period stretches the axis as
+// the clock does, not by the period per point. A run continued after Stop
+// goes on from where the last one ended (TimeX), the stopped time left out.
 class TChartLoop {
 public:
     TChartLoop(TMainState& state, IChartView& view, ISampleSource& source);
@@ -48,16 +55,39 @@ public:
     void Run(const QString& deviceTitle, int deviceCode, int rangeCode, const QString& unit);
 
     // One sample without the wait: read, scale, plot, move the axis, extremes
-    // and texts. `unit` is the text the loop started with.
+    // and texts. `unit` is the text the loop started with. The first sample
+    // after construction or Run begins the run's clock.
     void Sample(const QString& unit);
 
-    static QString SampleTimeText(int samplingMs);
+    // "Sample time = 10 mSek"; with a reached period above the set one
+    // "Sample time = 10 mSek (45 mSek reached)".
+    static QString SampleTimeText(int samplingMs, int reachedMs = 0);
     static QString StartTitle(const QString& deviceTitle, const QDateTime& when);
 
+    // The mean period of the last measured stretch (0 before the first).
+    int ReachedPeriodMs() const { return reachedMs_; }
+    // Is the reached period so far above the set one that the label says so?
+    static bool FallsBehind(int samplingMs, int reachedMs);
+
 private:
+    void SampleAt(const QString& unit, uint32_t tick);
+    void MeasurePeriod();
+
     TMainState& st_;
     IChartView& view_;
     ISampleSource& source_;
+
+    // The run's clock: milliseconds since its first sample (64 bits: the tick
+    // count wraps after 49 days, a run may not), and where its axis began.
+    bool started_ = false;
+    uint32_t lastTick_ = 0;
+    uint64_t elapsedMs_ = 0;
+    double base_ = 0;
+    // The period reached, measured over stretches of at least a second.
+    uint64_t stretchStartMs_ = 0;
+    uint64_t stretchSamples_ = 0;
+    int reachedMs_ = 0;
+    QString sampleTimeText_;
 };
 
 // Milliseconds between samples as the loops wait them: a negative setting

@@ -1,15 +1,22 @@
 #include "acquisition/TChart.h"
 
+#include "acquisition/ChartFile.h"
 #include "acquisition/TraceStore.h"
 #include "core/MainState.h"
 #include "platform/CsvText.h"
+#include "platform/IniFile.h"
 #include "platform/Paths.h"
 
 #include <QActionGroup>
+#include <QLabel>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPicture>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
@@ -18,6 +25,7 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <vector>
 
@@ -34,89 +42,12 @@ constexpr int FrameMs = 16;
 // raster engine misbehaves with coordinates near the limits of int.
 constexpr double PixelLimit = 1e6;
 
-// A number as a technician wants it in a file or a read-out: no group
-// separators, no exponent, no binary noise (2.46 rather than
-// 2.4600000000000004), and the locale's decimal separator.
-QLocale PlainLocale()
-{
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return locale;
-}
-
+QLocale PlainLocale() { return ChartFileLocale(); }
 QString PlainNumber(double v, const QLocale& locale = PlainLocale(), int digits = 12)
 {
-    if (!std::isfinite(v))
-        return locale.toString(v);
-    const double rounded = QString::number(v, 'g', digits).toDouble();
-    return locale.toString(rounded, 'f', QLocale::FloatingPointShortest);
+    return ChartNumber(v, locale, digits);
 }
-
-// Times are whole milliseconds (the sample period is set in ms); the time
-// axis adds the period up sample by sample, and the rounding drift that
-// collects over a long run is no part of the time.
-QString PlainTime(double t, const QLocale& locale = PlainLocale())
-{
-    if (!std::isfinite(t) || std::fabs(t) > 1e12)
-        return PlainNumber(t, locale);
-    return PlainNumber(std::round(t * 1000.0) / 1000.0, locale);
-}
-
-QString CsvHeader(const QString& unit)
-{
-    const QString value = unit.isEmpty() ? QStringLiteral("Value") : "Value (" + CsvField(unit) + ")";
-    return "Time (s);" + value + ";Time stamp\r\n";
-}
-
-// Wall-clock stamps as ISO 8601 local time with milliseconds and the UTC
-// offset ("2026-12-09T14:05:09.120+01:00"). Converting to local time is the
-// costly part, and a trace holds many samples per second: the text of the
-// whole second is kept and only the milliseconds change.
-class TStampText {
-public:
-    void Append(QString& text, qint64 ms)
-    {
-        if (ms == TTraceStore::NoStamp)
-            return;
-        qint64 second = ms / 1000, milli = ms % 1000;
-        if (milli < 0) {
-            --second;
-            milli += 1000;
-        }
-        if (second != second_ || !valid_) {
-            const QDateTime local = QDateTime::fromSecsSinceEpoch(second);
-            const QDateTime withOffset = local.toOffsetFromUtc(local.offsetFromUtc());
-            const QString iso = withOffset.toString(Qt::ISODate);  // ...THH:mm:ss+hh:mm or Z
-            const qsizetype t = iso.indexOf('T');
-            static const QRegularExpression zoneStart("[Z+-]");
-            const qsizetype zone = t < 0 ? -1 : iso.indexOf(zoneStart, t);
-            head_ = zone < 0 ? iso : iso.left(zone);
-            zone_ = zone < 0 ? QString() : iso.mid(zone);
-            second_ = second;
-            valid_ = true;
-        }
-        text += head_;
-        text += '.';
-        text += QString::number(milli).rightJustified(3, '0');
-        text += zone_;
-    }
-
-private:
-    bool valid_ = false;
-    qint64 second_ = 0;
-    QString head_, zone_;
-};
-
-void AppendCsvLine(QString& text, const TTraceStore& s, size_t i, const QLocale& locale, TStampText& stamp,
-                   double secondsPerUnit)
-{
-    text += PlainTime(s.X(i) * secondsPerUnit, locale);
-    text += ';';
-    text += PlainNumber(s.Y(i), locale);
-    text += ';';
-    stamp.Append(text, s.Stamp(i));
-    text += "\r\n";
-}
+QString PlainTime(double t, const QLocale& locale = PlainLocale()) { return ChartTime(t, locale); }
 
 // Time-axis labels are whole seconds with thousands separators. The step is
 // 1 s while the labels fit; on a long axis it grows through 2, 5, 10, 20 ...
@@ -204,7 +135,13 @@ protected:
                 points_[k] = QPointF(qQNaN(), qQNaN());
         }
 
-        if (indices_.size() > size_t(std::max(1, keyAxis->axisRect()->width())))
+        // Every point in view, a few to a column, draws cheaper as a line;
+        // the bars pay off once the store has decimated.
+        const size_t width = size_t(std::max(1, keyAxis->axisRect()->width()));
+        const bool decimated = store_.XMonotonic()
+                                   ? indices_.size() < store_.LowerBound(range.upper) - store_.LowerBound(range.lower)
+                                   : indices_.size() > width;
+        if (decimated && indices_.size() > width)
             drawColumns(painter);
         else
             drawPolylines(painter);
@@ -253,11 +190,27 @@ protected:
         double lo = 0, hi = 0;
         QPointF prev;
         uint8_t colour = 0;
+        // The bars go to the painter in batches of one colour: one call for
+        // hundreds of bars costs far less than a call for each.
+        uint8_t batchColour = 0;
+        const QRect clip = mKeyAxis->axisRect()->rect();
+        auto drawBatch = [&] {
+            if (rects_.empty())
+                return;
+            MergeColumnBars(rects_, clip.top(), clip.bottom(), merged_, runStart_);
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(QColor::fromRgba(store_.PaletteColour(batchColour)));
+            painter->drawRects(merged_.data(), int(merged_.size()));
+            painter->setBrush(Qt::NoBrush);
+            rects_.clear();
+        };
         auto flush = [&] {
             if (open) {
+                if (!rects_.empty() && colour != batchColour)
+                    drawBatch();
+                batchColour = colour;
                 const int top = int(std::floor(lo)), bottom = int(std::floor(hi));
-                painter->fillRect(QRect(column, top, 1, bottom - top + 1),
-                                  QColor::fromRgba(store_.PaletteColour(colour)));
+                rects_.emplace_back(column, top, 1, bottom - top + 1);
             }
             open = false;
         };
@@ -285,6 +238,7 @@ protected:
                     lo = std::min(lo, prev.y());
                     hi = std::max(hi, prev.y());
                 } else if (prevValid) {
+                    drawBatch();
                     painter->setPen(QPen(QColor::fromRgba(store_.PaletteColour(c)), 1));
                     painter->drawLine(prev, p);
                 }
@@ -294,6 +248,7 @@ protected:
             prevValid = true;
         }
         flush();
+        drawBatch();
     }
 
     void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override
@@ -307,6 +262,9 @@ private:
     std::vector<size_t> indices_;
     TTraceStore::TColumnCache cache_;
     std::vector<QPointF> points_, run_;
+    std::vector<QRect> rects_, merged_;
+
+    std::vector<int> runStart_;
 };
 
 struct TChart::Impl {
@@ -328,10 +286,19 @@ struct TChart::Impl {
     int tickWidth = -1;  // plot width the time-axis ticks were last made for  // > 0 while the chart itself moves the axes
     TMouseMode mouseMode = mmNone;
 
-    QCPItemStraightLine* cursorLine = nullptr;
-    QCPItemTracer* cursorPoint = nullptr;
+    // Cursor 0 and 1: a line and a marked point each, one read-out.
+    QCPItemStraightLine* cursorLine[2] = {};
+    QCPItemTracer* cursorPoint[2] = {};
     QCPItemText* cursorLabel = nullptr;
     bool cursorOn = false;
+    long long pinned[2] = {-1, -1};  // trace index of a pinned cursor
+    long long hover = -1;            // the free cursor's point (-1: none)
+    int freeCursor = 0;              // the one that follows the mouse
+
+    TChartRecorder recorder;
+    QTimer recordTimer;
+    QLabel* status = nullptr;
+    QString printHeading;
 
     // Shows the program's axes. The time axis starts `startOffset` pixels
     // left of the plot area: its full extent from timeMin to timeMax covers
@@ -438,31 +405,68 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     // buffer of its own, so following the mouse never redraws the trace; while
     // it is off, the layer shares the main buffer and costs nothing per frame.
     QCPLayer* overlay = plot->layer("overlay");
-    d->cursorLine = new QCPItemStraightLine(plot);
-    d->cursorPoint = new QCPItemTracer(plot);
+    const QColor cursorColours[2] = {Qt::red, QColor(0, 0, 200)};
+    for (int k = 0; k < 2; ++k) {
+        d->cursorLine[k] = new QCPItemStraightLine(plot);
+        d->cursorPoint[k] = new QCPItemTracer(plot);
+        d->cursorLine[k]->setPen(QPen(cursorColours[k], 1, Qt::DashLine));
+        d->cursorPoint[k]->setStyle(QCPItemTracer::tsCircle);
+        d->cursorPoint[k]->setSize(7);
+        d->cursorPoint[k]->setPen(QPen(cursorColours[k], 1.5));
+    }
     d->cursorLabel = new QCPItemText(plot);
-    for (QCPAbstractItem* item : {static_cast<QCPAbstractItem*>(d->cursorLine),
-                                  static_cast<QCPAbstractItem*>(d->cursorPoint),
+    for (QCPAbstractItem* item : {static_cast<QCPAbstractItem*>(d->cursorLine[0]),
+                                  static_cast<QCPAbstractItem*>(d->cursorLine[1]),
+                                  static_cast<QCPAbstractItem*>(d->cursorPoint[0]),
+                                  static_cast<QCPAbstractItem*>(d->cursorPoint[1]),
                                   static_cast<QCPAbstractItem*>(d->cursorLabel)}) {
         item->setLayer(overlay);
         item->setVisible(false);
         item->setSelectable(false);
     }
-    d->cursorLine->setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
-    d->cursorPoint->setStyle(QCPItemTracer::tsCircle);
-    d->cursorPoint->setSize(7);
-    d->cursorPoint->setPen(QPen(Qt::red, 1.5));
     d->cursorLabel->setPadding(QMargins(4, 2, 4, 2));
     d->cursorLabel->setBrush(QColor(255, 255, 225));
     d->cursorLabel->setPen(QPen(Qt::darkGray));
-    d->cursorLabel->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
-    // The label hangs off the marked point, a few pixels away, and moves with it.
-    d->cursorLabel->position->setParentAnchor(d->cursorPoint->position);
+    d->cursorLabel->setTextAlignment(Qt::AlignLeft);
+    d->cursorLabel->position->setType(QCPItemPosition::ptAbsolute);
     plot->setMouseTracking(true);  // the cursor follows the mouse without a button held
     connect(plot, &QCustomPlot::mouseMove, this, [this](QMouseEvent* event) {
         if (d->cursorOn)
             MoveCursorTo(event->position());
     });
+    connect(plot, &QCustomPlot::mousePress, this, [this](QMouseEvent* event) {
+        if (d->cursorOn && event->button() == Qt::LeftButton && d->mouseMode == mmNone)
+            ClickCursorAt(event->position());
+    });
+
+    // The recording's path under the plot; what is due is written while the
+    // loop waits, so a slow sample period still reaches the disk in time.
+    d->status = new QLabel(this);
+    d->status->setObjectName(QStringLiteral("RecordingStatus"));
+    d->status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    d->status->setVisible(false);
+    d->status->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    layout->addWidget(d->status);
+    layout->setStretchFactor(d->plot, 1);
+    d->recordTimer.setInterval(100);
+    connect(&d->recordTimer, &QTimer::timeout, this, [this] {
+        d->recorder.Poll();
+        if (!d->recorder.Active())
+            d->recordTimer.stop();
+    });
+    d->recorder.OnFailure = [this](const std::string& path, int error) {
+        const QString file = QString::fromStdString(path);
+        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        SetStatusText("Not recording: " + reason + " (" + file + ")");
+        // Non-modal, like the toolbar's dialogs: the loop goes on sampling.
+        auto* box = new QMessageBox(QMessageBox::Critical, "Error",
+                                    "The recording could not be written:\n" + file + "\n" + reason +
+                                        "\n\nThe chart goes on sampling without it.",
+                                    QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("RecordingError"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
 
     plot->axisRect()->setRangeDrag(Qt::Horizontal | Qt::Vertical);
     plot->axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
@@ -474,6 +478,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
 
 TChart::~TChart()
 {
+    d->recorder.End();
     delete d->plot;  // its plottable refers to the store
     delete d;
 }
@@ -482,7 +487,47 @@ void TChart::ClearSeries()
 {
     d->store.Clear();
     d->userView = false;
+    d->pinned[0] = d->pinned[1] = -1;
+    d->hover = -1;
+    d->freeCursor = 0;
+    if (d->cursorOn)
+        SetCursorEnabled(true);
     d->ApplyAxes();
+}
+
+TChartRecorder& TChart::Recorder()
+{
+    if (!d->recordTimer.isActive())
+        d->recordTimer.start();
+    return d->recorder;
+}
+
+void TChart::SetStatusText(const QString& text)
+{
+    d->status->setText(text);
+    d->status->setVisible(!text.isEmpty());
+}
+QString TChart::StatusText() const { return d->status->text(); }
+
+bool TChart::OpenFile(const QString& path, TChartFileInfo& info, QString& error,
+                      const std::function<bool(qint64, qint64)>& progress)
+{
+    TTraceStore read;
+    const TChartReadResult r = ReadChartFile(path, read, info, error, progress);
+    if (r != TChartReadResult::Ok)
+        return false;
+    d->store.Swap(read);
+    d->secondsPerUnit = 1;
+    d->pinned[0] = d->pinned[1] = -1;
+    d->hover = -1;
+    d->freeCursor = 0;
+    SetValueAxisTitle(info.Unit);
+    const auto xs = d->store.XExtent();
+    d->timeMin = 0;
+    d->timeMax = xs.valid ? std::max(xs.max, 0.0) : 1;
+    d->startOffset = 0;
+    FitAll();
+    return true;
 }
 
 void TChart::AddPoint(double x, double y, const QColor& colour)
@@ -593,47 +638,136 @@ void TChart::SetCursorEnabled(bool on)
     d->cursorOn = on;
     d->plot->layer("overlay")->setMode(on ? QCPLayer::lmBuffered : QCPLayer::lmLogical);
     if (!on) {
-        d->cursorLine->setVisible(false);
-        d->cursorPoint->setVisible(false);
+        d->pinned[0] = d->pinned[1] = -1;
+        d->hover = -1;
+        d->freeCursor = 0;
+        for (int k = 0; k < 2; ++k) {
+            d->cursorLine[k]->setVisible(false);
+            d->cursorPoint[k]->setVisible(false);
+        }
         d->cursorLabel->setVisible(false);
         d->plot->layer("overlay")->replot();
     }
 }
 bool TChart::CursorEnabled() const { return d->cursorOn; }
 
+namespace {
+// The trace point nearest to key x (the trace must be in time order).
+long long NearestPoint(const TTraceStore& s, double x)
+{
+    if (s.Empty() || !s.XMonotonic())
+        return -1;
+    size_t i = s.LowerBound(x);
+    if (i == s.Size() || (i > 0 && x - s.X(i - 1) < s.X(i) - x))
+        i = i == 0 ? 0 : i - 1;
+    return static_cast<long long>(i);
+}
+}  // namespace
+
+QString TChart::MeasureText(size_t a, size_t b) const
+{
+    const TTraceStore& s = d->store;
+    const QString unit = ValueAxisTitle();
+    const QLocale locale = PlainLocale();
+    auto value = [&](double v) { return PlainNumber(v, locale, 6) + unit; };
+    auto point = [&](size_t i) { return PlainTime(s.X(i) * d->secondsPerUnit) + " sek.   " + value(s.Y(i)); };
+    const size_t lo = std::min(a, b), hi = std::max(a, b);
+    const TTraceStore::TStats stats = s.RangeStats(lo, hi + 1);
+    const TTraceStore::TExtreme e = s.RangeMinMax(lo, hi + 1);
+    QString text = "1: " + point(a) + "\n2: " + point(b) + "\n";
+    text += QString::fromUtf8("Δt ") + PlainTime((s.X(b) - s.X(a)) * d->secondsPerUnit) + " sek.   " +
+            QString::fromUtf8("Δ ") + value(s.Y(b) - s.Y(a)) + "\n";
+    if (stats.count > 0 && e.valid) {
+        text += "mean " + value(stats.mean) + "   min " + value(e.min) + "   max " + value(e.max) + "   " +
+                QString::fromUtf8("σ ") + value(stats.StdDev()) + "   (" + QString::number(stats.count) +
+                " samples)";
+    } else {
+        text += "no samples between the cursors";
+    }
+    return text;
+}
+
+long long TChart::CursorIndex(int cursor) const
+{
+    if (cursor < 0 || cursor > 1)
+        return -1;
+    return d->pinned[cursor] >= 0 ? d->pinned[cursor] : (cursor == d->freeCursor ? d->hover : -1);
+}
+
 void TChart::MoveCursorTo(const QPointF& pixel)
 {
     QCustomPlot* plot = d->plot;
     const QRect area = plot->axisRect()->rect();
     const bool inside = d->cursorOn && area.contains(pixel.toPoint());
-    double x = plot->xAxis->pixelToCoord(pixel.x());
-    double y = plot->yAxis->pixelToCoord(pixel.y());
+    const bool bothPinned = d->pinned[0] >= 0 && d->pinned[1] >= 0;
+    if (!bothPinned)
+        d->hover = inside ? NearestPoint(d->store, plot->xAxis->pixelToCoord(pixel.x())) : -1;
+
+    // A cursor with no trace under it (an empty chart) marks the mouse.
+    const double freeX = plot->xAxis->pixelToCoord(pixel.x()), freeY = plot->yAxis->pixelToCoord(pixel.y());
     const TTraceStore& s = d->store;
-    if (inside && !s.Empty() && s.XMonotonic()) {
-        size_t i = s.LowerBound(x);
-        if (i == s.Size() || (i > 0 && x - s.X(i - 1) < s.X(i) - x))
-            i = i == 0 ? 0 : i - 1;
-        x = s.X(i);
-        y = s.Y(i);
+    int shown = 0;
+    for (int k = 0; k < 2; ++k) {
+        const long long i = CursorIndex(k);
+        const bool onTrace = i >= 0;
+        const bool visible = d->cursorOn && (onTrace || (inside && k == d->freeCursor && !bothPinned));
+        d->cursorLine[k]->setVisible(visible);
+        d->cursorPoint[k]->setVisible(visible);
+        if (!visible)
+            continue;
+        ++shown;
+        const double x = onTrace ? s.X(size_t(i)) : freeX, y = onTrace ? s.Y(size_t(i)) : freeY;
+        d->cursorLine[k]->point1->setCoords(x, 0);
+        d->cursorLine[k]->point2->setCoords(x, 1);
+        d->cursorPoint[k]->position->setCoords(x, y);
     }
-    d->cursorLine->setVisible(inside);
-    d->cursorPoint->setVisible(inside);
-    d->cursorLabel->setVisible(inside);
-    if (inside) {
-        d->cursorLine->point1->setCoords(x, 0);
-        d->cursorLine->point2->setCoords(x, 1);
-        d->cursorPoint->position->setCoords(x, y);
-        d->cursorLabel->setText(PlainTime(x * d->secondsPerUnit) + " sek.   " + PlainNumber(y, PlainLocale(), 6) + ValueAxisTitle());
-        // Keep the label inside the plot: it goes left of the point on the right half.
-        const double px = plot->xAxis->coordToPixel(x);
-        const double py = plot->yAxis->coordToPixel(y);
-        const bool right = px > area.center().x();
-        const bool low = py < area.top() + 30;
-        d->cursorLabel->setPositionAlignment((right ? Qt::AlignRight : Qt::AlignLeft) |
-                                             (low ? Qt::AlignTop : Qt::AlignBottom));
-        d->cursorLabel->position->setCoords(right ? -8 : 8, low ? 8 : -8);
+
+    const long long a = CursorIndex(0), b = CursorIndex(1);
+    QString text;
+    if (a >= 0 && b >= 0) {
+        text = MeasureText(size_t(a), size_t(b));
+    } else if (shown > 0) {
+        const int k = a >= 0 ? 0 : (b >= 0 ? 1 : d->freeCursor);
+        const QPointF p = d->cursorPoint[k]->position->coords();
+        text = PlainTime(p.x() * d->secondsPerUnit) + " sek.   " + PlainNumber(p.y(), PlainLocale(), 6) +
+               ValueAxisTitle();
+    }
+    d->cursorLabel->setVisible(!text.isEmpty());
+    if (!text.isEmpty()) {
+        d->cursorLabel->setText(text);
+        // The read-out sits in the plot's upper corner away from the free
+        // cursor, so it never covers the point being looked at.
+        const QPointF at = d->cursorPoint[d->freeCursor]->position->pixelPosition();
+        const bool right = at.x() < area.center().x();
+        d->cursorLabel->setPositionAlignment((right ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
+        d->cursorLabel->position->setCoords(right ? area.right() - 6 : area.left() + 6, area.top() + 6);
     }
     plot->layer("overlay")->replot();
+}
+
+void TChart::ClickCursorAt(const QPointF& pixel)
+{
+    if (!d->cursorOn)
+        return;
+    QCustomPlot* plot = d->plot;
+    if (!plot->axisRect()->rect().contains(pixel.toPoint()))
+        return;
+    const long long i = NearestPoint(d->store, plot->xAxis->pixelToCoord(pixel.x()));
+    if (i < 0)
+        return;
+    if (d->pinned[0] >= 0 && d->pinned[1] >= 0) {
+        // Both placed: the nearer one moves to the click.
+        const double x = d->store.X(size_t(i));
+        const int k = std::fabs(d->store.X(size_t(d->pinned[0])) - x) <= std::fabs(d->store.X(size_t(d->pinned[1])) - x)
+                          ? 0
+                          : 1;
+        d->pinned[k] = i;
+    } else {
+        d->pinned[d->freeCursor] = i;
+        d->freeCursor = 1 - d->freeCursor;
+        d->hover = -1;
+    }
+    MoveCursorTo(pixel);
 }
 
 QString TChart::CursorText() const
@@ -646,9 +780,9 @@ QString TChart::CsvText() const
     const TTraceStore& s = d->store;
     const QLocale locale = PlainLocale();
     TStampText stamp;
-    QString text = CsvHeader(ValueAxisTitle());
+    QString text = ChartCsvHeader(ValueAxisTitle());
     for (size_t i = 0; i < s.Size(); ++i)
-        AppendCsvLine(text, s, i, locale, stamp, d->secondsPerUnit);
+        AppendChartCsvLine(text, s.X(i) * d->secondsPerUnit, s.Y(i), s.Stamp(i), locale, stamp);
     return text;
 }
 
@@ -661,10 +795,10 @@ bool TChart::ExportCsv(const QString& path) const
     const TTraceStore& s = d->store;
     const QLocale locale = PlainLocale();
     TStampText stamp;
-    QString block = CsvHeader(ValueAxisTitle());
+    QString block = ChartCsvHeader(ValueAxisTitle());
     for (size_t i = 0; i <= s.Size(); ++i) {
         if (i < s.Size())
-            AppendCsvLine(block, s, i, locale, stamp, d->secondsPerUnit);
+            AppendChartCsvLine(block, s.X(i) * d->secondsPerUnit, s.Y(i), s.Stamp(i), locale, stamp);
         if (block.size() > (1 << 20) || i == s.Size()) {
             const std::string bytes = ToWindows1252(block);
             if (file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()))
@@ -685,18 +819,85 @@ bool TChart::SavePdf(const QString& path)
     return d->plot->savePdf(path, std::max(d->plot->width(), 1), std::max(d->plot->height(), 1));
 }
 
-void TChart::PrintTo(QPrinter* printer)
+void TChart::SetPrintHeading(const QString& heading) { d->printHeading = heading; }
+QString TChart::PrintHeading() const { return d->printHeading.isEmpty() ? Title() : d->printHeading; }
+
+bool TChart::PrintTo(QPrinter* printer) { return PrintPage(printer, PrintHeading()); }
+
+bool TChart::PrintPage(QPrinter* printer, const QString& heading)
 {
+    QCustomPlot* plot = d->plot;
     QCPPainter painter;
     if (!painter.begin(printer))
-        return;
-    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
-    const int w = std::max(d->plot->width(), 1), h = std::max(d->plot->height(), 1);
-    // The chart keeps its screen proportions and font sizes, scaled to the page width.
-    const double scale = std::min(double(page.width()) / w, double(page.height()) / h);
-    painter.scale(scale, scale);
-    d->plot->toPainter(&painter, w, h);
-    painter.end();
+        return false;
+    // The page is laid out in points: one unit of the painter is 1/72 inch,
+    // and fonts sized in pixels are then sized in points on paper.
+    const QRect area = printer->pageLayout().paintRectPixels(printer->resolution());
+    const double perPoint = double(printer->resolution()) / 72.0;
+    const int w = std::max(1, int(area.width() / perPoint)), h = std::max(1, int(area.height() / perPoint));
+    painter.setMode(QCPPainter::pmVectorized);
+    painter.setMode(QCPPainter::pmNoCaching);
+    painter.setMode(QCPPainter::pmNonCosmetic);
+    painter.scale(perPoint, perPoint);
+
+    // What the print changes, put back afterwards.
+    struct TAxisLook {
+        QCPAxis* axis;
+        QFont tick, label;
+        QPen base;
+    };
+    std::vector<TAxisLook> axes;
+    for (QCPAxis* axis : plot->axisRect()->axes())
+        axes.push_back({axis, axis->tickLabelFont(), axis->labelFont(), axis->basePen()});
+    const QString title = d->title->text();
+    const QFont titleFont = d->title->font();
+    std::vector<std::pair<QCPAbstractItem*, bool>> items;
+    for (int i = 0; i < plot->itemCount(); ++i)
+        items.emplace_back(plot->item(i), plot->item(i)->visible());
+
+    auto points = [this](int size, bool bold) {
+        QFont f = font();
+        f.setPixelSize(size);
+        f.setBold(bold);
+        return f;
+    };
+    for (const TAxisLook& a : axes) {
+        a.axis->setTickLabelFont(points(PrintTickPoints, false));
+        a.axis->setLabelFont(points(PrintTitlePoints, true));
+        QPen pen = a.base;
+        pen.setWidthF(std::min(pen.widthF(), 1.5));
+        a.axis->setBasePen(pen);
+    }
+    d->title->setText(heading);
+    d->title->setFont(points(PrintHeadingPoints, true));
+    for (auto& item : items)
+        item.first->setVisible(false);  // the cursors belong to the screen
+    plot->setBackground(Qt::white);     // paper, not the screen's silver
+
+    {
+        // A dry run lays the plot out at the page's size first: axis margins
+        // follow the tick labels of the layout before, and turned labels
+        // (the decay chart's) would otherwise push the axis title off the page.
+        QPicture dry;
+        QCPPainter dryPainter(&dry);
+        dryPainter.setMode(QCPPainter::pmNoCaching);
+        plot->toPainter(&dryPainter, w, h);
+    }
+    plot->toPainter(&painter, w, h);
+    const bool ok = painter.end();
+
+    for (const TAxisLook& a : axes) {
+        a.axis->setTickLabelFont(a.tick);
+        a.axis->setLabelFont(a.label);
+        a.axis->setBasePen(a.base);
+    }
+    d->title->setText(title);
+    d->title->setFont(titleFont);
+    for (auto& item : items)
+        item.first->setVisible(item.second);
+    plot->setBackground(Silver);
+    plot->replot(QCustomPlot::rpQueuedReplot);
+    return ok;
 }
 
 // --- TTeeCommander ---------------------------------------------------------
@@ -729,6 +930,12 @@ TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent),
     SavePdfButton = add("PDF...", "Save the chart as a PDF document", false);
     ExportCsvButton = add("CSV...", "Export all points as a semicolon-separated file", false);
     PrintButton = add("Print...", "Print the chart", false);
+    addSeparator();
+    OpenButton = add("Open...", "Show a recording or an exported CSV file in the stopped chart", false);
+    RecordButton = add("Record", "Write every run to a CSV file in the Recordings folder as it happens "
+                                 "(switching it on takes effect at the next Start)", true);
+    RecordButton->setChecked(RecordSetting());
+    ShowFileCommands(false);
 
     // Scripts and GUI drivers find the commands, and the buttons the tool bar
     // shows for them, by their member names.
@@ -747,6 +954,8 @@ TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent),
     COMMANDER_NAME(SavePdfButton);
     COMMANDER_NAME(ExportCsvButton);
     COMMANDER_NAME(PrintButton);
+    COMMANDER_NAME(OpenButton);
+    COMMANDER_NAME(RecordButton);
 #undef COMMANDER_NAME
 
     connect(ZoomButton, &QAction::triggered, this, &TTeeCommander::ZoomButtonClick);
@@ -758,6 +967,8 @@ TTeeCommander::TTeeCommander(TChart* chart, QWidget* parent) : QToolBar(parent),
     connect(SavePdfButton, &QAction::triggered, this, &TTeeCommander::SavePdfButtonClick);
     connect(ExportCsvButton, &QAction::triggered, this, &TTeeCommander::ExportCsvButtonClick);
     connect(PrintButton, &QAction::triggered, this, &TTeeCommander::PrintButtonClick);
+    connect(OpenButton, &QAction::triggered, this, &TTeeCommander::OpenButtonClick);
+    connect(RecordButton, &QAction::triggered, this, &TTeeCommander::RecordButtonClick);
 }
 
 TTeeCommander::~TTeeCommander() = default;
@@ -780,6 +991,18 @@ namespace {
 
 // The folder of the last file saved from a chart toolbar in this run.
 QString g_lastFolder;
+
+const char* const ChartSection = "Chart";
+
+TIniFile SetupIni() { return TIniFile(SetupIniPath()); }
+
+// The folder the user last saved to or opened from becomes the data folder,
+// for this run and the next.
+void RememberFolder(const QString& folder)
+{
+    g_lastFolder = folder;
+    SetupIni().WriteString(ChartSection, "DataDirectory", folder.toStdString());
+}
 
 // Nothing but letters, digits, "-" and "_", no leading "-" (a shell would
 // take it for an option), no empty name.
@@ -829,6 +1052,14 @@ QString TTeeCommander::DefaultFolder()
 {
     if (!g_lastFolder.isEmpty() && QFileInfo(g_lastFolder).isDir())
         return g_lastFolder;
+    const QString stored = QString::fromStdString(SetupIni().ReadString(ChartSection, "DataDirectory", ""));
+    if (!stored.isEmpty() && QFileInfo(stored).isDir())
+        return stored;
+    // Pinned settings keep the files the program writes beside them, out of
+    // the user's documents.
+    const QString pinned = QString::fromStdString(SettingsDirectoryOverride());
+    if (!pinned.isEmpty() && QFileInfo(pinned).isDir())
+        return QDir::cleanPath(pinned);
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!documents.isEmpty() && QFileInfo(documents).isDir())
         return documents;
@@ -837,16 +1068,113 @@ QString TTeeCommander::DefaultFolder()
 
 QString TTeeCommander::DefaultFileName(const QString& suffix, const QDateTime& when) const
 {
-    QString device = FileNamePart(ChartDeviceTitle(*chart_));
+    return FileNameFor(ChartDeviceTitle(*chart_), suffix, when);
+}
+
+QString TTeeCommander::FileNameFor(const QString& deviceTitle, const QString& suffix, const QDateTime& when)
+{
+    QString device = FileNamePart(deviceTitle);
     if (device.isEmpty())
         device = "Chart";
-    return device + "_" + when.toString("yyyy-MM-dd_HH-mm-ss") + "." + suffix;
+    QString name = device + "_" + when.toString("yyyy-MM-dd_HH-mm-ss");
+    if (!suffix.isEmpty())
+        name += "." + suffix;
+    return name;
+}
+
+QString TTeeCommander::RecordingsFolder() { return QDir(DefaultFolder()).filePath("Recordings"); }
+
+bool TTeeCommander::RecordSetting() { return SetupIni().ReadBool(ChartSection, "Record", true); }
+
+void TTeeCommander::RecordButtonClick(bool checked)
+{
+    SetupIni().WriteBool(ChartSection, "Record", checked);
+    // Off ends the recording now; on begins one with the next Start.
+    if (!checked && chart_->Recorder().Active()) {
+        chart_->Recorder().End();
+        chart_->SetStatusText("Recording ended: " + QString::fromStdString(chart_->Recorder().Path()));
+    }
+}
+
+void TTeeCommander::ShowFileCommands(bool on)
+{
+    OpenButton->setVisible(on);
+    RecordButton->setVisible(on);
+}
+
+void TTeeCommander::PreparePrinter(QPrinter& printer, const QDateTime& when) const
+{
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(DefaultFileName(QString(), when));
+}
+
+void TTeeCommander::OpenButtonClick()
+{
+    if (RaiseOpenDialog())
+        return;
+    if (CanOpen && !CanOpen()) {
+        auto* box = new QMessageBox(QMessageBox::Information, "Info",
+                                    "Stop the chart before you open a file.", QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return;
+    }
+    QString folder = RecordingsFolder();
+    if (!QFileInfo(folder).isDir())
+        folder = DefaultFolder();
+    auto* dialog = new QFileDialog(this, "Open a recording or an export", folder,
+                                   "CSV files (*.csv);;All files (*)");
+    dialog->setObjectName("OpenDialog1");
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        if (!path.isEmpty())
+            OpenChartFile(path);
+    });
+    OpenDialog1 = dialog;
+    dialog->open();
+}
+
+bool TTeeCommander::OpenChartFile(const QString& path)
+{
+    // A long file reads with a bar that shows how far it got and can stop it.
+    QProgressDialog progress("Reading " + QFileInfo(path).fileName() + " ...", "Cancel", 0, 1000, this);
+    progress.setObjectName("OpenProgress");
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    TChartFileInfo info;
+    QString error;
+    const bool ok = chart_->OpenFile(path, info, error, [&progress](qint64 done, qint64 total) {
+        progress.setValue(int(total > 0 ? done * 1000 / total : 0));
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.close();
+    if (!ok) {
+        if (!error.isEmpty()) {
+            auto* box = new QMessageBox(QMessageBox::Warning, "Data error", error, QMessageBox::Ok, this);
+            box->setObjectName("OpenError");
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
+        }
+        return false;
+    }
+    RememberFolder(QFileInfo(path).absolutePath());
+    if (FileOpened)
+        FileOpened(path, info);
+    chart_->RepaintNow();
+    return true;
 }
 
 bool TTeeCommander::RaiseOpenDialog()
 {
     // One dialog at a time; a second click brings the open one forward.
-    QWidget* open = SaveDialog1 ? static_cast<QWidget*>(SaveDialog1.data()) : PrintDialog1.data();
+    QWidget* open = SaveDialog1   ? static_cast<QWidget*>(SaveDialog1.data())
+                    : OpenDialog1 ? static_cast<QWidget*>(OpenDialog1.data())
+                                  : PrintDialog1.data();
     if (!open)
         return false;
     open->raise();
@@ -868,7 +1196,7 @@ void TTeeCommander::OpenSaveDialog(const QString& caption, const QString& filter
     connect(dialog, &QFileDialog::fileSelected, this, [this, write](const QString& path) {
         if (path.isEmpty())
             return;
-        g_lastFolder = QFileInfo(path).absolutePath();
+        RememberFolder(QFileInfo(path).absolutePath());
         if (!write(path))
             ReportWriteFailure(this, path);
     });
@@ -899,11 +1227,12 @@ void TTeeCommander::PrintButtonClick()
     if (RaiseOpenDialog())
         return;
     // The printer outlives the handler: it is used when the dialog is accepted.
-    if (!printer_) {
+    if (!printer_)
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        printer_->setPageOrientation(QPageLayout::Landscape);
-    }
-    printer_->setDocName(chart_->Title().isEmpty() ? QString("Chart") : chart_->Title().section('\n', 0, 0));
+    // A file chosen for the last print is not offered again: the new one is
+    // named after this moment, as the exports are.
+    printer_->setOutputFileName(QString());
+    PreparePrinter(*printer_);
     auto* dialog = new QPrintDialog(printer_.get(), this);
     dialog->setObjectName("PrintDialog1");
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -914,6 +1243,10 @@ void TTeeCommander::PrintButtonClick()
 
 void TTeeCommander::PrintDialogAccepted()
 {
-    if (printer_)
-        chart_->PrintTo(printer_.get());
+    if (printer_ && !chart_->PrintTo(printer_.get())) {
+        auto* box = new QMessageBox(QMessageBox::Critical, "Error", "The printer could not be started.",
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
 }

@@ -14,7 +14,10 @@ class QAction;
 class QFileDialog;
 class QPrintDialog;
 class QPrinter;
+class QLabel;
 class TTraceStore;
+class TChartRecorder;
+struct TChartFileInfo;
 
 // `Chart1`: the main window's line chart. One series (`Series1`) whose points
 // carry their own colour, a bottom time axis and a left value axis, both
@@ -86,11 +89,33 @@ public:
     void FitAll();     // the whole trace in view (counts as a user view)
     void ResetView();  // back to the program's axes, following again
 
-    // A cursor that follows the mouse and shows the nearest point's time and value.
+    // Two cursors on the trace. While on, the free cursor follows the mouse
+    // and marks the nearest point; a click pins it there and frees the
+    // other one, so the next click measures the stretch between them. The
+    // read-out gives both points, the differences of time and value, and
+    // the mean, minimum, maximum and standard deviation of the samples
+    // between them (both ends included).
     void SetCursorEnabled(bool on);
     bool CursorEnabled() const;
     void MoveCursorTo(const QPointF& pixel);
+    void ClickCursorAt(const QPointF& pixel);
     QString CursorText() const;
+    // Trace indices under the two cursors (-1 when a cursor is not placed).
+    long long CursorIndex(int cursor) const;
+    // The read-out for points a and b as the chart shows it.
+    QString MeasureText(size_t a, size_t b) const;
+
+    // The recording of the running chart. The chart writes what is due
+    // while the loop waits, and shows the recording's path under the plot.
+    TChartRecorder& Recorder();
+    void SetStatusText(const QString& text);
+    QString StatusText() const;
+
+    // Replaces the trace by a recording or an export (x in seconds). Nothing
+    // changes when the file is not one; `error` says why. `progress` as for
+    // ReadChartFile.
+    bool OpenFile(const QString& path, TChartFileInfo& info, QString& error,
+                  const std::function<bool(qint64, qint64)>& progress = {});
 
     // The whole trace at full resolution: a header naming the unit ("Time
     // (s);Value (kV/m);Time stamp") and one line per point: time on the axis,
@@ -103,7 +128,21 @@ public:
     bool ExportCsv(const QString& path) const;
     bool SavePng(const QString& path);
     bool SavePdf(const QString& path);
-    void PrintTo(QPrinter* printer);
+
+    // One page for reading on paper: the heading on top (several lines
+    // allowed), the plot filling the rest of the printable area, tick labels
+    // of PrintTickPoints, axis titles of PrintTitlePoints, lines one point
+    // wide. The screen's chart is left as it was. False when the printer
+    // could not be started.
+    static constexpr int PrintTickPoints = 10;
+    static constexpr int PrintTitlePoints = 12;
+    static constexpr int PrintHeadingPoints = 14;
+    bool PrintPage(QPrinter* printer, const QString& heading);
+    // The page with the chart's print heading.
+    bool PrintTo(QPrinter* printer);
+    // The heading of a print (the chart's title unless set).
+    void SetPrintHeading(const QString& heading);
+    QString PrintHeading() const;
 
 private:
     struct Impl;
@@ -130,6 +169,9 @@ public:
     QAction* SavePdfButton;
     QAction* ExportCsvButton;
     QAction* PrintButton;
+    // Shown only where the chart records and reads its files (the main window).
+    QAction* OpenButton;
+    QAction* RecordButton;
 
     void ZoomButtonClick(bool checked);
     void PanButtonClick(bool checked);
@@ -140,16 +182,39 @@ public:
     void SavePdfButtonClick();
     void ExportCsvButtonClick();
     void PrintButtonClick();
+    void OpenButtonClick();
+    void RecordButtonClick(bool checked);
+
+    // Shows Open and Record (hidden unless asked for).
+    void ShowFileCommands(bool on);
+    // Asked before a file is opened: false refuses (the chart is running).
+    std::function<bool()> CanOpen;
+    // After a file has replaced the trace.
+    std::function<void(const QString& path, const TChartFileInfo& info)> FileOpened;
+    // Opens a file at once (the Open dialog's accepted path); true when read.
+    bool OpenChartFile(const QString& path);
+
+    // Sets a print up as every chart prints: landscape on the printer's own
+    // paper, the document named like the exports so that "Print to PDF"
+    // offers "Talvis_2026-12-09_22-36-16.pdf".
+    void PreparePrinter(QPrinter& printer, const QDateTime& when = QDateTime::currentDateTime()) const;
+
+    // "Record" as remembered in SETUP.INI (on unless switched off).
+    static bool RecordSetting();
+    // The folder recordings go to: "Recordings" in the data folder.
+    static QString RecordingsFolder();
 
     // The dialog open at the moment (null when none).
     QPointer<QFileDialog> SaveDialog1;
+    QPointer<QFileDialog> OpenDialog1;
     QPointer<QPrintDialog> PrintDialog1;
 
     // A file name to offer: the device title and the date and time, with
     // nothing that file systems or shells dislike ("Talvis_2026-12-09_14-05-09.csv").
     QString DefaultFileName(const QString& suffix, const QDateTime& when = QDateTime::currentDateTime()) const;
-    // The folder the dialogs open in: the last one a file was saved to in
-    // this run, else the user's documents folder.
+    static QString FileNameFor(const QString& device, const QString& suffix, const QDateTime& when);
+    // The folder the dialogs open in: the last one a file was saved to or
+    // opened from (kept in SETUP.INI), else the user's documents folder.
     static QString DefaultFolder();
 
 private:

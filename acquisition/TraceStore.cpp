@@ -108,6 +108,76 @@ void TTraceStore::Append(double x, double y, uint32_t argb, int64_t stampMs)
         }
     }
     ++size_;
+    if ((size_ & Mask) == 0)
+        c.moments = chunkStats(chunks_.size() - 1, 0, ChunkSize);
+}
+
+namespace {
+// Chan's pairwise combination: stays exact where sums of squares would
+// cancel (a small ripple on a large offset).
+void Combine(TTraceStore::TStats& a, const TTraceStore::TStats& b)
+{
+    if (b.count == 0)
+        return;
+    if (a.count == 0) {
+        a = b;
+        return;
+    }
+    const double n = double(a.count + b.count);
+    const double delta = b.mean - a.mean;
+    a.mean += delta * double(b.count) / n;
+    a.m2 += b.m2 + delta * delta * double(a.count) * double(b.count) / n;
+    a.count += b.count;
+}
+}  // namespace
+
+double TTraceStore::TStats::StdDev() const
+{
+    return count > 1 ? std::sqrt(std::max(0.0, m2 / double(count - 1))) : 0.0;
+}
+
+TTraceStore::TStats TTraceStore::chunkStats(size_t chunkIndex, size_t first, size_t last) const
+{
+    const TChunk& c = *chunks_[chunkIndex];
+    TStats s;
+    for (size_t p = first; p < last; ++p) {
+        const double y = c.y[p];
+        if (!std::isfinite(y))
+            continue;
+        ++s.count;
+        const double delta = y - s.mean;
+        s.mean += delta / double(s.count);
+        s.m2 += delta * (y - s.mean);
+    }
+    return s;
+}
+
+TTraceStore::TStats TTraceStore::RangeStats(size_t first, size_t last) const
+{
+    TStats total;
+    last = std::min(last, size_);
+    while (first < last) {
+        const size_t chunkIndex = first >> ChunkBits;
+        const size_t begin = first & Mask;
+        const size_t end = std::min(ChunkSize, begin + (last - first));
+        const bool whole = begin == 0 && end == ChunkSize && ((chunkIndex + 1) << ChunkBits) <= size_;
+        Combine(total, whole ? chunks_[chunkIndex]->moments : chunkStats(chunkIndex, begin, end));
+        first += end - begin;
+    }
+    return total;
+}
+
+void TTraceStore::Swap(TTraceStore& other)
+{
+    std::swap(chunks_, other.chunks_);
+    std::swap(size_, other.size_);
+    std::swap(monotonic_, other.monotonic_);
+    std::swap(lastX_, other.lastX_);
+    std::swap(xExtent_, other.xExtent_);
+    std::swap(yExtent_, other.yExtent_);
+    std::swap(palette_, other.palette_);
+    // Both hold other points now: column caches built on either are stale.
+    generation_ = other.generation_ = std::max(generation_, other.generation_) + 1;
 }
 
 TTraceStore::TExtreme TTraceStore::XExtent() const { return xExtent_; }
@@ -355,4 +425,55 @@ size_t TTraceStore::MemoryBytes() const
 {
     return sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(TChunk) +
            palette_.capacity() * sizeof(palette_[0]);
+}
+
+void MergeColumnBars(const std::vector<QRect>& bars, int rowMin, int rowMax, std::vector<QRect>& out,
+                     std::vector<int>& runStart)
+{
+    out.clear();
+    if (rowMax < rowMin)
+        return;
+    runStart.assign(size_t(rowMax - rowMin) + 1, 0);
+    int prevTop = 1, prevBottom = 0, prevX = 0;  // rows the last bar covered (none)
+    auto addRun = [&](int y, int x0, int x1) {
+        if (!out.empty()) {
+            QRect& last = out.back();
+            if (last.bottom() == y - 1 && last.left() == x0 && last.right() == x1) {
+                last.setBottom(y);
+                return;
+            }
+        }
+        out.emplace_back(QPoint(x0, y), QPoint(x1, y));
+    };
+    // The runs of rows [a, b] end at the last bar's column.
+    auto endRuns = [&](int a, int b) {
+        for (int y = a; y <= b; ++y)
+            addRun(y, runStart[size_t(y - rowMin)], prevX);
+    };
+    auto beginRuns = [&](int a, int b, int x) {
+        for (int y = a; y <= b; ++y)
+            runStart[size_t(y - rowMin)] = x;
+    };
+    for (const QRect& bar : bars) {
+        const int x = bar.left();
+        const int top = std::max(bar.top(), rowMin), bottom = std::min(bar.bottom(), rowMax);
+        if (x != prevX + 1) {
+            endRuns(prevTop, prevBottom);
+            prevTop = 1, prevBottom = 0;
+        }
+        if (top > bottom) {
+            endRuns(prevTop, prevBottom);
+        } else if (prevTop > prevBottom) {
+            beginRuns(top, bottom, x);
+        } else {
+            // Rows the last bar covered and this one does not end; rows this
+            // one covers and the last did not begin.
+            endRuns(prevTop, std::min(prevBottom, top - 1));
+            endRuns(std::max(prevTop, bottom + 1), prevBottom);
+            beginRuns(top, std::min(bottom, prevTop - 1), x);
+            beginRuns(std::max(top, prevBottom + 1), bottom, x);
+        }
+        prevTop = top, prevBottom = bottom, prevX = x;
+    }
+    endRuns(prevTop, prevBottom);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <QRect>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +69,20 @@ public:
     // of one point holding each.
     TExtreme RangeMinMax(size_t first, size_t last) const;
 
+    // Count, mean and standard deviation (n - 1) of the finite y among
+    // points [first, last). Whole chunks answer from moments kept when they
+    // fill up, so a range of millions of points costs about two chunks.
+    struct TStats {
+        size_t count = 0;
+        double mean = 0, m2 = 0;  // m2: sum of squared deviations from the mean
+        double StdDev() const;
+    };
+    TStats RangeStats(size_t first, size_t last) const;
+
+    // Exchanges the points of two stores (a file read into a store of its own
+    // replaces a chart's trace only once it has been read in full).
+    void Swap(TTraceStore& other);
+
     // First index whose x is not below `x` (Size() when none). Meaningful
     // only for a monotonic trace; never fails otherwise.
     size_t LowerBound(double x) const;
@@ -134,12 +150,15 @@ private:
         uint8_t c[ChunkSize];
         int32_t t[ChunkSize];
         int64_t t0 = NoStamp;  // the first stamp of the chunk; offsets count from it
+        TStats moments;        // of the whole chunk, set when it is full
         TMinMax pyramid[PyramidSize];
         TMinMax& block(int level, size_t b) { return pyramid[LevelOffsets[size_t(level)] + b]; }
         const TMinMax& block(int level, size_t b) const { return pyramid[LevelOffsets[size_t(level)] + b]; }
     };
 
     const TChunk& chunk(size_t i) const { return *chunks_[i >> ChunkBits]; }
+    // Moments of y over [first, last) inside one chunk, sample by sample.
+    TStats chunkStats(size_t chunkIndex, size_t first, size_t last) const;
     uint8_t paletteIndex(uint32_t argb);
     // Min/max of [first, last) inside one chunk, folded into `e`.
     void chunkMinMax(size_t chunkIndex, size_t first, size_t last, TExtreme& e) const;
@@ -157,3 +176,15 @@ private:
     TExtreme xExtent_, yExtent_;
     std::vector<uint32_t> palette_;
 };
+
+// The decimated trace is drawn as one bar a pixel wide per column. Bars of
+// neighbouring columns overlap for most of their height (a trace with
+// spikes makes every column tall), and a bar one pixel wide is filled row
+// by row, a call for each pixel. This gives the same pixels as horizontal
+// runs: a row's run begins where a bar first covers it and ends where the
+// next bar no longer does, so the work follows the outline of the trace,
+// not its area. Rows with equal runs are joined. `bars` are in column order
+// (width 1); rows outside [rowMin, rowMax] are left out. `scratch` is kept
+// by the caller between frames.
+void MergeColumnBars(const std::vector<QRect>& bars, int rowMin, int rowMax, std::vector<QRect>& out,
+                     std::vector<int>& scratch);

@@ -4,6 +4,7 @@
 #include "acquisition/AcquisitionStart.h"
 #include "acquisition/CAD_wandler.h"
 #include "acquisition/NumberFormat.h"
+#include "acquisition/ChartFile.h"
 #include "acquisition/ChartLoop.h"
 #include "acquisition/ProgramExit.h"
 #include "acquisition/SampleSource.h"
@@ -13,6 +14,8 @@
 #include "app/TFormHelp.h"
 #include "serial/TFoCom.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
@@ -34,7 +37,11 @@ public:
         f_.laSampleTime->adjustSize();
     }
     void SetChartTitle(const QString& t) override { f_.Chart1->SetTitle(t); }
-    void AppendPoint(double x, double y) override { f_.Chart1->AddPoint(x, y, Qt::black); }
+    void AppendPoint(double x, double y, qint64 stamp) override
+    {
+        f_.Chart1->AddPoint(x, y, Qt::black, stamp);
+        f_.Chart1->Recorder().Append(x, y, stamp);
+    }
     void SetTimeAxis(double max, int offset) override
     {
         f_.Chart1->SetTimeAxisMax(max);
@@ -50,6 +57,88 @@ private:
     TMainForm& f_;
 };
 
+// The chart shows a file that was opened, not a run: the next Start begins
+// afresh instead of continuing that trace.
+bool g_showingFile = false;
+// This run's recording failed: no new file until Reset or Exit.
+bool g_recordingFailed = false;
+
+// Mode and range as the Device menu names them ("E-Fieldmeter", "±20kV/m").
+void MenuNames(const TMainForm& f, QString& mode, QString& range)
+{
+    const auto& table = DeviceMenuTable();
+    for (const TMenuEntry& e : table) {
+        if (e.kind != TMenuEntry::Range || e.DeviceCode != f.DeviceCode || e.RangeCode != f.RangeCode)
+            continue;
+        if (e.Title && f.DeviceTitle != QString::fromUtf8(e.Title))
+            continue;
+        range = QString::fromUtf8(e.Caption).remove(QLatin1Char('&'));
+        for (const TMenuEntry& p : table)
+            if (QLatin1String(p.Item) == QLatin1String(e.Parent))
+                mode = QString::fromUtf8(p.Caption).remove(QLatin1Char('&'));
+        return;
+    }
+    if (const auto r = LookupRange(f.RangeCode, f))
+        range = QString::fromUtf8("±") + FormatGeneral(r->AxisMax, 4) + f.UnitText;
+}
+
+// The first line of a print: what was measured and when the run began.
+QString PrintHeadingFor(const QString& device, const QString& mode, const QString& range, const QDateTime& start)
+{
+    QStringList parts{device};
+    if (!mode.isEmpty())
+        parts << mode;
+    if (!range.isEmpty())
+        parts << range;
+    QString text = parts.join(QStringLiteral("   "));
+    if (start.isValid())
+        text += QStringLiteral("   Start : ") + start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return text;
+}
+
+// Begins the run's recording, or goes on with the one a Stop left open.
+void BeginRecording(TMainForm& f)
+{
+    TChartRecorder& rec = f.Chart1->Recorder();
+    const QDateTime start = QDateTime::currentDateTime();
+    QString mode, range;
+    MenuNames(f, mode, range);
+    if (!rec.Active() && !g_recordingFailed && f.TeeCommander1->RecordButton->isChecked()) {
+        TChartFileInfo info;
+        info.Device = f.DeviceTitle;
+        info.Mode = mode;
+        info.Range = range;
+        info.Unit = f.UnitText;
+        info.PeriodMs = f.Sampling_time_Chart;
+        info.Start = start;
+        const QDir folder(TTeeCommander::RecordingsFolder());
+        const QString name = TTeeCommander::FileNameFor(f.DeviceTitle, QString(), start);
+        QString path = folder.filePath(name + QStringLiteral(".csv"));
+        for (int n = 2; QFileInfo::exists(path); ++n)
+            path = folder.filePath(name + QStringLiteral("_%1.csv").arg(n));
+        if (rec.Begin(path.toStdString(), info) == 0)
+            f.Chart1->SetStatusText(QStringLiteral("Recording to ") + QDir::toNativeSeparators(path));
+        else
+            g_recordingFailed = true;
+    }
+    if (f.Chart1->PointCount() == 0)
+        f.Chart1->SetPrintHeading(PrintHeadingFor(f.DeviceTitle, mode, range, start));
+}
+
+// Stop, Exit, an instrument's error: what was taken goes to disk now.
+void FlushRecording(TMainForm& f) { f.Chart1->Recorder().Flush(); }
+
+// Reset while stopped and Exit: the next run gets a file of its own.
+void EndRecording(TMainForm& f)
+{
+    TChartRecorder& rec = f.Chart1->Recorder();
+    if (rec.Active()) {
+        rec.End();
+        f.Chart1->SetStatusText(QStringLiteral("Recorded to ") + QDir::toNativeSeparators(QString::fromStdString(rec.Path())));
+    }
+    g_recordingFailed = false;
+}
+
 void ResetTimeAxis(TMainForm& f)
 {
     f.Chart1->ClearSeries();
@@ -62,6 +151,26 @@ void ResetTimeAxis(TMainForm& f)
 
 void TMainForm::Grafik1Click()
 {
+    TeeCommander1->ShowFileCommands(true);
+    if (!TeeCommander1->FileOpened) {
+        TeeCommander1->CanOpen = [this] { return b_Start->isEnabled(); };
+        TeeCommander1->FileOpened = [this](const QString& path, const TChartFileInfo& info) {
+            EndRecording(*this);
+            g_showingFile = true;
+            StoppedFlag = true;
+            ResetExtremes();
+            const QString zero = QStringLiteral("0.00") + UnitText;
+            SetBoxText(Minwert, zero);
+            SetBoxText(Messwert, zero);
+            SetBoxText(Maxwert, zero);
+            const QString device = info.Device.isEmpty() ? QFileInfo(path).completeBaseName() : info.Device;
+            Chart1->SetTitle(QStringLiteral("--") + device + QStringLiteral("--  File : ") + QFileInfo(path).fileName());
+            Chart1->SetPrintHeading(PrintHeadingFor(device, info.Mode, info.Range, info.Start));
+            Chart1->SetStatusText(QStringLiteral("Opened ") + QDir::toNativeSeparators(path));
+        };
+    }
+    g_showingFile = false;
+    EndRecording(*this);
     ImageWallpaper->setVisible(false);
     ResetTimeAxis(*this);
     TimeX = 0;
@@ -117,6 +226,14 @@ void TMainForm::b_StartClick()
         // must restart only the extremes, not wipe the trace continued from
         // the last Stop. The next Stop marks the view stopped again.
         StoppedFlag = false;
+        if (g_showingFile) {
+            // A file was shown: this run is a new one, not its continuation.
+            ResetTimeAxis(*this);
+            TimeX = 0;
+            g_showingFile = false;
+            PrepareChart();
+        }
+        BeginRecording(*this);
     };
     w.RunLoop = [&](const QString& unit) { loop.Run(DeviceTitle, DeviceCode, RangeCode, unit); };
     try {
@@ -125,8 +242,10 @@ void TMainForm::b_StartClick()
         // The monitor's error (a time-out, a lost line) has ended the loop:
         // nothing runs, so Start must be usable without a Stop first.
         b_Start->setEnabled(true);
+        FlushRecording(*this);
         throw;
     }
+    FlushRecording(*this);
     // However the loop ended, nothing runs now.
     b_Start->setEnabled(true);
 }
@@ -136,6 +255,7 @@ void TMainForm::b_Stop_Click()
     StopFlag = true;
     StoppedFlag = true;
     b_Start->setEnabled(true);
+    FlushRecording(*this);
     // The serial port closes whatever the device code.
     ReleaseSerialSource(SerialSources().Chart);
 }
@@ -147,6 +267,8 @@ void TMainForm::b_ResetClick()
         ResetTimeAxis(*this);
         TimeX = 0;
         StoppedFlag = false;
+        EndRecording(*this);
+        g_showingFile = false;
     }
     const QString zero = FormatChartValue(0) + UnitText; // the locale's separator, like every value shown
     SetBoxText(Minwert, zero);
@@ -162,6 +284,9 @@ void TMainForm::b_CancelClick()
     b_Start->setEnabled(true);
     Device->menuAction()->setEnabled(!helpOpen);
     StopFlag = true;
+    EndRecording(*this);
+    g_showingFile = false;
+    Chart1->SetStatusText(QString());
     ImageWallpaper->setVisible(true);
     image_Manufac_Logo->setVisible(false);
     Chart1->setVisible(false);

@@ -36,7 +36,7 @@ public:
     void SetMinText(const QString& t) override { benchmark::DoNotOptimize(t.size()); }
     void SetSampleTimeText(const QString&) override {}
     void SetChartTitle(const QString&) override {}
-    void AppendPoint(double x, double y) override { benchmark::DoNotOptimize(x + y); }
+    void AppendPoint(double x, double y, qint64 stamp) override { benchmark::DoNotOptimize(x + y + double(stamp)); }
     void SetTimeAxis(double, int) override {}
     void RepaintWindow() override {}
 };

@@ -13,19 +13,32 @@
 //   ours_sliding / qcustomplot_sliding the axis as the loop sets it (start
 //                                      offset 10 px per second past the span)
 //
+//   ours_recording                     as ours, and every other timed sample
+//                                      also goes to a recording file as the
+//                                      chart loop writes it (lines appended
+//                                      whole every 250 ms): the samples with
+//                                      and without it alternate on one chart,
+//                                      so heap and machine load weigh the
+//                                      same on both (median_ms_recording_on,
+//                                      median_ms_recording_off)
+//
 // Counters: median_ms (per sample), heap_B_per_point (heap growth while the
 // trace was filled, from mallinfo2), store_B_per_point (the store's own
-// accounting; ours only).
+// accounting; ours only), recorded_lines (ours_recording).
+#include "acquisition/ChartFile.h"
 #include "acquisition/TChart.h"
 #include "acquisition/TraceStore.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QTemporaryDir>
 #include <QLocale>
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <type_traits>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -101,8 +114,11 @@ void ReportHeap(benchmark::State& state, size_t heapBytes, size_t n)
     state.counters["heap_B_per_point"] = double(heapBytes) / double(n);
 }
 
-void BM_Ours(benchmark::State& state, bool sliding)
+enum TOursMode { Whole, Sliding, Recording };
+
+void BM_Ours(benchmark::State& state, TOursMode mode)
 {
+    const bool sliding = mode == Sliding;
     const size_t n = size_t(state.range(0));
     const size_t heapBefore = HeapInUse();
     TChart chart;
@@ -123,18 +139,62 @@ void BM_Ours(benchmark::State& state, bool sliding)
     chart.RepaintNow();
     QApplication::processEvents();
 
-    TimeSamples(
-        state, n,
-        [&](double v) {
-            chart.AddPoint(timeX, v);
+    QTemporaryDir folder;
+    TChartRecorder& recorder = chart.Recorder();
+    const bool recording = mode == Recording;
+    size_t recorded = 0;
+    if (recording) {
+        TChartFileInfo info;
+        info.Device = "Talvis";
+        info.Unit = "kV/m";
+        info.PeriodMs = 10;
+        info.Start = QDateTime::currentDateTime();
+        recorder.Begin(folder.filePath("run.csv").toStdString(), info);
+    }
+
+    if (recording) {
+        // Alternating samples with and without the recording.
+        TBoxes boxes;
+        std::vector<double> on, off;
+        size_t i = n;
+        for (auto _ : state) {
+            const bool record = (i & 1) != 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            const double v = Signal(i++);
+            const qint64 stamp = QDateTime::currentMSecsSinceEpoch();
+            chart.AddPoint(timeX, v, Qt::black, stamp);
+            if (record) {
+                recorder.Append(timeX, v, stamp);
+                recorder.Poll();  // the wait between samples polls the recording
+                ++recorded;
+            }
             timeX += Dt;
             chart.SetTimeAxisMax(timeX);
-            if (sliding)
-                chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
-        },
-        [&] { chart.RepaintNow(); });
+            boxes.Update(v);
+            chart.RepaintNow();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            (record ? on : off).push_back(ms);
+        }
+        state.counters["median_ms_recording_on"] = Median(on);
+        state.counters["median_ms_recording_off"] = Median(off);
+    } else {
+        TimeSamples(
+            state, n,
+            [&](double v) {
+                chart.AddPoint(timeX, v, Qt::black, QDateTime::currentMSecsSinceEpoch());
+                timeX += Dt;
+                chart.SetTimeAxisMax(timeX);
+                if (sliding)
+                    chart.SetTimeAxisStartOffset(SlidingOffset(timeX, 0.6));
+            },
+            [&] { chart.RepaintNow(); });
+    }
     ReportHeap(state, heapBytes, n);
     state.counters["store_B_per_point"] = double(storeBytes) / double(n);
+    if (recording) {
+        recorder.End();
+        state.counters["recorded_lines"] = double(recorded);
+    }
 }
 
 void BM_QCustomPlot(benchmark::State& state, bool sliding)
@@ -188,13 +248,18 @@ void BM_QCustomPlot(benchmark::State& state, bool sliding)
     ReportHeap(state, heapBytes, n);
 }
 
-void Register(const char* name, void (*fn)(benchmark::State&, bool), bool sliding)
+template <class Mode>
+void Register(const char* name, void (*fn)(benchmark::State&, Mode), Mode mode)
 {
     for (int64_t n : {int64_t(1000), int64_t(100000), int64_t(1000000), int64_t(10000000)}) {
         // Fixed iterations: one fill per size, and enough samples for a median.
-        benchmark::RegisterBenchmark(name, fn, sliding)
+        // Ours is cheap enough for a thousand samples at every size: several
+        // seconds of samples, so a recording's appends of whole lines every
+        // 250 ms fall into the timed part many times over.
+        const bool ours = std::is_same_v<Mode, TOursMode>;
+        benchmark::RegisterBenchmark(name, fn, mode)
             ->Arg(n)
-            ->Iterations(n >= 10000000 ? 100 : 300)
+            ->Iterations(ours ? 1000 : n >= 10000000 ? 100 : 300)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }
@@ -209,9 +274,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     benchmark::Initialize(&argc, argv);
-    Register("BM_ChartSample/ours", BM_Ours, false);
+    Register("BM_ChartSample/ours", BM_Ours, Whole);
+    Register("BM_ChartSample/ours_recording", BM_Ours, Recording);
     Register("BM_ChartSample/qcustomplot", BM_QCustomPlot, false);
-    Register("BM_ChartSample/ours_sliding", BM_Ours, true);
+    Register("BM_ChartSample/ours_sliding", BM_Ours, Sliding);
     Register("BM_ChartSample/qcustomplot_sliding", BM_QCustomPlot, true);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -3,10 +3,12 @@
 // reading for 100,000 exchanges with a fault every 1,000. Prints memory
 // growth (against the trace store's own growth) and descriptor counts.
 // Not a test: run by hand, e.g.
-//   QT_QPA_PLATFORM=offscreen build/bench/soak chart
+//   QT_QPA_PLATFORM=offscreen build/bench/soak chart [hours]
+//   QT_QPA_PLATFORM=offscreen build/bench/soak chart-record [hours]   (each sample also recorded)
 //   build/bench/soak gripo|ohmra|cpm [exchanges]             (the protocol calls alone)
 //   QT_QPA_PLATFORM=offscreen build/bench/soak cpm-chart|ohmra-window|gripo-window [readings]
 //                                                (the program's own reading paths, soak_serial.cpp)
+#include "acquisition/ChartFile.h"
 #include "acquisition/ChartLoop.h"
 #include "acquisition/SampleSource.h"
 #include "acquisition/TChart.h"
@@ -27,6 +29,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLocale>
 #include <QThread>
@@ -91,13 +95,18 @@ private:
 // The main window's chart view: three value boxes, the sample-time label and the chart.
 class SoakChartView : public IChartView {
 public:
-    explicit SoakChartView(TChart& chart) : chart_(chart) {}
+    SoakChartView(TChart& chart, bool record) : chart_(chart), record_(record) {}
     void SetMaxText(const QString& t) override { max_.setText(t); }
     void SetValueText(const QString& t) override { value_.setText(t); }
     void SetMinText(const QString& t) override { min_.setText(t); }
     void SetSampleTimeText(const QString& t) override { time_.setText(t); }
     void SetChartTitle(const QString& t) override { chart_.SetTitle(t); }
-    void AppendPoint(double x, double y) override { chart_.AddPoint(x, y, Qt::black); }
+    void AppendPoint(double x, double y, qint64 stamp) override
+    {
+        chart_.AddPoint(x, y, Qt::black, stamp);
+        if (record_)
+            chart_.Recorder().Append(x, y, stamp);
+    }
     void SetTimeAxis(double m, int offset) override
     {
         chart_.SetTimeAxisMax(m);
@@ -107,10 +116,11 @@ public:
 
 private:
     TChart& chart_;
+    bool record_;
     QLabel max_, value_, min_, time_;
 };
 
-int SoakChart(double hours)
+int SoakChart(double hours, bool record)
 {
     TMainState st;
     MainState = &st;
@@ -125,7 +135,17 @@ int SoakChart(double hours)
     chart.SetValueAxisRange(-20.02, 20.02);
     chart.SetTimeAxisMax(st.TimeSpan);
     chart.show();
-    SoakChartView view(chart);
+    SoakChartView view(chart, record);
+    QTemporaryDir folder;
+    const QString recording = folder.filePath("Recordings/Talvis.csv");
+    if (record) {
+        TChartFileInfo info;
+        info.Device = "Talvis";
+        info.Unit = st.UnitText;
+        info.PeriodMs = st.Sampling_time_Chart;
+        info.Start = QDateTime::currentDateTime();
+        chart.Recorder().Begin(recording.toStdString(), info);
+    }
     SwingSource source;
     const uint64_t endMs = uint64_t(hours * 3600000.0);
     DrivenHost host(st, endMs);
@@ -168,6 +188,13 @@ int SoakChart(double hours)
                 "beyond the store %.0f KiB (%.2f bytes/point)\n",
                 rss - rss0, storeKiB, storeKiB * 1024.0 / double(points), otherKiB,
                 otherKiB * 1024.0 / double(points));
+    if (record) {
+        chart.Recorder().End();
+        std::printf("  recorded %lld bytes (%.1f bytes/point), recording %s\n",
+                    static_cast<long long>(QFileInfo(recording).size()),
+                    double(QFileInfo(recording).size()) / double(chart.PointCount()),
+                    chart.Recorder().LastError() == 0 ? "whole" : std::strerror(chart.Recorder().LastError()));
+    }
     std::printf("  descriptors before %d, after %d\n", fd0, OpenDescriptors());
     SetHost(old);
     MainState = nullptr;
@@ -380,8 +407,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "chart")
-        return SoakChart(argc > 2 ? std::atof(argv[2]) : 24.0);
+    if (what == "chart" || what == "chart-record")
+        return SoakChart(argc > 2 ? std::atof(argv[2]) : 24.0, what == "chart-record");
     const long n = argc > 2 ? std::atol(argv[2]) : 100000;
     if (what == "gripo")
         return SoakGripo(n);
@@ -395,7 +422,7 @@ int main(int argc, char** argv)
         return SoakOhmraWindow(n);
     if (what == "gripo-window")
         return SoakGripoWindow(n);
-    std::fprintf(stderr, "usage: soak chart [hours] | gripo|ohmra|cpm [exchanges]\n"
+    std::fprintf(stderr, "usage: soak chart|chart-record [hours] | gripo|ohmra|cpm [exchanges]\n"
                          "            | cpm-chart|ohmra-window|gripo-window [readings]\n");
     return 2;
 }

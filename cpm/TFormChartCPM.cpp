@@ -309,10 +309,11 @@ void TFormChartCPM::PrintTo(QPrinter* printer)
 
 void TFormChartCPM::PrintButtonClick()
 {
+    // The page every chart prints: landscape, the title on top, the plot
+    // over the rest with labels to read on paper, named like the exports.
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(QStringLiteral("Chart CHARGE-PLATE Monitor"));
+    TeeCommander1->PreparePrinter(printer);
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted)
-        PrintTo(&printer);
+        Chart1->PrintPage(&printer, Title());
 }

@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QPainter>
+#include <QDateTime>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScopeGuard>
@@ -386,6 +387,10 @@ void TFormGripo::BitBtnPrintDataClick()
         PrintDialogGripo = new QPrintDialog(printer_, this);
         PrintDialogGripo->setObjectName(QStringLiteral("PrintDialogGripo"));
     }
+    // "Print to file" offers the window and the moment, not "print.pdf".
+    printer_->setOutputFileName(QString());
+    printer_->setDocName(QStringLiteral("Gripo_Statistics_") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
     if (PrintDialogGripo->exec() != QDialog::Accepted)
         return;
     printer_->setResolution(PrintResolution);

@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QPainter>
+#include <QDateTime>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
@@ -718,6 +719,10 @@ void TFormOhmraCali::PrintWithDialog()
         PrintDialogCali = new QPrintDialog(printer_, this);
         PrintDialogCali->setObjectName(QStringLiteral("PrintDialogCali"));
     }
+    // "Print to file" offers the window and the moment, not "print.pdf".
+    printer_->setOutputFileName(QString());
+    printer_->setDocName(QStringLiteral("Ohmra_Calibration_") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss")));
     if (PrintDialogCali->exec() != QDialog::Accepted)
         return;
     PrintInfo();

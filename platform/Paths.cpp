@@ -62,6 +62,8 @@ void SetSettingsDirectoryOverride(const std::string& dir)
     g_override = dir.empty() ? std::string() : WithSlash(dir);
 }
 
+std::string SettingsDirectoryOverride() { return g_override; }
+
 std::string UserConfigDirectory()
 {
     std::string cfg;

@@ -33,3 +33,5 @@ std::string ChooseSetupIni(const std::string& exeDir, const std::string& configD
 
 // Test hook: pins the folder both settings files are taken from ("" undoes it).
 void SetSettingsDirectoryOverride(const std::string& dir);
+// The pinned folder with a trailing "/", or "" when none is pinned.
+std::string SettingsDirectoryOverride();

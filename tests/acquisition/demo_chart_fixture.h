@@ -22,6 +22,8 @@ protected:
     DemoChartTest()
     {
         SetSettingsDirectoryOverride(dir.path());
+        // Recordings go to the test's own folder, never the user's documents.
+        dir.write("SETUP.INI", "[Chart]\r\nDataDirectory=" + dir.path() + "\r\n");
         const char* args[] = {"ulmaro", "--demo"};
         CreateAllWindows(2, args, true);
         MainForm->show();

@@ -30,6 +30,8 @@ public:
 struct RecordingChartView : IChartView {
     QString max, value, min, sampleTime, title;
     std::vector<std::pair<double, double>> points;
+    std::vector<qint64> stamps;
+    std::vector<QString> sampleTimes;  // every text the label was given
     double axisMax = -1;
     int axisOffset = 1;
     int axisSets = 0;
@@ -37,9 +39,17 @@ struct RecordingChartView : IChartView {
     void SetMaxText(const QString& t) override { max = t; }
     void SetValueText(const QString& t) override { value = t; }
     void SetMinText(const QString& t) override { min = t; }
-    void SetSampleTimeText(const QString& t) override { sampleTime = t; }
+    void SetSampleTimeText(const QString& t) override
+    {
+        sampleTime = t;
+        sampleTimes.push_back(t);
+    }
     void SetChartTitle(const QString& t) override { title = t; }
-    void AppendPoint(double x, double y) override { points.emplace_back(x, y); }
+    void AppendPoint(double x, double y, qint64 stamp) override
+    {
+        points.emplace_back(x, y);
+        stamps.push_back(stamp);
+    }
     void SetTimeAxis(double m, int off) override
     {
         axisMax = m;

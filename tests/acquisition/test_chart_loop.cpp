@@ -46,7 +46,9 @@ protected:
 
 TEST_F(ChartLoopTest, DefaultSpanZeroAxisFollowsFromTheFirstPoint)
 {
-    // Sampling_time_Chart 10 ms, TimeSpan 0.6 s: span 0
+    // Sampling_time_Chart 10 ms, TimeSpan 0.6 s: span 0; every sample 10 ms
+    // after the one before
+    host.tickStep = 10;
     source.values = {0.1};
     Samples(1);
     EXPECT_EQ(view.axisSets, 1);
@@ -67,6 +69,7 @@ TEST_F(ChartLoopTest, SpanSixtyKeepsTheAxisUpToTheSixtyFirstPoint)
     st.Sampling_time_Chart = 1000;
     st.Sampling_time_Display = 1000;
     st.TimeSpan = 1000 * 60 * 0.001;
+    host.tickStep = 1000;
     Samples(59);
     EXPECT_EQ(view.axisSets, 0);
     Samples(1); // x = 59
@@ -194,14 +197,76 @@ TEST_F(ChartLoopTest, ResetWhileRunningRestartsOnlyTheExtremes)
     EXPECT_DOUBLE_EQ(st.PosMax, 4);
 }
 
-TEST_F(ChartLoopTest, StopThenStartContinuesTheTimeAxis)
+// A source slower than the set period: 45 ms per read against 10 ms set.
+// The axis is the clock, Stop -> Start goes on where the run stopped with
+// the stopped time left out, and the label names the period reached.
+TEST_F(ChartLoopTest, ElapsedTimeOfSlowReadsAndContinuedRuns)
 {
-    source.values = {0.1};
-    RunSamples(5);
-    RunSamples(10);
-    ASSERT_EQ(view.points.size(), 10u);
+    struct SlowSource : ScriptedSource {
+        FakeHost* host = nullptr;
+        double ReadSample(int code) override
+        {
+            host->now += 45;
+            return ScriptedSource::ReadSample(code);
+        }
+    } slow;
+    slow.host = &host;
+    slow.values = {0.1};
+    TChartLoop slowLoop{st, view, slow};
+    auto run = [&](size_t n) {
+        host.onProcess = [this, n] {
+            if (view.points.size() >= n)
+                st.StopFlag = true;
+        };
+        slowLoop.Run(st.DeviceTitle, st.DeviceCode, st.RangeCode, "kV/m");
+    };
+    run(40);
+    ASSERT_EQ(view.points.size(), 40u);
+    // each sample: the 45 ms read, then one poll of the wait with its 1 ms sleep
     for (size_t i = 0; i < view.points.size(); ++i)
-        EXPECT_NEAR(view.points[i].first, i * 0.01, 1e-9);
+        EXPECT_NEAR(view.points[i].first, i * 0.046, 1e-9) << i;
+    EXPECT_EQ(view.sampleTimes.front(), "Sample time = 10 mSek");
+    EXPECT_EQ(view.sampleTime, "Sample time = 10 mSek (46 mSek reached)");
+    EXPECT_EQ(slowLoop.ReachedPeriodMs(), 46);
+    const double lastOfFirstRun = view.points.back().first;
+
+    host.now += 600000;  // ten minutes stopped
+    run(50);
+    ASSERT_EQ(view.points.size(), 50u);
+    EXPECT_NEAR(view.points[40].first, lastOfFirstRun + 0.01, 1e-9);  // one set period on
+    for (size_t i = 41; i < 50; ++i)
+        EXPECT_NEAR(view.points[i].first - view.points[i - 1].first, 0.046, 1e-9) << i;
+    EXPECT_EQ(view.sampleTimes[view.sampleTimes.size() - 1], "Sample time = 10 mSek");  // too short to measure
+    // every point carries the wall-clock time it was taken
+    ASSERT_EQ(view.stamps.size(), 50u);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 stamp : view.stamps)
+        EXPECT_LE(std::llabs(now - stamp), 60000);
+}
+
+TEST_F(ChartLoopTest, TheClockRunsOnOverTheTickCountWrap)
+{
+    host.now = 0xFFFFFFFFu - 25;
+    host.tickStep = 10;
+    Samples(6);
+    ASSERT_EQ(view.points.size(), 6u);
+    for (size_t i = 0; i < view.points.size(); ++i)
+        EXPECT_NEAR(view.points[i].first, i * 0.01, 1e-9) << i;
+}
+
+TEST(ChartLoopTexts, ReachedPeriodIsNamedOnlyWhenClearlyBehind)
+{
+    struct Case {
+        int set, reached;
+        const char* text;
+    };
+    for (const Case& c : {Case{10, 0, "Sample time = 10 mSek"}, Case{10, 11, "Sample time = 10 mSek"},
+                          Case{10, 12, "Sample time = 10 mSek"}, Case{10, 13, "Sample time = 10 mSek (13 mSek reached)"},
+                          Case{10, 45, "Sample time = 10 mSek (45 mSek reached)"},
+                          Case{1000, 1010, "Sample time = 1000 mSek"},
+                          Case{1000, 1300, "Sample time = 1000 mSek (1300 mSek reached)"},
+                          Case{0, 3, "Sample time = 0 mSek (3 mSek reached)"}})
+        EXPECT_EQ(TChartLoop::SampleTimeText(c.set, c.reached), c.text) << c.set << " " << c.reached;
 }
 
 TEST_F(ChartLoopTest, RangeChangedWhileRunningTakesEffectAtTheNextSample)

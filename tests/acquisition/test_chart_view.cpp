@@ -70,12 +70,20 @@ TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
     EXPECT_TRUE(MainForm->b_Start->isEnabled());
     EXPECT_TRUE(MainForm->StoppedFlag);
     EXPECT_TRUE(exitCodes.empty());
-    EXPECT_EQ(MainForm->laSampleTime->text(), "Sample time = 10 mSek");
+    // each converter read takes its two 20 ms waits: the axis is the clock,
+    // and the label says the set period is not reached
+    const QRegularExpression reached("^Sample time = 10 mSek \\((4\\d) mSek reached\\)$");
+    const auto match = reached.match(MainForm->laSampleTime->text());
+    ASSERT_TRUE(match.hasMatch()) << MainForm->laSampleTime->text().toStdString();
+    const double period = match.captured(1).toInt() * 0.001;
     EXPECT_TRUE(c->Title().startsWith("--Talvis--  Start : "));
 
     double hi = -1e9, lo = 1e9;
+    EXPECT_EQ(c->PointX(0), 0);
     for (size_t i = 0; i < Points(); ++i) {
-        EXPECT_NEAR(c->PointX(i), i * 0.01, 1e-9);
+        if (i > 0) {
+            EXPECT_GE(c->PointX(i) - c->PointX(i - 1), 0.040 - 1e-9) << i;
+        }
         hi = std::max(hi, c->PointY(i));
         lo = std::min(lo, c->PointY(i));
     }
@@ -90,18 +98,19 @@ TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
     if (std::fabs(last) <= 20.4) {
         EXPECT_EQ(Box(MainForm->Messwert), FormatChartValue(last) + "kV/m");
     }
+    EXPECT_NEAR(c->PointX(599), 599 * period, 599 * 0.001);
     // span 0: the axis follows the trace, its start slid out by 10 px a second
-    EXPECT_NEAR(c->TimeAxisMax(), 6.0, 1e-9);
-    // (TimeX sums 600 steps of 0.01 and may end a hair below 6)
+    const double lastX = c->PointX(599);
+    EXPECT_NEAR(MainForm->TimeX, lastX + 0.01, 1e-9);
+    EXPECT_NEAR(c->TimeAxisMax(), MainForm->TimeX, 1e-9);
     EXPECT_EQ(c->TimeAxisStartOffset(), int(std::trunc(-MainForm->TimeX)) * 10);
-    EXPECT_GE(c->TimeAxisStartOffset(), -60);
-    EXPECT_LE(c->TimeAxisStartOffset(), -50);
 
-    // Start again: the trace goes on without a gap
+    // Start again after a long pause: the trace goes on without a gap
+    host.now += 3600000;
     StopAt(650);
     MainForm->b_Start->click();
     ASSERT_EQ(Points(), 650u);
-    EXPECT_NEAR(c->PointX(600), 6.0, 1e-9);
+    EXPECT_NEAR(c->PointX(600), lastX + 0.01, 1e-9);
 
     // Reset while stopped clears the trace
     MainForm->b_Reset->click();
@@ -177,8 +186,8 @@ TEST_F(ChartViewTest, ResetWhileRunningAfterStopAndStartKeepsTheTrace)
     ASSERT_TRUE(reset);
     EXPECT_EQ(keptByReset, 40u);
     ASSERT_EQ(Points(), 50u);
-    for (size_t i = 0; i < Points(); ++i)
-        EXPECT_NEAR(MainForm->Chart1->PointX(i), i * 0.01, 1e-9);
+    for (size_t i = 1; i < Points(); ++i)
+        EXPECT_GT(MainForm->Chart1->PointX(i), MainForm->Chart1->PointX(i - 1)) << i;
     EXPECT_TRUE(MainForm->StoppedFlag);
 }
 

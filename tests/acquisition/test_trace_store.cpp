@@ -330,3 +330,91 @@ TEST(TraceStore, WallClockStampsComeBackAsTheyWent)
     odd.Append(0, 0, TTraceStore::Black, 42);
     EXPECT_EQ(odd.Stamp(0), 42);
 }
+
+namespace {
+
+// Mean and standard deviation of a range against a two-pass sum over the
+// same samples, on random ranges that start and end inside, across and at
+// the edges of chunks, with NaN samples mixed in and a large offset that
+// breaks naive sums of squares.
+TEST(TraceStoreStats, RandomRangesMatchTwoPassSums)
+{
+    TTraceStore store;
+    std::mt19937_64 rng(11);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    const size_t n = 3 * TTraceStore::ChunkSize + 777;
+    std::vector<double> y(n);
+    for (size_t i = 0; i < n; ++i) {
+        y[i] = i % 997 == 5 ? std::numeric_limits<double>::quiet_NaN() : 1e6 + noise(rng);
+        store.Append(double(i), y[i]);
+    }
+    std::uniform_int_distribution<size_t> pick(0, n);
+    const size_t C = TTraceStore::ChunkSize;
+    std::vector<std::pair<size_t, size_t>> ranges{{0, n}, {0, C}, {C, 2 * C}, {C - 1, 2 * C + 1}, {5, 6}, {7, 7}};
+    for (int k = 0; k < 200; ++k) {
+        size_t a = pick(rng), b = pick(rng);
+        ranges.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    for (const auto& [a, b] : ranges) {
+        double sum = 0;
+        size_t count = 0;
+        for (size_t i = a; i < b; ++i)
+            if (std::isfinite(y[i]))
+                sum += y[i], ++count;
+        const double mean = count ? sum / double(count) : 0;
+        double m2 = 0;
+        for (size_t i = a; i < b; ++i)
+            if (std::isfinite(y[i]))
+                m2 += (y[i] - mean) * (y[i] - mean);
+        const TTraceStore::TStats s = store.RangeStats(a, b);
+        ASSERT_EQ(s.count, count) << a << ".." << b;
+        if (count == 0)
+            continue;
+        EXPECT_NEAR(s.mean, mean, 1e-6) << a << ".." << b;  // 1e-12 of the offset
+        const double sd = count > 1 ? std::sqrt(m2 / double(count - 1)) : 0;
+        EXPECT_NEAR(s.StdDev(), sd, 1e-9 + sd * 1e-6) << a << ".." << b;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Bars of random heights, with gaps and empty ones, against their runs: the
+// same pixels, none twice, and far fewer rectangles for tall neighbours.
+TEST(ColumnBars, RunsCoverTheSamePixelsAsTheBarsModel)
+{
+    std::mt19937 rng(5);
+    std::vector<QRect> bars, out;
+    std::vector<int> scratch;
+    for (int round = 0; round < 300; ++round) {
+        const int rowMin = int(rng() % 20), rowMax = rowMin + 5 + int(rng() % 60);
+        bars.clear();
+        int x = int(rng() % 5);
+        for (int n = int(rng() % 80); n > 0; --n) {
+            x += rng() % 10 == 0 ? 2 + int(rng() % 3) : 1;  // now and then a gap
+            const int a = int(rng() % 90) - 10, b = a + int(rng() % 50) - 3;  // some empty
+            bars.emplace_back(x, a, 1, b - a + 1);
+        }
+        MergeColumnBars(bars, rowMin, rowMax, out, scratch);
+        std::set<std::pair<int, int>> want, got;
+        for (const QRect& r : bars)
+            for (int y = std::max(r.top(), rowMin); y <= std::min(r.bottom(), rowMax); ++y)
+                want.emplace(r.left(), y);
+        size_t pixels = 0;
+        for (const QRect& r : out)
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int c = r.left(); c <= r.right(); ++c)
+                    got.emplace(c, y), ++pixels;
+        ASSERT_EQ(got, want) << "round " << round;
+        ASSERT_EQ(pixels, want.size()) << "a pixel filled twice, round " << round;
+    }
+    // Neighbours that share their height become one rectangle.
+    bars.clear();
+    for (int c = 0; c < 100; ++c)
+        bars.emplace_back(c, 10, 1, 200);
+    MergeColumnBars(bars, 0, 500, out, scratch);
+    EXPECT_EQ(out, std::vector<QRect>{QRect(0, 10, 100, 200)});
+}
+
+}  // namespace
