@@ -178,7 +178,9 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
     if (plot->plottableCount() > 0)
         plot->plottable(0)->removeFromLegend();
     plot->legend->setVisible(true);
-    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignBottom | Qt::AlignRight);
+    // Top right: a run ends decaying towards its stop voltage or below zero,
+    // so the curve's last stretch stays clear of the legend.
+    plot->axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
 
     setObjectName(QStringLiteral("FormChartCPM"));
     TeeCommander1->setObjectName(QStringLiteral("TeeCommander1"));

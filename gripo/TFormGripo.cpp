@@ -355,21 +355,7 @@ int TFormGripo::SaveStatistics(const QString& fileName)
     Gripo->Comment = EditComment->text();
     const QString line = Gripo->CsvLine(now) + QStringLiteral("\r\n");
     QApplication::processEvents();
-    const TCsvAppend r = AppendCsv(fileName, {C_Gripo::CsvHeader() + QStringLiteral("\r\n")}, {line});
-    if (r.CreateFailed) {
-        Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"));
-        return -1;
-    }
-    if (!r.ok()) {
-        // The user must know the line did not get in, and why.
-        QString cause = FileErrorCause(r.Error, fileName);
-        if (cause.isEmpty())
-            cause = QStringLiteral("Data file ") + fileName + QStringLiteral(" is open with another program.");
-        Prompt().Message(QStringLiteral("Can't write to file : ") + fileName + QStringLiteral("\n") + cause,
-                         QStringLiteral("Error"), TPromptIcon::Error);
-        return 1;
-    }
-    return 0;
+    return ReportCsvAppend(AppendCsv(fileName, {C_Gripo::CsvHeader() + QStringLiteral("\r\n")}, {line}), fileName);
 }
 
 void TFormGripo::BitBtnPrintDataClick()

@@ -684,22 +684,11 @@ int32_t TFormOhmraCali::SaveCalibrationCsv()
 
 int32_t TFormOhmraCali::WriteCalibrationFile(const QString& p)
 {
-    const TCsvAppend r = AppendCsv(p, {CalibrationCsvHeader() + QStringLiteral("\r\n")},
-                                   {CalibrationCsvLine(Para) + QStringLiteral("\r\n")});
-    if (r.CreateFailed) {
-        Prompt().Message(QStringLiteral("Can't create file : ") + p, QStringLiteral("Error"));
-        return -1;
-    }
-    if (!r.ok()) {
-        // The user must know when the calibration did not get into the file,
-        // and why.
-        QString cause = FileErrorCause(r.Error, p);
-        if (cause.isEmpty())
-            cause = QStringLiteral("Data file ") + p + QStringLiteral(" is open with another program.");
-        Prompt().Message(QStringLiteral("Can't write to file : ") + p + QStringLiteral("\n") + cause,
-                         QStringLiteral("Error"), TPromptIcon::Error);
-        return 1;
-    }
+    const int result = ReportCsvAppend(AppendCsv(p, {CalibrationCsvHeader() + QStringLiteral("\r\n")},
+                                                 {CalibrationCsvLine(Para) + QStringLiteral("\r\n")}),
+                                       p);
+    if (result != 0)
+        return result;
     AddLine(QStringLiteral("Calibration data stored successfully to : "));
     AddLine(p);
     return 0;

@@ -1,5 +1,7 @@
 #include "platform/CsvText.h"
 
+#include "platform/Prompt.h"
+
 #include <QFile>
 #include <QList>
 #include <cstring>
@@ -230,4 +232,21 @@ QString FileErrorCause(int err, const QString& fileName)
         return "Data file " + fileName + " could not be written: " + QString::fromLocal8Bit(std::strerror(err)) +
                ".";
     }
+}
+
+int ReportCsvAppend(const TCsvAppend& r, const QString& fileName)
+{
+    if (r.CreateFailed) {
+        Prompt().Message(QStringLiteral("Can't create file : ") + fileName, QStringLiteral("Error"));
+        return -1;
+    }
+    if (r.ok())
+        return 0;
+    // The user must know the line did not get in, and why.
+    QString cause = FileErrorCause(r.Error, fileName);
+    if (cause.isEmpty())
+        cause = QStringLiteral("Data file ") + fileName + QStringLiteral(" is open with another program.");
+    Prompt().Message(QStringLiteral("Can't write to file : ") + fileName + QStringLiteral("\n") + cause,
+                     QStringLiteral("Error"), TPromptIcon::Error);
+    return 1;
 }

@@ -47,3 +47,9 @@ TCsvAppend AppendCsv(const QString& fileName, const QStringList& header, const Q
 // "The disk holding data file … is full." and so on. Empty when another
 // program holds the file: the callers ask their own question for that.
 QString FileErrorCause(int err, const QString& fileName);
+
+// Tells the user that a line did not get into `fileName`, and why: "Can't
+// create file : …" when the file could not be made, else "Can't write to
+// file : …" with the cause. Returns 0 when all was written, -1 when the file
+// could not be made, 1 when the line did not get in.
+int ReportCsvAppend(const TCsvAppend& r, const QString& fileName);
