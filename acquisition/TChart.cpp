@@ -63,11 +63,9 @@ public:
 protected:
     double getTickStep(const QCPRange& range) override
     {
-        const QFontMetrics fm(axis_->tickLabelFont());
         const double widest = std::max(std::fabs(range.lower), std::fabs(range.upper));
-        const int labelWidth = std::max(
-            MinLabelSpacing,
-            fm.horizontalAdvance(QLocale().toString(qint64(std::min(widest, 1e15)))) + fm.horizontalAdvance("00"));
+        const QString widestLabel = QLocale().toString(qint64(std::min(widest, 1e15)));
+        const int labelWidth = std::max(MinLabelSpacing, LabelWidth(widestLabel));
         const int pixels = axis_->axisRect() ? axis_->axisRect()->width() : 0;
         const double fits = std::max(1.0, double(pixels > 0 ? pixels : 600) / std::max(labelWidth, 1));
         const double wanted = range.size() / fits;
@@ -88,7 +86,25 @@ protected:
     }
 
 private:
+    // The widest label and two digits of room. Measuring shapes the text,
+    // which costs more than the rest of the ticks together, and the widest
+    // label of a running axis changes only when it gains a digit.
+    int LabelWidth(const QString& text)
+    {
+        const QFont font = axis_->tickLabelFont();
+        if (text != measuredText_ || font != measuredFont_) {
+            const QFontMetrics fm(font);
+            measuredWidth_ = fm.horizontalAdvance(text) + fm.horizontalAdvance("00");
+            measuredText_ = text;
+            measuredFont_ = font;
+        }
+        return measuredWidth_;
+    }
+
     QCPAxis* axis_;
+    QString measuredText_;
+    QFont measuredFont_;
+    int measuredWidth_ = 0;
 };
 
 }  // namespace
