@@ -49,20 +49,23 @@ QString PlainNumber(double v, const QLocale& locale = PlainLocale(), int digits 
 }
 QString PlainTime(double t, const QLocale& locale = PlainLocale()) { return ChartTime(t, locale); }
 
-// Time-axis labels are whole seconds with thousands separators. The step is
-// 1 s while the labels fit; on a long axis it grows through 2, 5, 10, 20 ...
-// so the labels never run into one another.
+// Time-axis labels are whole seconds with thousands separators. The step
+// runs through 1, 2, 5, 10, 20 ... s, the smallest that keeps labels at
+// least MinLabelSpacing apart (wider labels: their width and two digits), so
+// they never run into one another and a plot of common width carries about
+// half a dozen of them. Every label, tick and sub-tick costs its share of
+// each repaint of a running chart, so there are no more than read well.
 class TTimeTicker : public QCPAxisTicker {
 public:
     explicit TTimeTicker(QCPAxis* axis) : axis_(axis) {}
+    static constexpr int MinLabelSpacing = 100;  // pixels
 
 protected:
     double getTickStep(const QCPRange& range) override
     {
-        const QFontMetrics fm(axis_->tickLabelFont());
         const double widest = std::max(std::fabs(range.lower), std::fabs(range.upper));
-        const int labelWidth =
-            fm.horizontalAdvance(QLocale().toString(qint64(std::min(widest, 1e15)))) + fm.horizontalAdvance("00");
+        const QString widestLabel = QLocale().toString(qint64(std::min(widest, 1e15)));
+        const int labelWidth = std::max(MinLabelSpacing, LabelWidth(widestLabel));
         const int pixels = axis_->axisRect() ? axis_->axisRect()->width() : 0;
         const double fits = std::max(1.0, double(pixels > 0 ? pixels : 600) / std::max(labelWidth, 1));
         const double wanted = range.size() / fits;
@@ -83,7 +86,25 @@ protected:
     }
 
 private:
+    // The widest label and two digits of room. Measuring shapes the text,
+    // which costs more than the rest of the ticks together, and the widest
+    // label of a running axis changes only when it gains a digit.
+    int LabelWidth(const QString& text)
+    {
+        const QFont font = axis_->tickLabelFont();
+        if (text != measuredText_ || font != measuredFont_) {
+            const QFontMetrics fm(font);
+            measuredWidth_ = fm.horizontalAdvance(text) + fm.horizontalAdvance("00");
+            measuredText_ = text;
+            measuredFont_ = font;
+        }
+        return measuredWidth_;
+    }
+
     QCPAxis* axis_;
+    QString measuredText_;
+    QFont measuredFont_;
+    int measuredWidth_ = 0;
 };
 
 }  // namespace
@@ -141,10 +162,34 @@ protected:
         const bool decimated = store_.XMonotonic()
                                    ? indices_.size() < store_.LowerBound(range.upper) - store_.LowerBound(range.lower)
                                    : indices_.size() > width;
-        if (decimated && indices_.size() > width)
-            drawColumns(painter);
-        else
+        if (decimated && indices_.size() > width) {
+            if (VerticalTravel() > ThinTravelPerColumn * double(width)) {
+                drawColumns(painter);
+            } else {
+                // Crisp like the bars, so a lone spike keeps its full ink.
+                painter->setAntialiasing(false);
+                drawPolylines(painter);
+            }
+        } else {
             drawPolylines(painter);
+        }
+    }
+
+    // A decimated trace that stays thin (a quiet signal, a short run) strokes
+    // cheaper than it fills: the bars cost a painter call per row where the
+    // outline moves, the line only its few pixels. Tall columns (a long run,
+    // or spikes in every column) fill far cheaper.
+    static constexpr double ThinTravelPerColumn = 32;  // pixels up and down
+
+    double VerticalTravel() const
+    {
+        double travel = 0;
+        for (size_t k = 1; k < points_.size(); ++k) {
+            const double dy = std::fabs(points_[k].y() - points_[k - 1].y());
+            if (std::isfinite(dy))
+                travel += dy;
+        }
+        return travel;
     }
 
     // Full resolution: runs of segments of one colour become one polyline.

@@ -126,26 +126,55 @@ TEST(ChartWidget, StartOffsetShiftsTheAxisStartAndSurvivesAResize)
 
 TEST(ChartWidget, TimeLabelsAreWholeNumbersThatFitTheAxis)
 {
+    // Over plot widths and run lengths from seconds to days: labels are
+    // whole seconds at a regular 1-2-5 step, never closer than a label is
+    // wide (nor than 100 px, so a repaint draws few of them), and never so
+    // sparse that a plot of common width shows fewer than two.
     TChart c;
     c.show();
     c.SetValueAxisRange(-1, 1);
-    c.SetTimeAxisMax(10);
-    c.RepaintNow();
     QCustomPlot* p = c.Plot();
-    auto ticks = p->xAxis->tickVector();
-    ASSERT_GE(ticks.size(), 2);
-    EXPECT_EQ(ticks[1] - ticks[0], 1.0);  // room for every second
+    const QFontMetrics fm(p->xAxis->tickLabelFont());
+    for (const int width : {400, 649, 1200}) {
+        c.resize(width, 500);
+        Settle(30);
+        for (const double max : {10.0, 20.0, 95.0, 600.0, 3 * 3600.0, 86400.0 * 3}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << " max " << max);
+            c.SetTimeAxisMax(max);
+            c.RepaintNow();
+            const auto ticks = p->xAxis->tickVector();
+            const auto labels = p->xAxis->tickVectorLabels();
+            std::vector<double> shown;  // ticks inside the plot
+            int widest = 0;
+            for (int k = 0; k < ticks.size(); ++k) {
+                EXPECT_EQ(ticks[k], std::round(ticks[k]));
+                EXPECT_FALSE(labels[k].contains('.')) << labels[k].toStdString();
+                if (ticks[k] >= p->xAxis->range().lower && ticks[k] <= p->xAxis->range().upper) {
+                    shown.push_back(ticks[k]);
+                    widest = std::max(widest, fm.horizontalAdvance(labels[k]));
+                }
+            }
+            ASSERT_GE(shown.size(), 2u);
+            const double step = shown[1] - shown[0];
+            const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+            EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
+                        std::fabs(mantissa - 5) < 1e-9)
+                << step;
+            for (size_t k = 1; k < shown.size(); ++k)
+                EXPECT_EQ(shown[k] - shown[k - 1], step);
+            const double pixels = p->xAxis->coordToPixel(shown[1]) - p->xAxis->coordToPixel(shown[0]);
+            EXPECT_GT(pixels, widest);
+            EXPECT_GE(pixels, 99.0);
+            // The next smaller step would have crowded the labels.
+            EXPECT_LT(pixels, 2.5 * std::max(100.0, double(widest + fm.horizontalAdvance("00"))) + 1);
+        }
+    }
 
+    c.resize(649, 500);
+    Settle(30);
     c.SetTimeAxisMax(3 * 3600);  // a three-hour run
     c.RepaintNow();
-    ticks = p->xAxis->tickVector();
     const auto labels = p->xAxis->tickVectorLabels();
-    ASSERT_GE(ticks.size(), 2);
-    EXPECT_LE(ticks.size(), p->axisRect()->width() / 30);
-    for (int k = 0; k < ticks.size(); ++k) {
-        EXPECT_EQ(ticks[k], std::round(ticks[k]));
-        EXPECT_FALSE(labels[k].contains('.')) << labels[k].toStdString();
-    }
     EXPECT_TRUE(labels.contains("10,000")) << labels.join(' ').toStdString();
 
     LocaleGuard german(QLocale(QLocale::German, QLocale::Germany));
@@ -361,53 +390,58 @@ TEST(ChartWidget, ToolbarModesAndCursor)
 
 TEST(ChartWidget, ALongTraceKeepsItsEnvelopeAndSpikesOnScreen)
 {
-    TChart c;
-    c.show();
-    c.SetValueAxisRange(-20, 20);
-    const int n = 300000;
-    std::vector<double> y(n);
-    for (int i = 0; i < n; ++i) {
-        y[i] = 8 * std::sin(i * 2e-5) + 0.3 * std::sin(i * 1.7);
-        if (i == 123457) y[i] = 18;  // one sample, far out
-        c.AddPoint(i * 0.01, y[i]);
-    }
-    c.SetTimeAxisMax((n - 1) * 0.01);
-    c.RepaintNow();
-    const QImage img = c.Plot()->toPixmap().toImage();
-    QCPAxis* xa = c.Plot()->xAxis;
-    QCPAxis* ya = c.Plot()->yAxis;
-    const QRect area = c.Plot()->axisRect()->rect();
-
-    auto darkRows = [&](int x, int& top, int& bottom) {
-        top = INT_MAX;
-        bottom = INT_MIN;
-        for (int row = area.top() + 1; row < area.bottom(); ++row)
-            if (qGray(img.pixel(x, row)) < 60) {
-                top = std::min(top, row);
-                bottom = std::max(bottom, row);
-            }
-    };
-    // The ink of a pixel column reaches the extremes of the samples that fall in it.
-    for (int x = area.left() + 5; x < area.right() - 5; x += 37) {
-        double lo = 1e9, hi = -1e9;
+    // A quiet signal leaves a thin trace (stroked), a noisy one tall columns
+    // (filled): both show the same envelope and the lone spike.
+    for (const double noise : {0.3, 6.0}) {
+        SCOPED_TRACE(testing::Message() << "noise " << noise);
+        TChart c;
+        c.show();
+        c.SetValueAxisRange(-20, 20);
+        const int n = 300000;
+        std::vector<double> y(n);
         for (int i = 0; i < n; ++i) {
-            const double px = xa->coordToPixel(i * 0.01);
-            if (px >= x && px < x + 1) {
-                lo = std::min(lo, y[i]);
-                hi = std::max(hi, y[i]);
-            }
+            y[i] = 8 * std::sin(i * 2e-5) + noise * std::sin(i * 1.7);
+            if (i == 123457) y[i] = 18;  // one sample, far out
+            c.AddPoint(i * 0.01, y[i]);
         }
-        if (lo > hi)
-            continue;
+        c.SetTimeAxisMax((n - 1) * 0.01);
+        c.RepaintNow();
+        const QImage img = c.Plot()->toPixmap().toImage();
+        QCPAxis* xa = c.Plot()->xAxis;
+        QCPAxis* ya = c.Plot()->yAxis;
+        const QRect area = c.Plot()->axisRect()->rect();
+
+        auto darkRows = [&](int x, int& top, int& bottom) {
+            top = INT_MAX;
+            bottom = INT_MIN;
+            for (int row = area.top() + 1; row < area.bottom(); ++row)
+                if (qGray(img.pixel(x, row)) < 60) {
+                    top = std::min(top, row);
+                    bottom = std::max(bottom, row);
+                }
+        };
+        // The ink of a pixel column reaches the extremes of the samples that fall in it.
+        for (int x = area.left() + 5; x < area.right() - 5; x += 37) {
+            double lo = 1e9, hi = -1e9;
+            for (int i = 0; i < n; ++i) {
+                const double px = xa->coordToPixel(i * 0.01);
+                if (px >= x && px < x + 1) {
+                    lo = std::min(lo, y[i]);
+                    hi = std::max(hi, y[i]);
+                }
+            }
+            if (lo > hi)
+                continue;
+            int top, bottom;
+            darkRows(x, top, bottom);
+            EXPECT_NEAR(top, ya->coordToPixel(hi), 2.0) << "column " << x;
+            EXPECT_NEAR(bottom, ya->coordToPixel(lo), 2.0) << "column " << x;
+        }
+        const int spikeX = int(std::floor(xa->coordToPixel(123457 * 0.01)));
         int top, bottom;
-        darkRows(x, top, bottom);
-        EXPECT_NEAR(top, ya->coordToPixel(hi), 2.0) << "column " << x;
-        EXPECT_NEAR(bottom, ya->coordToPixel(lo), 2.0) << "column " << x;
+        darkRows(spikeX, top, bottom);
+        EXPECT_NEAR(top, ya->coordToPixel(18), 2.0);
     }
-    const int spikeX = int(std::floor(xa->coordToPixel(123457 * 0.01)));
-    int top, bottom;
-    darkRows(spikeX, top, bottom);
-    EXPECT_NEAR(top, ya->coordToPixel(18), 2.0);
 }
 
 TEST(ChartWidget, OddPointsDrawWithoutHarm)
