@@ -896,6 +896,7 @@ bool TChart::PrintPage(QPrinter* printer, const QString& heading)
         axes.push_back({axis, axis->tickLabelFont(), axis->labelFont(), axis->basePen()});
     const QString title = d->title->text();
     const QFont titleFont = d->title->font();
+    const QFont legendFont = plot->legend->font();
     std::vector<std::pair<QCPAbstractItem*, bool>> items;
     for (int i = 0; i < plot->itemCount(); ++i)
         items.emplace_back(plot->item(i), plot->item(i)->visible());
@@ -915,6 +916,9 @@ bool TChart::PrintPage(QPrinter* printer, const QString& heading)
     }
     d->title->setText(heading);
     d->title->setFont(points(PrintHeadingPoints, true));
+    // The screen's legend font is sized for the screen's resolution; on
+    // paper it would come out at the printer's and fall outside its box.
+    plot->legend->setFont(points(PrintTickPoints, false));
     for (auto& item : items)
         item.first->setVisible(false);  // the cursors belong to the screen
     plot->setBackground(Qt::white);     // paper, not the screen's silver
@@ -938,6 +942,7 @@ bool TChart::PrintPage(QPrinter* printer, const QString& heading)
     }
     d->title->setText(title);
     d->title->setFont(titleFont);
+    plot->legend->setFont(legendFont);
     for (auto& item : items)
         item.first->setVisible(item.second);
     plot->setBackground(Silver);

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 
 namespace {
@@ -268,7 +270,8 @@ bool ReadPdfWords(const QString& pdf, double& pageWidth, double& pageHeight, std
 }
 
 void ExpectReadablePage(TChart& chart, const QString& heading, const QString& timeTitle,
-                        const QString& valueTitle, const std::string& pdfPath)
+                        const QString& valueTitle, const std::string& pdfPath,
+                        const QStringList& legendWords = {})
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -298,7 +301,15 @@ void ExpectReadablePage(TChart& chart, const QString& heading, const QString& ti
         timeTitleSeen |= word.text == timeTitle;
         valueTitleSeen |= word.text == valueTitle;
         headingSeen |= word.text == heading.section(' ', 0, 0);
+        if (legendWords.contains(word.text)) {
+            // the legend reads at the tick labels' size, inside its box
+            EXPECT_GE(word.Size(), 9.0) << word.text.toStdString();
+            EXPECT_LE(word.Size(), 11 * 1.3) << word.text.toStdString();
+        }
     }
+    for (const QString& legendWord : legendWords)
+        EXPECT_TRUE(std::any_of(words.begin(), words.end(), [&](const TPdfWord& x) { return x.text == legendWord; }))
+            << "legend entry " << legendWord.toStdString();
     EXPECT_GE(ticks, 8);
     EXPECT_TRUE(timeTitleSeen) << "time axis title";
     EXPECT_TRUE(valueTitleSeen) << "value axis title";
@@ -323,7 +334,8 @@ TEST_F(ChartLoggerTest, ThePrintedPageReadsWell)
         decay->AddPoint(TCpmSeries::Measured, i, 1000 * std::exp(-i / 80.0), TCpmColour::Red);
     decay->FitTimeAxis();
     decay->SetTitle("Test 1\npos. decay 2.3 sec / neg. decay 12.0 sec / offset -123.0 V");
-    ExpectReadablePage(*decay->Chart1, decay->Title(), "Sek./10", "Volt", dir.file("decay.pdf"));
+    ExpectReadablePage(*decay->Chart1, decay->Title(), "Sek./10", "Volt", dir.file("decay.pdf"),
+                       {"Measured", "Vstart", "Vstop", "Zero"});
 
     // both are named like the exports when printed to a file
     QPrinter printer;
