@@ -116,6 +116,16 @@ void Decode(const unsigned char* data, unsigned long size, QImage& out)
     }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
+#if defined(JCS_EXTENSIONS) && Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    // Colour pictures come out of the decoder in the image's own pixel
+    // layout (blue, green, red, then 0xFF: qRgb in memory), which spares a
+    // copy of every pixel; the wallpaper is decoded while the program starts.
+    const bool direct = cinfo.out_color_space == JCS_RGB;
+    if (direct)
+        cinfo.out_color_space = JCS_EXT_BGRX;
+#else
+    const bool direct = false;
+#endif
     jpeg_start_decompress(&cinfo);
     const JDIMENSION w = cinfo.output_width, h = cinfo.output_height;
     const int comps = cinfo.output_components;
@@ -124,6 +134,15 @@ void Decode(const unsigned char* data, unsigned long size, QImage& out)
     out = QImage(int(w), int(h), QImage::Format_RGB32);
     if (out.isNull())
         ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+    if (direct) {
+        if (comps != 4)
+            ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        while (cinfo.output_scanline < h) {
+            JSAMPROW rows[1] = {out.scanLine(int(cinfo.output_scanline))};
+            if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+                ErrorExit(reinterpret_cast<j_common_ptr>(&cinfo));
+        }
+    }
     JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, w * comps, 1);
     while (cinfo.output_scanline < h) {
         const int y = int(cinfo.output_scanline);

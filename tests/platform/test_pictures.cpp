@@ -58,6 +58,31 @@ std::string Encode(int w, int h, int components, J_COLOR_SPACE space, bool progr
 
 bool Near(int a, int b) { return std::abs(a - b) <= 6; }
 
+// The plain way to decode: RGB rows from the decoder, one qRgb per pixel.
+QImage ReferenceDecode(const std::string& bytes)
+{
+    jpeg_decompress_struct d {};
+    jpeg_error_mgr err {};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&d);
+    QImage out(int(d.output_width), int(d.output_height), QImage::Format_RGB32);
+    std::vector<JSAMPLE> row(size_t(d.output_width) * 3);
+    while (d.output_scanline < d.output_height) {
+        const int y = int(d.output_scanline);
+        JSAMPROW r = row.data();
+        jpeg_read_scanlines(&d, &r, 1);
+        for (int x = 0; x < out.width(); ++x)
+            out.setPixel(x, y, qRgb(row[size_t(x) * 3], row[size_t(x) * 3 + 1], row[size_t(x) * 3 + 2]));
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    return out;
+}
+
 const std::string kLogoFile = std::string(ULMARO_RESOURCES_DIR) + "/logo.jpg";
 
 } // namespace
@@ -80,6 +105,34 @@ TEST(Pictures, DecodesColourAndGreyPictures)
 
     const QImage prog = DecodeJpeg(Encode(48, 48, 3, JCS_RGB, true));
     EXPECT_EQ(prog.size(), QSize(48, 48));
+}
+
+TEST(Pictures, ColourPicturesComeOutPixelForPixelAsThePlainDecode)
+{
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"wallpaper", ReadFile(std::string(ULMARO_RESOURCES_DIR) + "/wallpaper.jpg")},
+        {"logo", ReadFile(kLogoFile)},
+        {"small", Encode(64, 32, 3, JCS_RGB)},
+        {"odd width", Encode(37, 9, 3, JCS_RGB)},
+        {"progressive", Encode(48, 48, 3, JCS_RGB, true)},
+        {"one pixel", Encode(1, 1, 3, JCS_RGB)},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const QImage ours = DecodeJpeg(bytes), plain = ReferenceDecode(bytes);
+        ASSERT_FALSE(ours.isNull());
+        EXPECT_EQ(ours.format(), QImage::Format_RGB32);
+        ASSERT_EQ(ours.size(), plain.size());
+        // Compared as stored, padding byte included (0xFF in this format).
+        int differing = 0;
+        for (int y = 0; y < ours.height(); ++y) {
+            const auto* a = reinterpret_cast<const QRgb*>(ours.constScanLine(y));
+            const auto* b = reinterpret_cast<const QRgb*>(plain.constScanLine(y));
+            for (int x = 0; x < ours.width(); ++x)
+                differing += a[x] != b[x];
+        }
+        EXPECT_EQ(differing, 0);
+    }
 }
 
 TEST(Pictures, LoadsAFileAndTheBuiltInPictures)
