@@ -14,7 +14,7 @@ PACKAGES=(
   build-essential cmake pkg-config ccache
   qt6-base-dev libqt6printsupport6 qt6-qpa-plugins
   libqcustomplot-dev libqcustomplot2.1-qt6
-  libsimpleini-dev libserialport-dev libusb-dev libjpeg-dev
+  libsimpleini-dev libserialport-dev libusb-dev libjpeg-dev libfontconfig-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   fonts-dejavu-core fonts-liberation poppler-utils
   file dpkg-dev lintian

@@ -20,7 +20,10 @@
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -104,7 +107,7 @@ QString SerialFailureHint()
            QStringLiteral(": check the cable, that the instrument is switched on, and Setup \u2192 Com Port.");
 }
 
-void CreateAllWindows(int argc, const char* const* argv, bool demo)
+void CreateMainWindow(int argc, const char* const* argv, bool demo)
 {
     // Real or simulated backends are chosen here, once, before any window
     // looks for a port or a converter.
@@ -115,7 +118,14 @@ void CreateAllWindows(int argc, const char* const* argv, bool demo)
     }
     ConnectMainLink();
     TApplication::SerialFailureHint = SerialFailureHint;
-    MainForm = new TMainForm(argc, argv);
+    MainForm = new TMainForm(argc, argv, nullptr, TMainForm::TBuild::StartViewFirst);
+}
+
+void CompleteWindows()
+{
+    if (!MainForm || FormGripo)
+        return;
+    MainForm->BuildReadOut();
     FormDisplay = new TFormDisplay();
     FormHelp = new TFormHelp();
     FoCom = new TFoCom();
@@ -130,6 +140,94 @@ void CreateAllWindows(int argc, const char* const* argv, bool demo)
     FormGripo = new TFormGripo();
 }
 
+bool WindowsComplete() { return MainForm && FormGripo; }
+
+void CreateAllWindows(int argc, const char* const* argv, bool demo)
+{
+    CreateMainWindow(argc, argv, demo);
+    CompleteWindows();
+}
+
+namespace {
+
+bool IsInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TabletPress:
+    case QEvent::InputMethod:
+    case QEvent::Drop:
+    case QEvent::Close:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Completes the windows after the main window's first paint (queued behind
+// it, so that the paint reaches the screen first), before the first input
+// event or close request reaches any object, or after a short while if the
+// window is never painted at all (started minimised, say): whichever comes
+// first.
+class TCompleteAfterFirstPaint final : public QObject {
+public:
+    explicit TCompleteAfterFirstPaint(QObject* parent) : QObject(parent) {}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (IsInput(event->type()))
+            CompleteWindowsNow();
+        else if (event->type() == QEvent::Paint && watched == MainForm && !queued_) {
+            queued_ = true;
+            // Behind the paint and behind what was queued with it.
+            QTimer::singleShot(0, this, [this] { QTimer::singleShot(0, this, [] { CompleteWindowsNow(); }); });
+        }
+        return false;
+    }
+
+private:
+    bool queued_ = false;
+};
+
+QPointer<TCompleteAfterFirstPaint> g_completion;
+
+} // namespace
+
+void CompleteWindowsNow()
+{
+    if (g_completion) {
+        QCoreApplication::instance()->removeEventFilter(g_completion);
+        g_completion->deleteLater();
+        g_completion = nullptr;
+    }
+    if (!MainForm || FormGripo)
+        return;
+    // A window that cannot be built ends the program, as at the start.
+    if (!TApplication::Guarded([] {
+            CompleteWindows();
+            return true;
+        }))
+        QCoreApplication::exit(1);
+}
+
+void CompleteWindowsAfterFirstPaint()
+{
+    if (!MainForm || FormGripo || g_completion || !QCoreApplication::instance())
+        return;
+    g_completion = new TCompleteAfterFirstPaint(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(g_completion);
+    QTimer::singleShot(250, g_completion, [] { CompleteWindowsNow(); });
+}
+
 template <class T>
 static void Destroy(T*& p)
 {
@@ -139,6 +237,10 @@ static void Destroy(T*& p)
 
 void DestroyAllWindows()
 {
+    if (g_completion) {
+        QCoreApplication::instance()->removeEventFilter(g_completion);
+        delete g_completion.data();
+    }
     Destroy(FormGripo);
     Destroy(FormOhmraFComment);
     Destroy(FormOhmraCali);

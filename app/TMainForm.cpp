@@ -93,20 +93,19 @@ QString TMainForm::BoxText(const QPlainTextEdit* box) { return ValueBoxText(box)
 
 void TMainForm::SetBoxText(QPlainTextEdit* box, const QString& text) { SetValueBoxText(box, text); }
 
-TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMainWindow(parent)
+TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent, TBuild build) : QMainWindow(parent)
 {
     MainForm = this;
     ::MainState = this;
     setObjectName("MainForm");
     resize(1006, 700);
-    setStyleSheet("QMainWindow { background: white; } QWidget#Central { background: white; }");
     {
         QFont f("MS Sans Serif");
         f.setStyleHint(QFont::SansSerif);
         setFont(f);
     }
 
-    BuildControls();
+    BuildStartView();
     BuildMenus();
 
     // 1. Text fields and optional devices cleared (the fields start empty);
@@ -120,21 +119,12 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
         const QRect g = s->geometry();
         move((g.width() - width()) / 2, (g.height() - height()) / 2);
     }
-    // 5.
-    SetBoxText(Minwert, {});
-    SetBoxText(Maxwert, {});
-    SetBoxText(Messwert, {});
+    // 5. The value boxes start empty (see BuildReadOut).
     // 6.
     TimeSpan = Sampling_time_Display * 60.0 * 0.001;
-    Chart1->SetTimeAxisMax(TimeSpan);
-    Chart1->SetTimeAxisStartOffset(0);
-    Chart1->ClearSeries();
     // 7.
     ResetExtremes();
-    // 8.
-    TeeCommander1->setVisible(false);
-    Chart1->setVisible(false);
-    GroupBox1->setVisible(false);
+    // 8. The read-out's controls start hidden (see BuildReadOut).
     RangeSelected = false;
     ManualEFieldFirmware = true;
     DeviceTitle = "0";
@@ -162,6 +152,14 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
     BuildOptionalDevices();
     AssignAccessKeys(MainMenue->actions());
     AssignAccessKeysDeep(Device);
+    // The pictures as late as this: the program's entry may still be
+    // decoding them, and the menus are built meanwhile.
+    const QImage wall = BuiltInWallpaper();
+    if (!wall.isNull())
+        ImageWallpaper->setPixmap(QPixmap::fromImage(wall));
+    LogoPicture = BuiltInLogo();
+    if (!LogoPicture.isNull())
+        image_Manufac_Logo->setPixmap(QPixmap::fromImage(LogoPicture));
     // 12.
     LoadBanner();
     // 13.
@@ -172,6 +170,9 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent) : QMain
     auto* keep = new KeepMenuEntryStates(this);
     for (QMenu* m : MainMenue->findChildren<QMenu*>())
         m->installEventFilter(keep);
+
+    if (build == TBuild::Whole)
+        BuildReadOut();
 }
 
 TMainForm::~TMainForm()
@@ -182,7 +183,7 @@ TMainForm::~TMainForm()
         ::MainState = nullptr;
 }
 
-void TMainForm::BuildControls()
+void TMainForm::BuildStartView()
 {
     auto* central = new QWidget(this);
     central->setObjectName("Central");
@@ -199,6 +200,16 @@ void TMainForm::BuildControls()
     image_Manufac_Logo = new QLabel(central);
     image_Manufac_Logo->setGeometry(0, 32, 337, 89);
     image_Manufac_Logo->setScaledContents(true);
+
+    ImageWallpaper->setObjectName(QStringLiteral("ImageWallpaper"));
+    image_Manufac_Logo->setObjectName(QStringLiteral("image_Manufac_Logo"));
+}
+
+void TMainForm::BuildReadOut()
+{
+    if (GroupBox1)
+        return;
+    QWidget* central = centralWidget();
 
     GroupBox1 = new QGroupBox(central);
     GroupBox1->setGeometry(5, 111, 328, 522);
@@ -233,18 +244,8 @@ void TMainForm::BuildControls()
     TeeCommander1 = new TTeeCommander(Chart1, central);
     TeeCommander1->setGeometry(0, 0, 1006, 33);
 
-    // The pictures last: the program's entry may still be decoding them.
-    const QImage wall = BuiltInWallpaper();
-    if (!wall.isNull())
-        ImageWallpaper->setPixmap(QPixmap::fromImage(wall));
-    LogoPicture = BuiltInLogo();
-    if (!LogoPicture.isNull())
-        image_Manufac_Logo->setPixmap(QPixmap::fromImage(LogoPicture));
-
     // Scripts and GUI drivers find the controls by their member names.
 #define MAIN_NAME(member) member->setObjectName(QStringLiteral(#member))
-    MAIN_NAME(ImageWallpaper);
-    MAIN_NAME(image_Manufac_Logo);
     MAIN_NAME(GroupBox1);
     MAIN_NAME(LabelposMax);
     MAIN_NAME(Maxwert);
@@ -266,6 +267,18 @@ void TMainForm::BuildControls()
     connect(b_Stop_, &QPushButton::clicked, this, [this] { b_Stop_Click(); });
     connect(b_Reset, &QPushButton::clicked, this, [this] { b_ResetClick(); });
     connect(b_Cancel, &QPushButton::clicked, this, [this] { b_CancelClick(); });
+
+    // As the window starts: the value boxes empty, the time axis over the
+    // display span, and the read-out hidden until a range is chosen.
+    SetBoxText(Minwert, {});
+    SetBoxText(Maxwert, {});
+    SetBoxText(Messwert, {});
+    Chart1->SetTimeAxisMax(TimeSpan);
+    Chart1->SetTimeAxisStartOffset(0);
+    Chart1->ClearSeries();
+    TeeCommander1->setVisible(false);
+    Chart1->setVisible(false);
+    GroupBox1->setVisible(false);
 }
 
 void TMainForm::BuildMenus()

@@ -22,7 +22,10 @@ class TMainForm : public QMainWindow, public TMainState {
     Q_OBJECT
 public:
     // Construction steps 1 to 14; argv are the command-line words.
-    TMainForm(int argc, const char* const* argv, QWidget* parent = nullptr);
+    // Whole: every control now. StartViewFirst: the menus and the start
+    // view now, the read-out when BuildReadOut is called.
+    enum class TBuild { Whole, StartViewFirst };
+    TMainForm(int argc, const char* const* argv, QWidget* parent = nullptr, TBuild build = TBuild::Whole);
     ~TMainForm() override;
 
     // --- menus -----------------------------------------------------------
@@ -112,9 +115,16 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
 
+public:
+    // The read-out's controls (value boxes, buttons, chart and its toolbar)
+    // are hidden until a range is chosen. Built with the window, or (so that
+    // the window is on screen sooner) right after its first showing and
+    // before it takes any input; the second call does nothing.
+    void BuildReadOut();
+
 private:
     void BuildMenus();
-    void BuildControls();
+    void BuildStartView();
     void BuildOptionalDevices();
     void LoadBanner();
 };

@@ -2,9 +2,11 @@
 #include "widgets/QtPrompt.h"
 #include "app/TApplication.h"
 #include "app/TMainForm.h"
+#include "platform/FontWarmUp.h"
 #include "platform/Pictures.h"
 #include "platform/SingleInstance.h"
 
+#include <QImageReader>
 #include <QLocale>
 #include <cstring>
 #include <strings.h>
@@ -25,6 +27,9 @@ int main(int argc, char** argv)
         BuiltInWallpaper();
         BuiltInLogo();
     });
+    // Likewise the font configuration, which the menu bar's first paint
+    // would otherwise wait for.
+    std::jthread fonts(WarmUpFontConfiguration);
 
     bool demo = false;
     for (int i = 1; i < argc; ++i)
@@ -35,6 +40,10 @@ int main(int argc, char** argv)
     const std::vector<const char*> words(argv, argv + argc);
 
     TApplication app(argc, argv);
+    // The first icon the style draws (the menu bar's own) makes Qt look
+    // through its image format plugins; that is done beside the window's
+    // construction too.
+    std::jthread imageFormats([] { QImageReader::supportedImageFormats(); });
     TApplication::SetTitle("Ulmaro read out");
     TApplication::setQuitOnLastWindowClosed(false);
     TQtPrompt prompt;
@@ -43,16 +52,19 @@ int main(int argc, char** argv)
     // An exception that gets this far (a window that cannot be built) is
     // shown in the error box; the program then ends. The windows are not
     // torn down then: the one that failed may have left its global behind.
+    // The main window is shown first; the other windows are built right
+    // after its first paint, before any input can reach them.
     int rc = 1;
     const bool ran = TApplication::Guarded([&] {
-        CreateAllWindows(int(words.size()), words.data(), demo);
+        CreateMainWindow(int(words.size()), words.data(), demo);
         MainForm->show();
         MainForm->activateWindow();
+        CompleteWindowsAfterFirstPaint();
         WatchShowRequests();
         rc = app.exec();
         return true;
     });
-    if (!ran)
+    if (!ran || !WindowsComplete())
         return 1;
     DestroyAllWindows();
     SetPrompt(nullptr);
