@@ -109,6 +109,165 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The plot's layers are drawn into images rather than pixmaps: the trace
+// writes its decimated columns straight into the pixels (see
+// TTracePlottable::drawColumns), which needs an image it can reach. The
+// lowest buffer is cleared to the plot's background when that is one opaque
+// colour; the screen then gets it as a plain copy, where a transparent
+// buffer had to be blended over a background filled first.
+class TImagePaintBuffer : public QCPAbstractPaintBuffer {
+public:
+    TImagePaintBuffer(const QSize& size, double ratio) : QCPAbstractPaintBuffer(size, ratio)
+    {
+        TImagePaintBuffer::reallocateBuffer();
+    }
+
+    // The colour `clear(Qt::transparent)` fills with instead (invalid: none).
+    void SetBackground(const QColor& colour) { background_ = colour; }
+    // True when the last clear filled with the opaque background.
+    bool Opaque() const { return opaque_; }
+
+    QCPPainter* startPainting() override { return new QCPPainter(&image_); }
+
+    void draw(QCPPainter* painter) const override
+    {
+        if (painter && painter->isActive())
+            painter->drawImage(0, 0, image_);
+    }
+
+    void clear(const QColor& colour) override
+    {
+        const bool opaque = background_.isValid() && background_.alpha() == 255 && colour.alpha() == 0;
+        // An opaque image in the screen's own format is copied row by row.
+        const QImage::Format format = opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+        if (image_.format() != format)
+            allocate(format);
+        opaque_ = opaque;
+        image_.fill(opaque ? background_ : colour);
+    }
+
+protected:
+    void reallocateBuffer() override { allocate(QImage::Format_ARGB32_Premultiplied); }
+
+private:
+    void allocate(QImage::Format format)
+    {
+        setInvalidated();
+        image_ = QImage(mSize * mDevicePixelRatio, format);
+        image_.setDevicePixelRatio(mDevicePixelRatio);
+        opaque_ = false;
+    }
+
+    QImage image_;
+    QColor background_;
+    bool opaque_ = false;
+};
+
+class TChartPlot : public QCustomPlot {
+public:
+    explicit TChartPlot(QWidget* parent) : QCustomPlot(parent)
+    {
+        connect(this, &QCustomPlot::beforeReplot, this, [this] { PrepareBuffers(); });
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        auto* base = mPaintBuffers.isEmpty() ? nullptr : dynamic_cast<TImagePaintBuffer*>(mPaintBuffers.first().data());
+        if (!base || !base->Opaque() || base->invalidated() || base->size() != size() || mViewport != rect() ||
+            !qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF())) {
+            QCustomPlot::paintEvent(event);
+            return;
+        }
+        // The lowest buffer holds the background already.
+        QCPPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        base->draw(&painter);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (qsizetype i = 1; i < mPaintBuffers.size(); ++i)
+            mPaintBuffers[i]->draw(&painter);
+    }
+
+private:
+    // Before the plot shares its buffers out to the layers: as many image
+    // buffers as it will use (one for the layers below the first buffered
+    // layer, one for each buffered layer, one for the layers after each).
+    void PrepareBuffers()
+    {
+        int last = 0;
+        for (int i = 0; i < layerCount(); ++i) {
+            if (layer(i)->mode() != QCPLayer::lmBuffered)
+                continue;
+            ++last;
+            if (i + 1 < layerCount() && layer(i + 1)->mode() == QCPLayer::lmLogical)
+                ++last;
+        }
+        for (int i = 0; i <= last; ++i) {
+            if (i < mPaintBuffers.size() && dynamic_cast<TImagePaintBuffer*>(mPaintBuffers[i].data()))
+                continue;
+            QSharedPointer<QCPAbstractPaintBuffer> buffer(
+                new TImagePaintBuffer(viewport().size(), bufferDevicePixelRatio()));
+            if (i < mPaintBuffers.size())
+                mPaintBuffers[i] = buffer;
+            else
+                mPaintBuffers.append(buffer);
+        }
+        const bool plain = mBackgroundBrush.style() == Qt::SolidPattern && mBackgroundPixmap.isNull();
+        static_cast<TImagePaintBuffer*>(mPaintBuffers.first().data())
+            ->SetBackground(plain ? mBackgroundBrush.color() : QColor());
+    }
+};
+
+// Where the painter draws into a plain image, with no transform and a
+// rectangular clip (the plot's own buffers), pixels can be set directly;
+// `clip` is then the part of the image the painter may touch. Printers, PDF
+// and pictures are not images and go through the painter.
+bool DirectPixels(QPainter* painter, QImage*& image, QRect& clip)
+{
+    QPaintDevice* device = painter->device();
+    if (!device || device->devType() != QInternal::Image)
+        return false;
+    image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    if (image->devicePixelRatio() != 1.0 || !painter->deviceTransform().isIdentity() ||
+        painter->compositionMode() != QPainter::CompositionMode_SourceOver || painter->opacity() != 1.0)
+        return false;
+    clip = image->rect();
+    if (painter->hasClipping()) {
+        const QRegion region = painter->clipRegion();
+        if (region.rectCount() > 1)
+            return false;
+        clip &= region.boundingRect();
+    }
+    return true;
+}
+
+// One-pixel-wide bars (in column order) in an opaque colour, set straight
+// into the image: the same pixels a painter fills for them.
+void WriteBars(QImage& image, const std::vector<QRect>& bars, const QRect& clip, QRgb argb)
+{
+    if (clip.isEmpty())
+        return;
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    for (const QRect& bar : bars) {
+        const int x = bar.left();
+        if (x < clip.left() || x > clip.right())
+            continue;
+        const int top = std::max(bar.top(), clip.top()), bottom = std::min(bar.bottom(), clip.bottom());
+        uchar* p = bits + qsizetype(top) * stride + qsizetype(x) * 4;
+        for (int y = top; y <= bottom; ++y, p += stride)
+            *reinterpret_cast<QRgb*>(p) = argb;
+    }
+}
+
+}  // namespace
+
 // Draws Series1 straight from the trace store: only the points the visible
 // range needs (two per pixel column at most), each segment in the colour of
 // the point it runs to.
@@ -239,9 +398,24 @@ protected:
         // hundreds of bars costs far less than a call for each.
         uint8_t batchColour = 0;
         const QRect clip = mKeyAxis->axisRect()->rect();
+        // Into the paint buffer's own pixels where it is an image: a bar a
+        // pixel wide costs the raster engine a call per row, far more than
+        // setting the row's pixel.
+        QImage* image = nullptr;
+        QRect pixelClip;
+        const bool direct = DirectPixels(painter, image, pixelClip);
+        pixelClip &= QRect(pixelClip.left(), clip.top(), pixelClip.width(), clip.height());
+        if (direct)
+            ++directFrames_;
         auto drawBatch = [&] {
             if (rects_.empty())
                 return;
+            const QRgb argb = store_.PaletteColour(batchColour);
+            if (direct && qAlpha(argb) == 255) {
+                WriteBars(*image, rects_, pixelClip, argb);
+                rects_.clear();
+                return;
+            }
             MergeColumnBars(rects_, clip.top(), clip.bottom(), merged_, runStart_);
             painter->setPen(Qt::NoPen);
             painter->setBrush(QColor::fromRgba(store_.PaletteColour(batchColour)));
@@ -302,8 +476,13 @@ protected:
         painter->drawLine(QLineF(rect.left(), rect.center().y(), rect.right(), rect.center().y()));
     }
 
+public:
+    // Frames whose columns were set straight into an image's pixels.
+    int DirectFrames() const { return directFrames_; }
+
 private:
     const TTraceStore& store_;
+    int directFrames_ = 0;
     std::vector<size_t> indices_;
     TTraceStore::TColumnCache cache_;
     std::vector<QPointF> points_, run_;
@@ -387,7 +566,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    d->plot = new QCustomPlot(this);
+    d->plot = new TChartPlot(this);
     layout->addWidget(d->plot);
     QCustomPlot* plot = d->plot;
 
@@ -638,6 +817,7 @@ void TChart::RepaintNow()
 
 QCustomPlot* TChart::Plot() const { return d->plot; }
 int TChart::ReplotCount() const { return d->replots; }
+int TChart::DirectColumnFrames() const { return d->trace->DirectFrames(); }
 
 void TChart::SetMouseMode(TMouseMode mode)
 {

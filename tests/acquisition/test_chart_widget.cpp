@@ -471,3 +471,87 @@ TEST(ChartWidget, OddPointsDrawWithoutHarm)
     EXPECT_TRUE(c.CsvText().endsWith("\r\n50;nan;\r\n51;inf;\r\nnan;1;\r\n52;1" + QString(300, '0') + ";\r\n"))
         << c.CsvText().right(400).toStdString();
 }
+
+TEST(ChartWidget, ColumnsSetIntoAnImageMatchThePaintersPixels)
+{
+    // The screen's buffers are images, and the decimated columns are set
+    // straight into their pixels; a pixmap (like a printer or a PDF) gets
+    // them from the painter. Both must show the same trace, pixel for pixel,
+    // whatever it looks like and wherever it leaves the plot.
+    struct TCase {
+        const char* name;
+        double (*y)(int i);
+        QColor (*colour)(int i);
+        double valueMin, valueMax;
+        int startOffset;  // pixels; a negative one starts the axis left of the plot
+        bool columns;     // tall enough to be drawn as columns
+    };
+    static const auto black = [](int) { return QColor(Qt::black); };
+    static const auto noise = [](int i) { return 6.0 * std::sin(i * 1.7) + 3.0 * std::sin(i * 0.0003); };
+    const TCase cases[] = {
+        {"flat", [](int) { return 2.5; }, black, -5, 5, 0, false},
+        {"noisy", noise, black, -10, 10, 0, true},
+        {"spikes", [](int i) { return (i % 4999 == 0) ? 15.0 : 0.3 * std::sin(i * 1.3); }, black, -20, 20, 0, true},
+        {"gaps", [](int i) { return (i / 20000) % 3 == 1 ? std::numeric_limits<double>::quiet_NaN() : noise(i); }, black, -10, 10, 0, true},
+        {"beyond the plot", noise, black, -4, 3, -150, true},
+        {"colours", noise,
+         [](int i) { return i < 100000 ? QColor(Qt::black) : i < 200000 ? QColor(Qt::red) : QColor(0, 0, 255, 128); },
+         -10, 10, 0, true},
+    };
+    for (const TCase& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        TChart c;
+        c.show();
+        c.SetValueAxisRange(tc.valueMin, tc.valueMax);
+        const int n = 300000;
+        for (int i = 0; i < n; ++i)
+            c.AddPoint(i * 0.01, tc.y(i), tc.colour(i), TTraceStore::NoStamp);
+        c.SetTimeAxisMax((n - 1) * 0.01);
+        c.SetTimeAxisStartOffset(tc.startOffset);
+        c.RepaintNow();
+        EXPECT_EQ(c.DirectColumnFrames() > 0, tc.columns) << "on screen";
+
+        QCustomPlot* plot = c.Plot();
+        const QSize size = plot->size();
+        const int before = c.DirectColumnFrames();
+        QImage image(size, QImage::Format_RGB32);
+        {
+            QCPPainter painter(&image);
+            plot->toPainter(&painter, size.width(), size.height());
+        }
+        EXPECT_EQ(c.DirectColumnFrames() - before, tc.columns ? 1 : 0) << "into the image";
+        QPixmap pixmap(size);
+        {
+            QCPPainter painter(&pixmap);
+            plot->toPainter(&painter, size.width(), size.height());
+        }
+        EXPECT_EQ(c.DirectColumnFrames() - before, tc.columns ? 1 : 0) << "the pixmap goes through the painter";
+
+        const QImage painted = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+        auto compare = [&painted](const QImage& other, const QRect& part, const char* what) {
+            ASSERT_EQ(painted.size(), other.size()) << what;
+            int differing = 0;
+            QPoint first(-1, -1);
+            for (int y = part.top(); y <= part.bottom(); ++y)
+                for (int x = part.left(); x <= part.right(); ++x)
+                    if (other.pixel(x, y) != painted.pixel(x, y) && differing++ == 0)
+                        first = QPoint(x, y);
+            EXPECT_EQ(differing, 0) << what << ", first at " << first.x() << "," << first.y();
+        };
+        compare(image, image.rect(), "image");
+        // The screen shows its buffers, the background in the lowest. (Its
+        // tick labels come from a cache of pictures, drawn a shade apart from
+        // text: the plot area is compared.)
+        compare(plot->grab().toImage().convertToFormat(QImage::Format_RGB32),
+                plot->axisRect()->rect().adjusted(-1, -1, 1, 1), "screen");
+
+        // And the trace is there: ink inside the plot area, none outside it
+        // on the silver around it.
+        const QRect area = plot->axisRect()->rect();
+        int ink = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ink += qGray(image.pixel(x, y)) < 140;
+        EXPECT_GT(ink, area.width()) << "the trace is drawn";
+    }
+}
