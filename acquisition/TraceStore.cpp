@@ -108,8 +108,70 @@ void TTraceStore::Append(double x, double y, uint32_t argb, int64_t stampMs)
         }
     }
     ++size_;
-    if ((size_ & Mask) == 0)
+    if ((size_ & Mask) == 0) {
         c.moments = chunkStats(chunks_.size() - 1, 0, ChunkSize);
+        c.line = fitLine(c);
+    }
+}
+
+TTraceStore::TTimeLine TTraceStore::fitLine(const TChunk& c)
+{
+    TTimeLine line;
+    const double x0 = c.x[0], xn = c.x[ChunkSize - 1];
+    if (!std::isfinite(x0) || !std::isfinite(xn) || !(xn > x0))
+        return line;
+    const double step = (xn - x0) / double(ChunkSize - 1);
+    double err = 0;
+    for (size_t k = 0; k < ChunkSize; ++k) {
+        const double d = std::fabs(c.x[k] - (x0 + double(k) * step));
+        if (!(d <= err))
+            err = d;  // NaN too: it fails the check below
+    }
+    // Room for the rounding of the line's own arithmetic at these times.
+    err += 8 * std::numeric_limits<double>::epsilon() * (std::fabs(x0) + std::fabs(xn));
+    // A line that leaves a quarter sample of doubt answers too seldom.
+    if (!(err < step / 4))
+        return line;
+    line.x0 = x0;
+    line.step = step;
+    line.err = err;
+    return line;
+}
+
+bool TTraceStore::edgeFromLines(size_t& lo, size_t hi, double edge, size_t& found) const
+{
+    // Index units of slack for the rounding of the division.
+    constexpr double Slack = 1e-6;
+    for (size_t ci = lo >> ChunkBits; ci < chunks_.size(); ++ci) {
+        const size_t start = ci << ChunkBits;
+        if (start >= hi) {
+            found = hi;  // every sample before hi lies before the edge
+            return true;
+        }
+        const TTimeLine& line = chunks_[ci]->line;
+        if (!line.Valid())
+            return false;
+        // Samples below `first` surely lie before the edge, samples from
+        // `surely` on surely not; where both agree, that is the answer.
+        const double first = std::ceil((edge - line.x0 - line.err) / line.step - Slack);
+        const double surely = std::ceil((edge - line.x0 + line.err) / line.step + Slack);
+        if (first >= double(ChunkSize)) {
+            if (start + ChunkSize >= hi) {
+                found = hi;
+                return true;
+            }
+            lo = std::max(lo, start + ChunkSize - 1);
+            continue;
+        }
+        if (!(first == surely))
+            return false;
+        const size_t k = start + size_t(std::max(first, 0.0));
+        if (k <= lo)
+            return false;  // X(lo) is below the edge: the line is no help here
+        found = std::min(k, hi);
+        return true;
+    }
+    return false;
 }
 
 namespace {
@@ -273,6 +335,11 @@ size_t TTraceStore::searchEdge(size_t lo, size_t hi, double edge) const
 {
     if (lo >= hi || !(X(lo) < edge))
         return lo;
+    if (monotonic_) {
+        size_t found = 0;
+        if (edgeFromLines(lo, hi, edge, found))
+            return found;
+    }
     // X(left) < edge; right == hi or X(right) >= edge. The samples are
     // nearly evenly spaced, so a guess from the slope lands next to the
     // answer and a short gallop brackets it: a handful of memory touches

@@ -143,6 +143,14 @@ private:
         }
         return offsets;
     }();
+    // The times of a full chunk as a straight line: x[k] lies within `err`
+    // of x0 + k * step (a steady sample period), so the index where a time
+    // falls follows from arithmetic, without touching the samples. Not valid
+    // (err < 0) when the times wander too far from any line to tell.
+    struct TTimeLine {
+        double x0 = 0, step = 0, err = -1;
+        bool Valid() const { return err >= 0; }
+    };
     struct TChunk {
         static constexpr size_t PyramidSize = LevelOffsets[ChunkBits + 1];
         double x[ChunkSize];
@@ -151,6 +159,7 @@ private:
         int32_t t[ChunkSize];
         int64_t t0 = NoStamp;  // the first stamp of the chunk; offsets count from it
         TStats moments;        // of the whole chunk, set when it is full
+        TTimeLine line;        // set when it is full
         TMinMax pyramid[PyramidSize];
         TMinMax& block(int level, size_t b) { return pyramid[LevelOffsets[size_t(level)] + b]; }
         const TMinMax& block(int level, size_t b) const { return pyramid[LevelOffsets[size_t(level)] + b]; }
@@ -167,6 +176,11 @@ private:
     void emitColumn(size_t first, size_t last, std::vector<size_t>& out, TColumnCache::TColumn* cached) const;
     // First index in [lo, hi) whose x is not below `edge` (hi when none).
     size_t searchEdge(size_t lo, size_t hi, double edge) const;
+    // searchEdge from the chunks' time lines, for a monotonic trace with
+    // X(lo) < edge. False when a line cannot tell; `lo` may then have moved
+    // on past chunks that lie wholly before the edge.
+    bool edgeFromLines(size_t& lo, size_t hi, double edge, size_t& found) const;
+    static TTimeLine fitLine(const TChunk& c);
 
     std::vector<std::unique_ptr<TChunk>> chunks_;
     size_t size_ = 0;
