@@ -25,6 +25,8 @@ void TTraceStore::Clear()
 {
     chunks_.clear();
     chunks_.shrink_to_fit();
+    lines_.clear();
+    lines_.shrink_to_fit();
     size_ = 0;
     ++generation_;
     monotonic_ = true;
@@ -110,7 +112,7 @@ void TTraceStore::Append(double x, double y, uint32_t argb, int64_t stampMs)
     ++size_;
     if ((size_ & Mask) == 0) {
         c.moments = chunkStats(chunks_.size() - 1, 0, ChunkSize);
-        c.line = fitLine(c);
+        lines_.push_back(fitLine(c));
     }
 }
 
@@ -148,7 +150,9 @@ bool TTraceStore::edgeFromLines(size_t& lo, size_t hi, double edge, size_t& foun
             found = hi;  // every sample before hi lies before the edge
             return true;
         }
-        const TTimeLine& line = chunks_[ci]->line;
+        if (ci >= lines_.size())
+            return false;
+        const TTimeLine& line = lines_[ci];
         if (!line.Valid())
             return false;
         // Samples below `first` surely lie before the edge, samples from
@@ -165,10 +169,9 @@ bool TTraceStore::edgeFromLines(size_t& lo, size_t hi, double edge, size_t& foun
         }
         if (!(first == surely))
             return false;
+        // The first sample at or past the edge; one before lo means lo is.
         const size_t k = start + size_t(std::max(first, 0.0));
-        if (k <= lo)
-            return false;  // X(lo) is below the edge: the line is no help here
-        found = std::min(k, hi);
+        found = std::clamp(k, lo, hi);
         return true;
     }
     return false;
@@ -232,6 +235,7 @@ TTraceStore::TStats TTraceStore::RangeStats(size_t first, size_t last) const
 void TTraceStore::Swap(TTraceStore& other)
 {
     std::swap(chunks_, other.chunks_);
+    std::swap(lines_, other.lines_);
     std::swap(size_, other.size_);
     std::swap(monotonic_, other.monotonic_);
     std::swap(lastX_, other.lastX_);
@@ -333,13 +337,17 @@ size_t TTraceStore::LowerBound(double x) const { return searchEdge(0, size_, x);
 
 size_t TTraceStore::searchEdge(size_t lo, size_t hi, double edge) const
 {
-    if (lo >= hi || !(X(lo) < edge))
+    if (lo >= hi)
         return lo;
+    // Before any sample is read: the frame's columns move a fraction of a
+    // sample, and a long trace's samples are out of the cache by then.
     if (monotonic_) {
         size_t found = 0;
         if (edgeFromLines(lo, hi, edge, found))
             return found;
     }
+    if (!(X(lo) < edge))
+        return lo;
     // X(left) < edge; right == hi or X(right) >= edge. The samples are
     // nearly evenly spaced, so a guess from the slope lands next to the
     // answer and a short gallop brackets it: a handful of memory touches
@@ -491,6 +499,7 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
 size_t TTraceStore::MemoryBytes() const
 {
     return sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(TChunk) +
+           lines_.capacity() * sizeof(TTimeLine) +
            palette_.capacity() * sizeof(palette_[0]);
 }
 

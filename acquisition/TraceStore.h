@@ -159,7 +159,6 @@ private:
         int32_t t[ChunkSize];
         int64_t t0 = NoStamp;  // the first stamp of the chunk; offsets count from it
         TStats moments;        // of the whole chunk, set when it is full
-        TTimeLine line;        // set when it is full
         TMinMax pyramid[PyramidSize];
         TMinMax& block(int level, size_t b) { return pyramid[LevelOffsets[size_t(level)] + b]; }
         const TMinMax& block(int level, size_t b) const { return pyramid[LevelOffsets[size_t(level)] + b]; }
@@ -176,13 +175,16 @@ private:
     void emitColumn(size_t first, size_t last, std::vector<size_t>& out, TColumnCache::TColumn* cached) const;
     // First index in [lo, hi) whose x is not below `edge` (hi when none).
     size_t searchEdge(size_t lo, size_t hi, double edge) const;
-    // searchEdge from the chunks' time lines, for a monotonic trace with
-    // X(lo) < edge. False when a line cannot tell; `lo` may then have moved
-    // on past chunks that lie wholly before the edge.
+    // searchEdge from the chunks' time lines, for a monotonic trace. False
+    // when a line cannot tell; `lo` may then have moved on to the last
+    // sample of a chunk that lies wholly before the edge.
     bool edgeFromLines(size_t& lo, size_t hi, double edge, size_t& found) const;
     static TTimeLine fitLine(const TChunk& c);
 
     std::vector<std::unique_ptr<TChunk>> chunks_;
+    // The time line of each full chunk, kept together: a frame consults one
+    // for every column, and a chunk's own header is far from the cache.
+    std::vector<TTimeLine> lines_;
     size_t size_ = 0;
     uint64_t generation_ = 0;  // changes when points go (Clear)
     bool monotonic_ = true;
