@@ -169,12 +169,42 @@ class TChartPlot : public QCustomPlot {
 public:
     explicit TChartPlot(QWidget* parent) : QCustomPlot(parent)
     {
-        connect(this, &QCustomPlot::beforeReplot, this, [this] { PrepareBuffers(); });
+        connect(this, &QCustomPlot::beforeReplot, this, [this] {
+            PrepareBuffers();
+            if (!screenFrame_)
+                buffersStale_ = false;  // the plot's own replot fills them
+        });
+    }
+
+    // A frame drawn in the paint event itself, straight onto the screen:
+    // nothing is cleared into a buffer first and copied on after. Where a
+    // layer keeps a buffer of its own (the cursor's, so that following the
+    // mouse never redraws the trace) the plot's own replot serves, and so it
+    // does when the plot is not painted now (hidden).
+    void DrawNow()
+    {
+        if (!ScreenFramesPossible()) {
+            replot(rpImmediateRefresh);
+            return;
+        }
+        screenPending_ = true;
+        repaint();
+        if (screenPending_) {
+            screenPending_ = false;
+            replot(rpImmediateRefresh);
+        }
     }
 
 protected:
     void paintEvent(QPaintEvent* event) override
     {
+        // After frames straight onto the screen the buffers show an older
+        // one: an expose paints a fresh frame too.
+        if ((screenPending_ || buffersStale_) && ScreenFramesPossible()) {
+            screenPending_ = false;
+            PaintFrame();
+            return;
+        }
         auto* base = mPaintBuffers.isEmpty() ? nullptr : dynamic_cast<TImagePaintBuffer*>(mPaintBuffers.first().data());
         if (!base || !base->Opaque() || base->invalidated() || base->size() != size() || mViewport != rect() ||
             !qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF())) {
@@ -189,6 +219,40 @@ protected:
         for (qsizetype i = 1; i < mPaintBuffers.size(); ++i)
             mPaintBuffers[i]->draw(&painter);
     }
+
+private:
+    bool ScreenFramesPossible() const
+    {
+        if (mReplotting || mViewport != rect())
+            return false;
+        for (int i = 0; i < layerCount(); ++i)
+            if (layer(i)->mode() == QCPLayer::lmBuffered)
+                return false;
+        return true;
+    }
+
+    // What a replot and the paint of its buffers do, onto the screen.
+    void PaintFrame()
+    {
+        // Cached tick labels are made at the buffers' pixel ratio.
+        if (!qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF()))
+            setBufferDevicePixelRatio(devicePixelRatioF());
+        screenFrame_ = true;
+        buffersStale_ = true;
+        emit beforeReplot();
+        QCPPainter painter(this);
+        if (painter.isActive()) {
+            if (mBackgroundBrush.style() != Qt::NoBrush)
+                painter.fillRect(mViewport, mBackgroundBrush);
+            draw(&painter);
+        }
+        screenFrame_ = false;
+        emit afterReplot();
+    }
+
+    bool screenPending_ = false;  // DrawNow's frame is due in the paint event
+    bool screenFrame_ = false;    // a frame onto the screen is being drawn
+    bool buffersStale_ = false;   // the screen shows a newer frame than the buffers
 
 private:
     // Before the plot shares its buffers out to the layers: as many image
@@ -220,46 +284,67 @@ private:
     }
 };
 
-// Where the painter draws into a plain image, with no transform and a
-// rectangular clip (the plot's own buffers), pixels can be set directly;
-// `clip` is then the part of the image the painter may touch. Printers, PDF
-// and pictures are not images and go through the painter.
-bool DirectPixels(QPainter* painter, QImage*& image, QRect& clip)
+// Where the painter's engine draws into a plain image (the plot's buffers,
+// the window's backing store on a raster screen) with no transform but a
+// whole-pixel shift and a rectangular clip, pixels can be set directly.
+// `offset` then takes the painter's coordinates to the image's, and `clip`
+// is the part of the image (in its own pixels) the painter may touch.
+// Printers, PDF and pictures are not images and go through the painter.
+struct TPixelTarget {
+    QImage* image = nullptr;
+    QPoint offset;
+    QRect clip;
+};
+
+bool DirectPixels(QPainter* painter, TPixelTarget& target)
 {
-    QPaintDevice* device = painter->device();
+    QPaintEngine* engine = painter->paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
     if (!device || device->devType() != QInternal::Image)
         return false;
-    image = static_cast<QImage*>(device);
+    QImage* image = static_cast<QImage*>(device);
     const QImage::Format format = image->format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
         format != QImage::Format_ARGB32_Premultiplied)
         return false;
-    if (image->devicePixelRatio() != 1.0 || !painter->deviceTransform().isIdentity() ||
+    const QTransform t = painter->deviceTransform();
+    if (image->devicePixelRatio() != 1.0 || t.type() > QTransform::TxTranslate || t.dx() != std::round(t.dx()) ||
+        t.dy() != std::round(t.dy()) || std::fabs(t.dx()) > PixelLimit || std::fabs(t.dy()) > PixelLimit ||
         painter->compositionMode() != QPainter::CompositionMode_SourceOver || painter->opacity() != 1.0)
         return false;
-    clip = image->rect();
+    const QPoint offset(int(t.dx()), int(t.dy()));
+    QRect clip = image->rect();
     if (painter->hasClipping()) {
         const QRegion region = painter->clipRegion();
         if (region.rectCount() > 1)
             return false;
-        clip &= region.boundingRect();
+        clip &= region.boundingRect().translated(offset);
     }
+    const QRegion system = engine->systemClip();
+    if (!system.isEmpty()) {
+        if (system.rectCount() > 1)
+            return false;
+        clip &= system.boundingRect();
+    }
+    target = {image, offset, clip};
     return true;
 }
 
-// One-pixel-wide bars (in column order) in an opaque colour, set straight
-// into the image: the same pixels a painter fills for them.
-void WriteBars(QImage& image, const std::vector<QRect>& bars, const QRect& clip, QRgb argb)
+// One-pixel-wide bars (in column order, in painter coordinates) in an opaque
+// colour, set straight into the image: the same pixels a painter fills.
+void WriteBars(const TPixelTarget& target, const std::vector<QRect>& bars, QRgb argb)
 {
+    const QRect& clip = target.clip;
     if (clip.isEmpty())
         return;
-    uchar* const bits = image.bits();
-    const qsizetype stride = image.bytesPerLine();
+    uchar* const bits = target.image->bits();
+    const qsizetype stride = target.image->bytesPerLine();
     for (const QRect& bar : bars) {
-        const int x = bar.left();
+        const int x = bar.left() + target.offset.x();
         if (x < clip.left() || x > clip.right())
             continue;
-        const int top = std::max(bar.top(), clip.top()), bottom = std::min(bar.bottom(), clip.bottom());
+        const int top = std::max(bar.top() + target.offset.y(), clip.top());
+        const int bottom = std::min(bar.bottom() + target.offset.y(), clip.bottom());
         uchar* p = bits + qsizetype(top) * stride + qsizetype(x) * 4;
         for (int y = top; y <= bottom; ++y, p += stride)
             *reinterpret_cast<QRgb*>(p) = argb;
@@ -401,18 +486,20 @@ protected:
         // Into the paint buffer's own pixels where it is an image: a bar a
         // pixel wide costs the raster engine a call per row, far more than
         // setting the row's pixel.
-        QImage* image = nullptr;
-        QRect pixelClip;
-        const bool direct = DirectPixels(painter, image, pixelClip);
-        pixelClip &= QRect(pixelClip.left(), clip.top(), pixelClip.width(), clip.height());
-        if (direct)
+        TPixelTarget target;
+        const bool direct = DirectPixels(painter, target);
+        if (direct) {
+            // The painter's rows stop at the plot area's, as the runs do below.
+            const QRect rows(target.clip.left(), clip.top() + target.offset.y(), target.clip.width(), clip.height());
+            target.clip &= rows;
             ++directFrames_;
+        }
         auto drawBatch = [&] {
             if (rects_.empty())
                 return;
             const QRgb argb = store_.PaletteColour(batchColour);
             if (direct && qAlpha(argb) == 255) {
-                WriteBars(*image, rects_, pixelClip, argb);
+                WriteBars(target, rects_, argb);
                 rects_.clear();
                 return;
             }
@@ -493,7 +580,7 @@ private:
 
 struct TChart::Impl {
     TTraceStore store;
-    QCustomPlot* plot = nullptr;
+    TChartPlot* plot = nullptr;
     TTracePlottable* trace = nullptr;
     QCPTextElement* title = nullptr;
     QTimer repaintTimer;
@@ -629,6 +716,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     // buffer of its own, so following the mouse never redraws the trace; while
     // it is off, the layer shares the main buffer and costs nothing per frame.
     QCPLayer* overlay = plot->layer("overlay");
+    overlay->setMode(QCPLayer::lmLogical);  // the plot makes it a buffered one
     const QColor cursorColours[2] = {Qt::red, QColor(0, 0, 200)};
     for (int k = 0; k < 2; ++k) {
         d->cursorLine[k] = new QCPItemStraightLine(plot);
@@ -812,7 +900,7 @@ void TChart::Repaint()
 void TChart::RepaintNow()
 {
     d->repaintTimer.stop();
-    d->plot->replot(QCustomPlot::rpImmediateRefresh);
+    d->plot->DrawNow();
 }
 
 QCustomPlot* TChart::Plot() const { return d->plot; }
