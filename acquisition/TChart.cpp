@@ -390,6 +390,8 @@ protected:
         const QCPRange range = keyAxis->range();
         store_.Decimate(range.lower, range.upper, std::max(1, keyAxis->axisRect()->width()), indices_, &cache_);
 
+        for (const size_t i : indices_)
+            store_.Prefetch(i);
         points_.resize(indices_.size());
         for (size_t k = 0; k < indices_.size(); ++k) {
             const size_t i = indices_[k];
@@ -439,6 +441,7 @@ protected:
     // Full resolution: runs of segments of one colour become one polyline.
     void drawPolylines(QCPPainter* painter)
     {
+        const bool oneColour = store_.PaletteSize() == 1;
         run_.clear();
         uint8_t runColour = 0;
         auto flush = [&] {
@@ -455,7 +458,7 @@ protected:
                 flush();
                 continue;
             }
-            const uint8_t colour = store_.ColourIndex(indices_[k]);
+            const uint8_t colour = oneColour ? 0 : store_.ColourIndex(indices_[k]);
             if (!run_.empty() && colour != runColour)
                 flush();
             if (run_.empty()) {
@@ -473,6 +476,7 @@ protected:
     // of stroking the polyline (and smoothing shows nothing here).
     void drawColumns(QCPPainter* painter)
     {
+        const bool oneColour = store_.PaletteSize() == 1;
         painter->setAntialiasing(false);
         bool open = false, prevValid = false;
         int column = 0, prevColumn = 0;
@@ -528,7 +532,7 @@ protected:
                 continue;
             }
             const int x = int(std::floor(p.x()));
-            const uint8_t c = store_.ColourIndex(indices_[k]);
+            const uint8_t c = oneColour ? 0 : store_.ColourIndex(indices_[k]);
             if (open && x == column) {
                 lo = std::min(lo, p.y());
                 hi = std::max(hi, p.y());
