@@ -25,9 +25,13 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <cmath>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -332,6 +336,8 @@ bool DirectPixels(QPainter* painter, TPixelTarget& target)
 
 // One-pixel-wide bars (in column order, in painter coordinates) in an opaque
 // colour, set straight into the image: the same pixels a painter fills.
+// A long trace's bars are tall and stand side by side; a bar at a time costs
+// a store per pixel, a row across sixteen neighbouring bars four stores.
 void WriteBars(const TPixelTarget& target, const std::vector<QRect>& bars, QRgb argb)
 {
     const QRect& clip = target.clip;
@@ -339,15 +345,62 @@ void WriteBars(const TPixelTarget& target, const std::vector<QRect>& bars, QRgb 
         return;
     uchar* const bits = target.image->bits();
     const qsizetype stride = target.image->bytesPerLine();
-    for (const QRect& bar : bars) {
-        const int x = bar.left() + target.offset.x();
-        if (x < clip.left() || x > clip.right())
-            continue;
-        const int top = std::max(bar.top() + target.offset.y(), clip.top());
-        const int bottom = std::min(bar.bottom() + target.offset.y(), clip.bottom());
+    const int ox = target.offset.x(), oy = target.offset.y();
+    auto column = [&](int x, int top, int bottom) {
         uchar* p = bits + qsizetype(top) * stride + qsizetype(x) * 4;
         for (int y = top; y <= bottom; ++y, p += stride)
             *reinterpret_cast<QRgb*>(p) = argb;
+    };
+    constexpr int Strip = 16;
+    alignas(16) int32_t tops[Strip], bottoms[Strip];
+    size_t k = 0;
+    while (k < bars.size()) {
+        const int x0 = bars[k].left() + ox;
+        // A strip: bars of consecutive columns inside the clip.
+        int n = 0;
+        for (; k < bars.size() && n < Strip && bars[k].left() + ox == x0 + n; ++k, ++n) {
+            const int x = x0 + n;
+            tops[n] = std::max(bars[k].top() + oy, clip.top());
+            bottoms[n] = std::min(bars[k].bottom() + oy, clip.bottom());
+            if (x < clip.left() || x > clip.right())
+                tops[n] = INT32_MAX, bottoms[n] = INT32_MIN;  // none of its pixels
+        }
+#if defined(__SSE2__)
+        if (n == Strip && x0 >= clip.left() && x0 + Strip - 1 <= clip.right()) {
+            int lo = INT_MAX, hi = INT_MIN, fullTop = INT_MIN, fullBottom = INT_MAX;
+            for (int j = 0; j < Strip; ++j) {
+                lo = std::min(lo, tops[j]);
+                hi = std::max(hi, bottoms[j]);
+                fullTop = std::max(fullTop, tops[j]);
+                fullBottom = std::min(fullBottom, bottoms[j]);
+            }
+            __m128i top4[Strip / 4], bottom4[Strip / 4];
+            for (int g = 0; g < Strip / 4; ++g) {
+                top4[g] = _mm_load_si128(reinterpret_cast<const __m128i*>(tops + 4 * g));
+                bottom4[g] = _mm_load_si128(reinterpret_cast<const __m128i*>(bottoms + 4 * g));
+            }
+            const __m128i colour = _mm_set1_epi32(int(argb));
+            for (int y = lo; y <= hi; ++y) {
+                auto* row = reinterpret_cast<__m128i*>(bits + qsizetype(y) * stride + qsizetype(x0) * 4);
+                if (y >= fullTop && y <= fullBottom) {
+                    for (int g = 0; g < Strip / 4; ++g)
+                        _mm_storeu_si128(row + g, colour);
+                    continue;
+                }
+                const __m128i vy = _mm_set1_epi32(y);
+                for (int g = 0; g < Strip / 4; ++g) {
+                    // Off where the row lies above the bar's top or below its bottom.
+                    const __m128i off = _mm_or_si128(_mm_cmpgt_epi32(top4[g], vy), _mm_cmpgt_epi32(vy, bottom4[g]));
+                    const __m128i old = _mm_loadu_si128(row + g);
+                    _mm_storeu_si128(row + g, _mm_or_si128(_mm_and_si128(off, old), _mm_andnot_si128(off, colour)));
+                }
+            }
+            continue;
+        }
+#endif
+        for (int j = 0; j < n; ++j)
+            if (tops[j] <= bottoms[j])
+                column(x0 + j, tops[j], bottoms[j]);
     }
 }
 
