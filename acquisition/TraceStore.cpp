@@ -473,12 +473,24 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
         for (size_t i = first; i < last; ++i)
             out.push_back(i);
     } else if (byTime) {
-        size_t a = first;
+        // The edges first, then the columns: a column reads the samples that
+        // came or went at its edges since the last frame, long out of the
+        // cache, and asked for all at once those reads overlap.
+        std::vector<size_t> localEdges;
+        std::vector<size_t>& edges = cache ? cache->edges : localEdges;
+        edges.resize(size_t(columns) + 1);
+        edges[0] = first;
         for (int c = 1; c <= columns; ++c) {
+            const size_t a = edges[size_t(c - 1)];
             const size_t b = c < columns ? searchEdge(a, last, ColumnEdge(lo, hi, columns, c)) : last;
-            emitColumn(a, b, out, column(size_t(c - 1)));
-            a = b;
+            edges[size_t(c)] = b;
+            if (b > 0)
+                prefetchY(b - 1);
+            if (b < size_)
+                prefetchY(b);
         }
+        for (int c = 1; c <= columns; ++c)
+            emitColumn(edges[size_t(c - 1)], edges[size_t(c)], out, column(size_t(c - 1)));
     } else {
         // Out-of-order times: spread the samples evenly over the columns.
         const size_t n = last - first;

@@ -109,7 +109,7 @@ public:
             TExtreme e;
         };
         std::vector<TColumn> columns;
-        std::vector<size_t> out;
+        std::vector<size_t> out, edges;
         uint64_t generation = ~uint64_t(0);
         size_t size = 0;
         double x0 = 0, x1 = 0;
@@ -176,6 +176,7 @@ private:
     };
 
     const TChunk& chunk(size_t i) const { return *chunks_[i >> ChunkBits]; }
+    void prefetchY(size_t i) const { __builtin_prefetch(&chunk(i).y[i & Mask]); }
     // Moments of y over [first, last) inside one chunk, sample by sample.
     TStats chunkStats(size_t chunkIndex, size_t first, size_t last) const;
     uint8_t paletteIndex(uint32_t argb);
