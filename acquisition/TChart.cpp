@@ -443,13 +443,11 @@ protected:
         const QCPRange range = keyAxis->range();
         store_.Decimate(range.lower, range.upper, std::max(1, keyAxis->axisRect()->width()), indices_, &cache_);
 
-        for (const size_t i : indices_)
-            store_.Prefetch(i);
+        Coordinates();
         points_.resize(indices_.size());
         for (size_t k = 0; k < indices_.size(); ++k) {
-            const size_t i = indices_[k];
-            const double px = keyAxis->coordToPixel(store_.X(i));
-            const double py = valueAxis->coordToPixel(store_.Y(i));
+            const double px = keyAxis->coordToPixel(coords_[k].x);
+            const double py = valueAxis->coordToPixel(coords_[k].y);
             points_[k] = QPointF(std::clamp(px, -PixelLimit, PixelLimit), std::clamp(py, -PixelLimit, PixelLimit));
             if (!std::isfinite(px) || !std::isfinite(py))
                 points_[k] = QPointF(qQNaN(), qQNaN());
@@ -472,6 +470,38 @@ protected:
         } else {
             drawPolylines(painter);
         }
+    }
+
+    // The coordinates of the points in indices_. Most of them are the last
+    // frame's points (a column keeps its extremes while the axis moves by a
+    // sample): those are taken from the last frame, the others fetched from
+    // the store together, where they lie all over a long trace.
+    void Coordinates()
+    {
+        if (store_.Generation() != lastGeneration_) {
+            lastIndices_.clear();
+            lastCoords_.clear();
+            lastGeneration_ = store_.Generation();
+        }
+        const size_t n = indices_.size();
+        coords_.resize(n);
+        fetch_.clear();
+        size_t m = 0;
+        for (size_t k = 0; k < n; ++k) {
+            const size_t i = indices_[k];
+            while (m < lastIndices_.size() && lastIndices_[m] < i)
+                ++m;
+            if (m < lastIndices_.size() && lastIndices_[m] == i) {
+                coords_[k] = lastCoords_[m];
+            } else {
+                store_.Prefetch(i);
+                fetch_.push_back(k);
+            }
+        }
+        for (const size_t k : fetch_)
+            coords_[k] = {store_.X(indices_[k]), store_.Y(indices_[k])};
+        lastIndices_ = indices_;
+        lastCoords_ = coords_;
     }
 
     // A decimated trace that stays thin (a quiet signal, a short run) strokes
@@ -630,6 +660,12 @@ private:
     std::vector<size_t> indices_;
     TTraceStore::TColumnCache cache_;
     std::vector<QPointF> points_, run_;
+    struct TCoord {
+        double x, y;
+    };
+    std::vector<TCoord> coords_, lastCoords_;
+    std::vector<size_t> lastIndices_, fetch_;
+    uint64_t lastGeneration_ = ~uint64_t(0);
     std::vector<QRect> rects_, merged_;
 
     std::vector<int> runStart_;

@@ -70,6 +70,10 @@ public:
         return offset == NoOffset ? NoStamp : c.t0 + offset;
     }
 
+    // Changes whenever points go (Clear, Swap): until it does, point i
+    // keeps its coordinates.
+    uint64_t Generation() const { return generation_; }
+
     // True while every x so far was >= the one before it.
     bool XMonotonic() const { return monotonic_; }
     // Extents of all finite coordinates (valid false when there are none).

@@ -18,6 +18,7 @@
 #include <climits>
 #include <limits>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -575,5 +576,66 @@ TEST(ChartWidget, ColumnsSetIntoAnImageMatchThePaintersPixels)
             for (int x = area.left(); x <= area.right(); ++x)
                 ink += qGray(image.pixel(x, y)) < 140;
         EXPECT_GT(ink, area.width()) << "the trace is drawn";
+    }
+}
+
+TEST(ChartWidget, ARunningChartDrawsWhatAFreshOneDraws)
+{
+    // A running chart reuses what its last frames found (column extremes,
+    // point coordinates); after any run of samples, axis moves and clears it
+    // must draw what a chart given the same points at once draws.
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0.0, 2.0);
+    std::uniform_int_distribution<int> action(0, 9);
+    std::vector<std::pair<double, double>> points;
+    TChart running;
+    running.show();
+    running.SetValueAxisRange(-12, 12);
+    double t = 0;
+    auto add = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            const double y = 6 * std::sin(t * 0.05) + noise(rng) + (rng() % 3000 == 0 ? 9 : 0);
+            points.emplace_back(t, y);
+            running.AddPoint(t, y, Qt::black, TTraceStore::NoStamp);
+            t += 0.01;
+        }
+        running.SetTimeAxisMax(t);
+    };
+    auto render = [](TChart& c) {
+        QImage image(c.Plot()->size(), QImage::Format_RGB32);
+        QCPPainter painter(&image);
+        c.Plot()->toPainter(&painter, image.width(), image.height());
+        return image;
+    };
+    add(120000);
+    for (int frame = 0; frame < 60; ++frame) {
+        switch (action(rng)) {
+        case 0:
+            running.ClearSeries();
+            points.clear();
+            t = 0;
+            add(40000);
+            break;
+        case 1:
+            running.SetTimeAxisStartOffset(-int(rng() % 300));
+            break;
+        case 2:
+            add(5000);
+            break;
+        default:
+            add(1 + int(rng() % 3));
+        }
+        running.RepaintNow();
+        if (frame % 12 != 11)
+            continue;
+        SCOPED_TRACE(testing::Message() << "frame " << frame);
+        TChart fresh;
+        fresh.show();
+        fresh.SetValueAxisRange(-12, 12);
+        for (const auto& [x, y] : points)
+            fresh.AddPoint(x, y, Qt::black, TTraceStore::NoStamp);
+        fresh.SetTimeAxisMax(t);
+        fresh.SetTimeAxisStartOffset(running.TimeAxisStartOffset());
+        EXPECT_TRUE(render(running) == render(fresh));
     }
 }
