@@ -244,12 +244,17 @@ private:
         screenFrame_ = true;
         buffersStale_ = true;
         emit beforeReplot();
-        QCPPainter painter(this);
-        if (painter.isActive()) {
-            if (mBackgroundBrush.style() != Qt::NoBrush)
-                painter.fillRect(mViewport, mBackgroundBrush);
-            draw(&painter);
+        // As during a replot: a replot asked for meanwhile is this frame.
+        mReplotting = true;
+        {
+            QCPPainter painter(this);
+            if (painter.isActive()) {
+                if (mBackgroundBrush.style() != Qt::NoBrush)
+                    painter.fillRect(mViewport, mBackgroundBrush);
+                draw(&painter);
+            }
         }
+        mReplotting = false;
         screenFrame_ = false;
         emit afterReplot();
     }
