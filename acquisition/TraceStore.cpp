@@ -484,10 +484,11 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
             const size_t a = edges[size_t(c - 1)];
             const size_t b = c < columns ? searchEdge(a, last, ColumnEdge(lo, hi, columns, c)) : last;
             edges[size_t(c)] = b;
-            if (b > 0)
+            // A column that grew reads its new last sample; one that only
+            // lost samples at its start reads none.
+            const TColumnCache::TColumn* cached = column(size_t(c - 1));
+            if (b > a && (!cached || cached->last != b))
                 prefetchY(b - 1);
-            if (b < size_)
-                prefetchY(b);
         }
         for (int c = 1; c <= columns; ++c)
             emitColumn(edges[size_t(c - 1)], edges[size_t(c)], out, column(size_t(c - 1)));
