@@ -575,9 +575,9 @@ protected:
         // hundreds of bars costs far less than a call for each.
         uint8_t batchColour = 0;
         const QRect clip = mKeyAxis->axisRect()->rect();
-        // Into the paint buffer's own pixels where it is an image: a bar a
-        // pixel wide costs the raster engine a call per row, far more than
-        // setting the row's pixel.
+        // Into the pixels of the image the painter draws on (the window's,
+        // a buffer's) where it is one: a bar a pixel wide costs the raster
+        // engine a call per row, far more than setting the row's pixel.
         TPixelTarget target;
         const bool direct = DirectPixels(painter, target);
         if (direct) {
