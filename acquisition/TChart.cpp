@@ -25,9 +25,13 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <cmath>
 #include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -109,6 +113,304 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The plot's layers are drawn into images rather than pixmaps: the trace
+// writes its decimated columns straight into the pixels (see
+// TTracePlottable::drawColumns), which needs an image it can reach. The
+// lowest buffer is cleared to the plot's background when that is one opaque
+// colour; the screen then gets it as a plain copy, where a transparent
+// buffer had to be blended over a background filled first.
+class TImagePaintBuffer : public QCPAbstractPaintBuffer {
+public:
+    TImagePaintBuffer(const QSize& size, double ratio) : QCPAbstractPaintBuffer(size, ratio)
+    {
+        TImagePaintBuffer::reallocateBuffer();
+    }
+
+    // The colour `clear(Qt::transparent)` fills with instead (invalid: none).
+    void SetBackground(const QColor& colour) { background_ = colour; }
+    // True when the last clear filled with the opaque background.
+    bool Opaque() const { return opaque_; }
+
+    QCPPainter* startPainting() override { return new QCPPainter(&image_); }
+
+    void draw(QCPPainter* painter) const override
+    {
+        if (painter && painter->isActive())
+            painter->drawImage(0, 0, image_);
+    }
+
+    void clear(const QColor& colour) override
+    {
+        const bool opaque = background_.isValid() && background_.alpha() == 255 && colour.alpha() == 0;
+        // An opaque image in the screen's own format is copied row by row.
+        const QImage::Format format = opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+        if (image_.format() != format)
+            allocate(format);
+        opaque_ = opaque;
+        image_.fill(opaque ? background_ : colour);
+    }
+
+protected:
+    void reallocateBuffer() override { allocate(QImage::Format_ARGB32_Premultiplied); }
+
+private:
+    void allocate(QImage::Format format)
+    {
+        setInvalidated();
+        image_ = QImage(mSize * mDevicePixelRatio, format);
+        image_.setDevicePixelRatio(mDevicePixelRatio);
+        opaque_ = false;
+    }
+
+    QImage image_;
+    QColor background_;
+    bool opaque_ = false;
+};
+
+class TChartPlot : public QCustomPlot {
+public:
+    explicit TChartPlot(QWidget* parent) : QCustomPlot(parent)
+    {
+        connect(this, &QCustomPlot::beforeReplot, this, [this] {
+            PrepareBuffers();
+            if (!screenFrame_)
+                buffersStale_ = false;  // the plot's own replot fills them
+        });
+    }
+
+    // A frame drawn in the paint event itself, straight onto the screen:
+    // nothing is cleared into a buffer first and copied on after. Where a
+    // layer keeps a buffer of its own (the cursor's, so that following the
+    // mouse never redraws the trace) the plot's own replot serves, and so it
+    // does when the plot is not painted now (hidden).
+    void DrawNow()
+    {
+        if (!ScreenFramesPossible()) {
+            replot(rpImmediateRefresh);
+            return;
+        }
+        screenPending_ = true;
+        repaint();
+        if (screenPending_) {
+            screenPending_ = false;
+            replot(rpImmediateRefresh);
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        // After frames straight onto the screen the buffers show an older
+        // one: an expose paints a fresh frame too.
+        if ((screenPending_ || buffersStale_) && ScreenFramesPossible()) {
+            screenPending_ = false;
+            PaintFrame();
+            return;
+        }
+        auto* base = mPaintBuffers.isEmpty() ? nullptr : dynamic_cast<TImagePaintBuffer*>(mPaintBuffers.first().data());
+        if (!base || !base->Opaque() || base->invalidated() || base->size() != size() || mViewport != rect() ||
+            !qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF())) {
+            QCustomPlot::paintEvent(event);
+            return;
+        }
+        // The lowest buffer holds the background already.
+        QCPPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        base->draw(&painter);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (qsizetype i = 1; i < mPaintBuffers.size(); ++i)
+            mPaintBuffers[i]->draw(&painter);
+    }
+
+private:
+    bool ScreenFramesPossible() const
+    {
+        if (mReplotting || mViewport != rect())
+            return false;
+        for (int i = 0; i < layerCount(); ++i)
+            if (layer(i)->mode() == QCPLayer::lmBuffered)
+                return false;
+        return true;
+    }
+
+    // What a replot and the paint of its buffers do, onto the screen.
+    void PaintFrame()
+    {
+        // Cached tick labels are made at the buffers' pixel ratio.
+        if (!qFuzzyCompare(bufferDevicePixelRatio(), devicePixelRatioF()))
+            setBufferDevicePixelRatio(devicePixelRatioF());
+        screenFrame_ = true;
+        buffersStale_ = true;
+        emit beforeReplot();
+        // As during a replot: a replot asked for meanwhile is this frame.
+        mReplotting = true;
+        {
+            QCPPainter painter(this);
+            if (painter.isActive()) {
+                if (mBackgroundBrush.style() != Qt::NoBrush)
+                    painter.fillRect(mViewport, mBackgroundBrush);
+                draw(&painter);
+            }
+        }
+        mReplotting = false;
+        screenFrame_ = false;
+        emit afterReplot();
+    }
+
+    bool screenPending_ = false;  // DrawNow's frame is due in the paint event
+    bool screenFrame_ = false;    // a frame onto the screen is being drawn
+    bool buffersStale_ = false;   // the screen shows a newer frame than the buffers
+
+private:
+    // Before the plot shares its buffers out to the layers: as many image
+    // buffers as it will use (one for the layers below the first buffered
+    // layer, one for each buffered layer, one for the layers after each).
+    void PrepareBuffers()
+    {
+        int last = 0;
+        for (int i = 0; i < layerCount(); ++i) {
+            if (layer(i)->mode() != QCPLayer::lmBuffered)
+                continue;
+            ++last;
+            if (i + 1 < layerCount() && layer(i + 1)->mode() == QCPLayer::lmLogical)
+                ++last;
+        }
+        for (int i = 0; i <= last; ++i) {
+            if (i < mPaintBuffers.size() && dynamic_cast<TImagePaintBuffer*>(mPaintBuffers[i].data()))
+                continue;
+            QSharedPointer<QCPAbstractPaintBuffer> buffer(
+                new TImagePaintBuffer(viewport().size(), bufferDevicePixelRatio()));
+            if (i < mPaintBuffers.size())
+                mPaintBuffers[i] = buffer;
+            else
+                mPaintBuffers.append(buffer);
+        }
+        const bool plain = mBackgroundBrush.style() == Qt::SolidPattern && mBackgroundPixmap.isNull();
+        static_cast<TImagePaintBuffer*>(mPaintBuffers.first().data())
+            ->SetBackground(plain ? mBackgroundBrush.color() : QColor());
+    }
+};
+
+// Where the painter's engine draws into a plain image (the plot's buffers,
+// the window's backing store on a raster screen) with no transform but a
+// whole-pixel shift and a rectangular clip, pixels can be set directly.
+// `offset` then takes the painter's coordinates to the image's, and `clip`
+// is the part of the image (in its own pixels) the painter may touch.
+// Printers, PDF and pictures are not images and go through the painter.
+struct TPixelTarget {
+    QImage* image = nullptr;
+    QPoint offset;
+    QRect clip;
+};
+
+bool DirectPixels(QPainter* painter, TPixelTarget& target)
+{
+    QPaintEngine* engine = painter->paintEngine();
+    QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image)
+        return false;
+    QImage* image = static_cast<QImage*>(device);
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    const QTransform t = painter->deviceTransform();
+    if (image->devicePixelRatio() != 1.0 || t.type() > QTransform::TxTranslate || t.dx() != std::round(t.dx()) ||
+        t.dy() != std::round(t.dy()) || std::fabs(t.dx()) > PixelLimit || std::fabs(t.dy()) > PixelLimit ||
+        painter->compositionMode() != QPainter::CompositionMode_SourceOver || painter->opacity() != 1.0)
+        return false;
+    const QPoint offset(int(t.dx()), int(t.dy()));
+    QRect clip = image->rect();
+    if (painter->hasClipping()) {
+        const QRegion region = painter->clipRegion();
+        if (region.rectCount() > 1)
+            return false;
+        clip &= region.boundingRect().translated(offset);
+    }
+    const QRegion system = engine->systemClip();
+    if (!system.isEmpty()) {
+        if (system.rectCount() > 1)
+            return false;
+        clip &= system.boundingRect();
+    }
+    target = {image, offset, clip};
+    return true;
+}
+
+// One-pixel-wide bars (in column order, in painter coordinates) in an opaque
+// colour, set straight into the image: the same pixels a painter fills.
+// A long trace's bars are tall and stand side by side; a bar at a time costs
+// a store per pixel, a row across sixteen neighbouring bars four stores.
+void WriteBars(const TPixelTarget& target, const std::vector<QRect>& bars, QRgb argb)
+{
+    const QRect& clip = target.clip;
+    if (clip.isEmpty())
+        return;
+    uchar* const bits = target.image->bits();
+    const qsizetype stride = target.image->bytesPerLine();
+    const int ox = target.offset.x(), oy = target.offset.y();
+    auto column = [&](int x, int top, int bottom) {
+        uchar* p = bits + qsizetype(top) * stride + qsizetype(x) * 4;
+        for (int y = top; y <= bottom; ++y, p += stride)
+            *reinterpret_cast<QRgb*>(p) = argb;
+    };
+    constexpr int Strip = 16;
+    alignas(16) int32_t tops[Strip], bottoms[Strip];
+    size_t k = 0;
+    while (k < bars.size()) {
+        const int x0 = bars[k].left() + ox;
+        // A strip: bars of consecutive columns inside the clip.
+        int n = 0;
+        for (; k < bars.size() && n < Strip && bars[k].left() + ox == x0 + n; ++k, ++n) {
+            const int x = x0 + n;
+            tops[n] = std::max(bars[k].top() + oy, clip.top());
+            bottoms[n] = std::min(bars[k].bottom() + oy, clip.bottom());
+            if (x < clip.left() || x > clip.right())
+                tops[n] = INT32_MAX, bottoms[n] = INT32_MIN;  // none of its pixels
+        }
+#if defined(__SSE2__)
+        if (n == Strip && x0 >= clip.left() && x0 + Strip - 1 <= clip.right()) {
+            int lo = INT_MAX, hi = INT_MIN, fullTop = INT_MIN, fullBottom = INT_MAX;
+            for (int j = 0; j < Strip; ++j) {
+                lo = std::min(lo, tops[j]);
+                hi = std::max(hi, bottoms[j]);
+                fullTop = std::max(fullTop, tops[j]);
+                fullBottom = std::min(fullBottom, bottoms[j]);
+            }
+            __m128i top4[Strip / 4], bottom4[Strip / 4];
+            for (int g = 0; g < Strip / 4; ++g) {
+                top4[g] = _mm_load_si128(reinterpret_cast<const __m128i*>(tops + 4 * g));
+                bottom4[g] = _mm_load_si128(reinterpret_cast<const __m128i*>(bottoms + 4 * g));
+            }
+            const __m128i colour = _mm_set1_epi32(int(argb));
+            for (int y = lo; y <= hi; ++y) {
+                auto* row = reinterpret_cast<__m128i*>(bits + qsizetype(y) * stride + qsizetype(x0) * 4);
+                if (y >= fullTop && y <= fullBottom) {
+                    for (int g = 0; g < Strip / 4; ++g)
+                        _mm_storeu_si128(row + g, colour);
+                    continue;
+                }
+                const __m128i vy = _mm_set1_epi32(y);
+                for (int g = 0; g < Strip / 4; ++g) {
+                    // Off where the row lies above the bar's top or below its bottom.
+                    const __m128i off = _mm_or_si128(_mm_cmpgt_epi32(top4[g], vy), _mm_cmpgt_epi32(vy, bottom4[g]));
+                    const __m128i old = _mm_loadu_si128(row + g);
+                    _mm_storeu_si128(row + g, _mm_or_si128(_mm_and_si128(off, old), _mm_andnot_si128(off, colour)));
+                }
+            }
+            continue;
+        }
+#endif
+        for (int j = 0; j < n; ++j)
+            if (tops[j] <= bottoms[j])
+                column(x0 + j, tops[j], bottoms[j]);
+    }
+}
+
+}  // namespace
+
 // Draws Series1 straight from the trace store: only the points the visible
 // range needs (two per pixel column at most), each segment in the colour of
 // the point it runs to.
@@ -146,11 +448,11 @@ protected:
         const QCPRange range = keyAxis->range();
         store_.Decimate(range.lower, range.upper, std::max(1, keyAxis->axisRect()->width()), indices_, &cache_);
 
+        Coordinates();
         points_.resize(indices_.size());
         for (size_t k = 0; k < indices_.size(); ++k) {
-            const size_t i = indices_[k];
-            const double px = keyAxis->coordToPixel(store_.X(i));
-            const double py = valueAxis->coordToPixel(store_.Y(i));
+            const double px = keyAxis->coordToPixel(coords_[k].x);
+            const double py = valueAxis->coordToPixel(coords_[k].y);
             points_[k] = QPointF(std::clamp(px, -PixelLimit, PixelLimit), std::clamp(py, -PixelLimit, PixelLimit));
             if (!std::isfinite(px) || !std::isfinite(py))
                 points_[k] = QPointF(qQNaN(), qQNaN());
@@ -175,6 +477,38 @@ protected:
         }
     }
 
+    // The coordinates of the points in indices_. Most of them are the last
+    // frame's points (a column keeps its extremes while the axis moves by a
+    // sample): those are taken from the last frame, the others fetched from
+    // the store together, where they lie all over a long trace.
+    void Coordinates()
+    {
+        if (store_.Generation() != lastGeneration_) {
+            lastIndices_.clear();
+            lastCoords_.clear();
+            lastGeneration_ = store_.Generation();
+        }
+        const size_t n = indices_.size();
+        coords_.resize(n);
+        fetch_.clear();
+        size_t m = 0;
+        for (size_t k = 0; k < n; ++k) {
+            const size_t i = indices_[k];
+            while (m < lastIndices_.size() && lastIndices_[m] < i)
+                ++m;
+            if (m < lastIndices_.size() && lastIndices_[m] == i) {
+                coords_[k] = lastCoords_[m];
+            } else {
+                store_.Prefetch(i);
+                fetch_.push_back(k);
+            }
+        }
+        for (const size_t k : fetch_)
+            coords_[k] = {store_.X(indices_[k]), store_.Y(indices_[k])};
+        lastIndices_ = indices_;
+        lastCoords_ = coords_;
+    }
+
     // A decimated trace that stays thin (a quiet signal, a short run) strokes
     // cheaper than it fills: the bars cost a painter call per row where the
     // outline moves, the line only its few pixels. Tall columns (a long run,
@@ -195,6 +529,7 @@ protected:
     // Full resolution: runs of segments of one colour become one polyline.
     void drawPolylines(QCPPainter* painter)
     {
+        const bool oneColour = store_.PaletteSize() == 1;
         run_.clear();
         uint8_t runColour = 0;
         auto flush = [&] {
@@ -211,7 +546,7 @@ protected:
                 flush();
                 continue;
             }
-            const uint8_t colour = store_.ColourIndex(indices_[k]);
+            const uint8_t colour = oneColour ? 0 : store_.ColourIndex(indices_[k]);
             if (!run_.empty() && colour != runColour)
                 flush();
             if (run_.empty()) {
@@ -229,6 +564,7 @@ protected:
     // of stroking the polyline (and smoothing shows nothing here).
     void drawColumns(QCPPainter* painter)
     {
+        const bool oneColour = store_.PaletteSize() == 1;
         painter->setAntialiasing(false);
         bool open = false, prevValid = false;
         int column = 0, prevColumn = 0;
@@ -239,9 +575,26 @@ protected:
         // hundreds of bars costs far less than a call for each.
         uint8_t batchColour = 0;
         const QRect clip = mKeyAxis->axisRect()->rect();
+        // Into the pixels of the image the painter draws on (the window's,
+        // a buffer's) where it is one: a bar a pixel wide costs the raster
+        // engine a call per row, far more than setting the row's pixel.
+        TPixelTarget target;
+        const bool direct = DirectPixels(painter, target);
+        if (direct) {
+            // The painter's rows stop at the plot area's, as the runs do below.
+            const QRect rows(target.clip.left(), clip.top() + target.offset.y(), target.clip.width(), clip.height());
+            target.clip &= rows;
+            ++directFrames_;
+        }
         auto drawBatch = [&] {
             if (rects_.empty())
                 return;
+            const QRgb argb = store_.PaletteColour(batchColour);
+            if (direct && qAlpha(argb) == 255) {
+                WriteBars(target, rects_, argb);
+                rects_.clear();
+                return;
+            }
             MergeColumnBars(rects_, clip.top(), clip.bottom(), merged_, runStart_);
             painter->setPen(Qt::NoPen);
             painter->setBrush(QColor::fromRgba(store_.PaletteColour(batchColour)));
@@ -267,7 +620,7 @@ protected:
                 continue;
             }
             const int x = int(std::floor(p.x()));
-            const uint8_t c = store_.ColourIndex(indices_[k]);
+            const uint8_t c = oneColour ? 0 : store_.ColourIndex(indices_[k]);
             if (open && x == column) {
                 lo = std::min(lo, p.y());
                 hi = std::max(hi, p.y());
@@ -302,11 +655,22 @@ protected:
         painter->drawLine(QLineF(rect.left(), rect.center().y(), rect.right(), rect.center().y()));
     }
 
+public:
+    // Frames whose columns were set straight into an image's pixels.
+    int DirectFrames() const { return directFrames_; }
+
 private:
     const TTraceStore& store_;
+    int directFrames_ = 0;
     std::vector<size_t> indices_;
     TTraceStore::TColumnCache cache_;
     std::vector<QPointF> points_, run_;
+    struct TCoord {
+        double x, y;
+    };
+    std::vector<TCoord> coords_, lastCoords_;
+    std::vector<size_t> lastIndices_, fetch_;
+    uint64_t lastGeneration_ = ~uint64_t(0);
     std::vector<QRect> rects_, merged_;
 
     std::vector<int> runStart_;
@@ -314,7 +678,7 @@ private:
 
 struct TChart::Impl {
     TTraceStore store;
-    QCustomPlot* plot = nullptr;
+    TChartPlot* plot = nullptr;
     TTracePlottable* trace = nullptr;
     QCPTextElement* title = nullptr;
     QTimer repaintTimer;
@@ -387,7 +751,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    d->plot = new QCustomPlot(this);
+    d->plot = new TChartPlot(this);
     layout->addWidget(d->plot);
     QCustomPlot* plot = d->plot;
 
@@ -450,6 +814,7 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     // buffer of its own, so following the mouse never redraws the trace; while
     // it is off, the layer shares the main buffer and costs nothing per frame.
     QCPLayer* overlay = plot->layer("overlay");
+    overlay->setMode(QCPLayer::lmLogical);  // the plot makes it a buffered one
     const QColor cursorColours[2] = {Qt::red, QColor(0, 0, 200)};
     for (int k = 0; k < 2; ++k) {
         d->cursorLine[k] = new QCPItemStraightLine(plot);
@@ -633,11 +998,12 @@ void TChart::Repaint()
 void TChart::RepaintNow()
 {
     d->repaintTimer.stop();
-    d->plot->replot(QCustomPlot::rpImmediateRefresh);
+    d->plot->DrawNow();
 }
 
 QCustomPlot* TChart::Plot() const { return d->plot; }
 int TChart::ReplotCount() const { return d->replots; }
+int TChart::DirectColumnFrames() const { return d->trace->DirectFrames(); }
 
 void TChart::SetMouseMode(TMouseMode mode)
 {

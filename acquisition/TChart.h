@@ -78,6 +78,10 @@ public:
     const TTraceStore& Store() const;
     // Replots done so far (for checking that repaint requests coalesce).
     int ReplotCount() const;
+    // Frames whose decimated columns were written straight into the pixels
+    // of an image (the window's, the plot's buffers) rather than filled by
+    // the painter.
+    int DirectColumnFrames() const;
 
     // What a mouse drag and the wheel do on the plot.
     enum TMouseMode { mmNone, mmZoom, mmPan };

@@ -25,6 +25,8 @@ void TTraceStore::Clear()
 {
     chunks_.clear();
     chunks_.shrink_to_fit();
+    lines_.clear();
+    lines_.shrink_to_fit();
     size_ = 0;
     ++generation_;
     monotonic_ = true;
@@ -108,8 +110,71 @@ void TTraceStore::Append(double x, double y, uint32_t argb, int64_t stampMs)
         }
     }
     ++size_;
-    if ((size_ & Mask) == 0)
+    if ((size_ & Mask) == 0) {
         c.moments = chunkStats(chunks_.size() - 1, 0, ChunkSize);
+        lines_.push_back(fitLine(c));
+    }
+}
+
+TTraceStore::TTimeLine TTraceStore::fitLine(const TChunk& c)
+{
+    TTimeLine line;
+    const double x0 = c.x[0], xn = c.x[ChunkSize - 1];
+    if (!std::isfinite(x0) || !std::isfinite(xn) || !(xn > x0))
+        return line;
+    const double step = (xn - x0) / double(ChunkSize - 1);
+    double err = 0;
+    for (size_t k = 0; k < ChunkSize; ++k) {
+        const double d = std::fabs(c.x[k] - (x0 + double(k) * step));
+        if (!(d <= err))
+            err = d;  // NaN too: it fails the check below
+    }
+    // Room for the rounding of the line's own arithmetic at these times.
+    err += 8 * std::numeric_limits<double>::epsilon() * (std::fabs(x0) + std::fabs(xn));
+    // A line that leaves a quarter sample of doubt answers too seldom.
+    if (!(err < step / 4))
+        return line;
+    line.x0 = x0;
+    line.step = step;
+    line.err = err;
+    return line;
+}
+
+bool TTraceStore::edgeFromLines(size_t& lo, size_t hi, double edge, size_t& found) const
+{
+    // Index units of slack for the rounding of the division.
+    constexpr double Slack = 1e-6;
+    for (size_t ci = lo >> ChunkBits; ci < chunks_.size(); ++ci) {
+        const size_t start = ci << ChunkBits;
+        if (start >= hi) {
+            found = hi;  // every sample before hi lies before the edge
+            return true;
+        }
+        if (ci >= lines_.size())
+            return false;
+        const TTimeLine& line = lines_[ci];
+        if (!line.Valid())
+            return false;
+        // Samples below `first` surely lie before the edge, samples from
+        // `surely` on surely not; where both agree, that is the answer.
+        const double first = std::ceil((edge - line.x0 - line.err) / line.step - Slack);
+        const double surely = std::ceil((edge - line.x0 + line.err) / line.step + Slack);
+        if (first >= double(ChunkSize)) {
+            if (start + ChunkSize >= hi) {
+                found = hi;
+                return true;
+            }
+            lo = std::max(lo, start + ChunkSize - 1);
+            continue;
+        }
+        if (!(first == surely))
+            return false;
+        // The first sample at or past the edge; one before lo means lo is.
+        const size_t k = start + size_t(std::max(first, 0.0));
+        found = std::clamp(k, lo, hi);
+        return true;
+    }
+    return false;
 }
 
 namespace {
@@ -170,6 +235,7 @@ TTraceStore::TStats TTraceStore::RangeStats(size_t first, size_t last) const
 void TTraceStore::Swap(TTraceStore& other)
 {
     std::swap(chunks_, other.chunks_);
+    std::swap(lines_, other.lines_);
     std::swap(size_, other.size_);
     std::swap(monotonic_, other.monotonic_);
     std::swap(lastX_, other.lastX_);
@@ -271,7 +337,16 @@ size_t TTraceStore::LowerBound(double x) const { return searchEdge(0, size_, x);
 
 size_t TTraceStore::searchEdge(size_t lo, size_t hi, double edge) const
 {
-    if (lo >= hi || !(X(lo) < edge))
+    if (lo >= hi)
+        return lo;
+    // Before any sample is read: the frame's columns move a fraction of a
+    // sample, and a long trace's samples are out of the cache by then.
+    if (monotonic_) {
+        size_t found = 0;
+        if (edgeFromLines(lo, hi, edge, found))
+            return found;
+    }
+    if (!(X(lo) < edge))
         return lo;
     // X(left) < edge; right == hi or X(right) >= edge. The samples are
     // nearly evenly spaced, so a guess from the slope lands next to the
@@ -398,12 +473,25 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
         for (size_t i = first; i < last; ++i)
             out.push_back(i);
     } else if (byTime) {
-        size_t a = first;
+        // The edges first, then the columns: a column reads the samples that
+        // came or went at its edges since the last frame, long out of the
+        // cache, and asked for all at once those reads overlap.
+        std::vector<size_t> localEdges;
+        std::vector<size_t>& edges = cache ? cache->edges : localEdges;
+        edges.resize(size_t(columns) + 1);
+        edges[0] = first;
         for (int c = 1; c <= columns; ++c) {
+            const size_t a = edges[size_t(c - 1)];
             const size_t b = c < columns ? searchEdge(a, last, ColumnEdge(lo, hi, columns, c)) : last;
-            emitColumn(a, b, out, column(size_t(c - 1)));
-            a = b;
+            edges[size_t(c)] = b;
+            // A column that grew reads its new last sample; one that only
+            // lost samples at its start reads none.
+            const TColumnCache::TColumn* cached = column(size_t(c - 1));
+            if (b > a && (!cached || cached->last != b))
+                prefetchY(b - 1);
         }
+        for (int c = 1; c <= columns; ++c)
+            emitColumn(edges[size_t(c - 1)], edges[size_t(c)], out, column(size_t(c - 1)));
     } else {
         // Out-of-order times: spread the samples evenly over the columns.
         const size_t n = last - first;
@@ -424,6 +512,7 @@ void TTraceStore::Decimate(double x0, double x1, int columns, std::vector<size_t
 size_t TTraceStore::MemoryBytes() const
 {
     return sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) + chunks_.size() * sizeof(TChunk) +
+           lines_.capacity() * sizeof(TTimeLine) +
            palette_.capacity() * sizeof(palette_[0]);
 }
 

@@ -51,6 +51,17 @@ public:
     uint32_t Colour(size_t i) const { return palette_[chunk(i).c[i & Mask]]; }
     uint8_t ColourIndex(size_t i) const { return chunk(i).c[i & Mask]; }
     uint32_t PaletteColour(uint8_t index) const { return palette_[index]; }
+    // Colours in use so far (1: every point is black, no index need be read).
+    size_t PaletteSize() const { return palette_.size(); }
+    // Asks for point i's coordinates to be brought into the cache: a frame
+    // reads a thousand points spread over a long trace, and misses that
+    // overlap cost far less than misses one after another.
+    void Prefetch(size_t i) const
+    {
+        const TChunk& c = chunk(i);
+        __builtin_prefetch(&c.x[i & Mask]);
+        __builtin_prefetch(&c.y[i & Mask]);
+    }
     // The wall-clock time of point i, or NoStamp.
     int64_t Stamp(size_t i) const
     {
@@ -58,6 +69,10 @@ public:
         const int32_t offset = c.t[i & Mask];
         return offset == NoOffset ? NoStamp : c.t0 + offset;
     }
+
+    // Changes whenever points go (Clear, Swap): until it does, point i
+    // keeps its coordinates.
+    uint64_t Generation() const { return generation_; }
 
     // True while every x so far was >= the one before it.
     bool XMonotonic() const { return monotonic_; }
@@ -98,7 +113,7 @@ public:
             TExtreme e;
         };
         std::vector<TColumn> columns;
-        std::vector<size_t> out;
+        std::vector<size_t> out, edges;
         uint64_t generation = ~uint64_t(0);
         size_t size = 0;
         double x0 = 0, x1 = 0;
@@ -143,6 +158,14 @@ private:
         }
         return offsets;
     }();
+    // The times of a full chunk as a straight line: x[k] lies within `err`
+    // of x0 + k * step (a steady sample period), so the index where a time
+    // falls follows from arithmetic, without touching the samples. Not valid
+    // (err < 0) when the times wander too far from any line to tell.
+    struct TTimeLine {
+        double x0 = 0, step = 0, err = -1;
+        bool Valid() const { return err >= 0; }
+    };
     struct TChunk {
         static constexpr size_t PyramidSize = LevelOffsets[ChunkBits + 1];
         double x[ChunkSize];
@@ -157,6 +180,7 @@ private:
     };
 
     const TChunk& chunk(size_t i) const { return *chunks_[i >> ChunkBits]; }
+    void prefetchY(size_t i) const { __builtin_prefetch(&chunk(i).y[i & Mask]); }
     // Moments of y over [first, last) inside one chunk, sample by sample.
     TStats chunkStats(size_t chunkIndex, size_t first, size_t last) const;
     uint8_t paletteIndex(uint32_t argb);
@@ -167,8 +191,16 @@ private:
     void emitColumn(size_t first, size_t last, std::vector<size_t>& out, TColumnCache::TColumn* cached) const;
     // First index in [lo, hi) whose x is not below `edge` (hi when none).
     size_t searchEdge(size_t lo, size_t hi, double edge) const;
+    // searchEdge from the chunks' time lines, for a monotonic trace. False
+    // when a line cannot tell; `lo` may then have moved on to the last
+    // sample of a chunk that lies wholly before the edge.
+    bool edgeFromLines(size_t& lo, size_t hi, double edge, size_t& found) const;
+    static TTimeLine fitLine(const TChunk& c);
 
     std::vector<std::unique_ptr<TChunk>> chunks_;
+    // The time line of each full chunk, kept together: a frame consults one
+    // for every column, and a chunk's own header is far from the cache.
+    std::vector<TTimeLine> lines_;
     size_t size_ = 0;
     uint64_t generation_ = 0;  // changes when points go (Clear)
     bool monotonic_ = true;

@@ -3,6 +3,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QWindow>
+#include <QPicture>
+#include <QBackingStore>
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QElapsedTimer>
@@ -15,6 +18,7 @@
 #include <climits>
 #include <limits>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace {
@@ -470,4 +474,168 @@ TEST(ChartWidget, OddPointsDrawWithoutHarm)
     // Whatever came in goes out again, readable, with no exponent.
     EXPECT_TRUE(c.CsvText().endsWith("\r\n50;nan;\r\n51;inf;\r\nnan;1;\r\n52;1" + QString(300, '0') + ";\r\n"))
         << c.CsvText().right(400).toStdString();
+}
+
+TEST(ChartWidget, ColumnsSetIntoAnImageMatchThePaintersPixels)
+{
+    // The screen's buffers are images, and the decimated columns are set
+    // straight into their pixels; a pixmap (like a printer or a PDF) gets
+    // them from the painter. Both must show the same trace, pixel for pixel,
+    // whatever it looks like and wherever it leaves the plot.
+    struct TCase {
+        const char* name;
+        double (*y)(int i);
+        QColor (*colour)(int i);
+        double valueMin, valueMax;
+        int startOffset;  // pixels; a negative one starts the axis left of the plot
+        bool columns;     // tall enough to be drawn as columns
+    };
+    static const auto black = [](int) { return QColor(Qt::black); };
+    static const auto noise = [](int i) { return 6.0 * std::sin(i * 1.7) + 3.0 * std::sin(i * 0.0003); };
+    const TCase cases[] = {
+        {"flat", [](int) { return 2.5; }, black, -5, 5, 0, false},
+        {"noisy", noise, black, -10, 10, 0, true},
+        {"spikes", [](int i) { return (i % 4999 == 0) ? 15.0 : 0.3 * std::sin(i * 1.3); }, black, -20, 20, 0, true},
+        {"gaps", [](int i) { return (i / 20000) % 3 == 1 ? std::numeric_limits<double>::quiet_NaN() : noise(i); }, black, -10, 10, 0, true},
+        {"beyond the plot", noise, black, -4, 3, -150, true},
+        {"colours", noise,
+         [](int i) { return i < 100000 ? QColor(Qt::black) : i < 200000 ? QColor(Qt::red) : QColor(0, 0, 255, 128); },
+         -10, 10, 0, true},
+    };
+    for (const TCase& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        TChart c;
+        c.show();
+        QElapsedTimer shown;
+        shown.start();
+        while (!(c.windowHandle() && c.windowHandle()->isExposed()) && shown.elapsed() < 5000)
+            Settle(5);
+        ASSERT_TRUE(c.windowHandle()->isExposed());
+        c.SetValueAxisRange(tc.valueMin, tc.valueMax);
+        const int n = 300000;
+        for (int i = 0; i < n; ++i)
+            c.AddPoint(i * 0.01, tc.y(i), tc.colour(i), TTraceStore::NoStamp);
+        c.SetTimeAxisMax((n - 1) * 0.01);
+        c.SetTimeAxisStartOffset(tc.startOffset);
+        c.RepaintNow();
+        EXPECT_EQ(c.DirectColumnFrames() > 0, tc.columns) << "on screen";
+
+        QCustomPlot* plot = c.Plot();
+        const QSize size = plot->size();
+        const int before = c.DirectColumnFrames();
+        QImage image(size, QImage::Format_RGB32);
+        {
+            QCPPainter painter(&image);
+            plot->toPainter(&painter, size.width(), size.height());
+        }
+        EXPECT_EQ(c.DirectColumnFrames() - before, tc.columns ? 1 : 0) << "into the image";
+        // A picture (like a printer or a PDF) records what the painter is
+        // told, and its replay fills the bars through the painter.
+        QPicture picture;
+        {
+            QCPPainter painter(&picture);
+            plot->toPainter(&painter, size.width(), size.height());
+        }
+        EXPECT_EQ(c.DirectColumnFrames() - before, tc.columns ? 1 : 0) << "the picture goes through the painter";
+        QImage painted(size, QImage::Format_RGB32);
+        {
+            QPainter painter(&painted);
+            picture.play(&painter);
+        }
+        auto compare = [&painted](const QImage& other, const QRect& part, const char* what) {
+            ASSERT_EQ(painted.size(), other.size()) << what;
+            int differing = 0;
+            QPoint first(-1, -1);
+            for (int y = part.top(); y <= part.bottom(); ++y)
+                for (int x = part.left(); x <= part.right(); ++x)
+                    if (other.pixel(x, y) != painted.pixel(x, y) && differing++ == 0)
+                        first = QPoint(x, y);
+            EXPECT_EQ(differing, 0) << what << ", first at " << first.x() << "," << first.y();
+        };
+        // The plot area and a margin round it, where a bar that escaped its
+        // clip would land. (Outside, the picture's replay sets the tick
+        // labels' text a pixel apart now and then.)
+        const QRect plotArea = plot->axisRect()->rect().adjusted(-3, -3, 3, 3);
+        compare(image, plotArea, "image");
+        compare(plot->grab().toImage().convertToFormat(QImage::Format_RGB32), plotArea, "grab");
+        // Painted as a window's backing store is: the plot's paint event
+        // draws into an image at the plot's place in it.
+        const int rendered = c.DirectColumnFrames();
+        const QPoint at = plot->mapTo(&c, QPoint(0, 0)) + QPoint(17, 9);
+        QImage window(c.size() + QSize(30, 20), QImage::Format_RGB32);
+        window.fill(Qt::white);
+        c.render(&window, QPoint(17, 9));
+        EXPECT_EQ(c.DirectColumnFrames() - rendered, tc.columns ? 1 : 0) << "into the window's image";
+        compare(window.copy(QRect(at, size)), plotArea, "window");
+
+        // And the trace is there: ink inside the plot area, none outside it
+        // on the silver around it.
+        const QRect area = plot->axisRect()->rect();
+        int ink = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                ink += qGray(image.pixel(x, y)) < 140;
+        EXPECT_GT(ink, area.width()) << "the trace is drawn";
+    }
+}
+
+TEST(ChartWidget, ARunningChartDrawsWhatAFreshOneDraws)
+{
+    // A running chart reuses what its last frames found (column extremes,
+    // point coordinates); after any run of samples, axis moves and clears it
+    // must draw what a chart given the same points at once draws.
+    std::mt19937 rng(7);
+    std::normal_distribution<double> noise(0.0, 2.0);
+    std::uniform_int_distribution<int> action(0, 9);
+    std::vector<std::pair<double, double>> points;
+    TChart running;
+    running.show();
+    running.SetValueAxisRange(-12, 12);
+    double t = 0;
+    auto add = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            const double y = 6 * std::sin(t * 0.05) + noise(rng) + (rng() % 3000 == 0 ? 9 : 0);
+            points.emplace_back(t, y);
+            running.AddPoint(t, y, Qt::black, TTraceStore::NoStamp);
+            t += 0.01;
+        }
+        running.SetTimeAxisMax(t);
+    };
+    auto render = [](TChart& c) {
+        QImage image(c.Plot()->size(), QImage::Format_RGB32);
+        QCPPainter painter(&image);
+        c.Plot()->toPainter(&painter, image.width(), image.height());
+        return image;
+    };
+    add(120000);
+    for (int frame = 0; frame < 60; ++frame) {
+        switch (action(rng)) {
+        case 0:
+            running.ClearSeries();
+            points.clear();
+            t = 0;
+            add(40000);
+            break;
+        case 1:
+            running.SetTimeAxisStartOffset(-int(rng() % 300));
+            break;
+        case 2:
+            add(5000);
+            break;
+        default:
+            add(1 + int(rng() % 3));
+        }
+        running.RepaintNow();
+        if (frame % 12 != 11)
+            continue;
+        SCOPED_TRACE(testing::Message() << "frame " << frame);
+        TChart fresh;
+        fresh.show();
+        fresh.SetValueAxisRange(-12, 12);
+        for (const auto& [x, y] : points)
+            fresh.AddPoint(x, y, Qt::black, TTraceStore::NoStamp);
+        fresh.SetTimeAxisMax(t);
+        fresh.SetTimeAxisStartOffset(running.TimeAxisStartOffset());
+        EXPECT_TRUE(render(running) == render(fresh));
+    }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iomanip>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -225,6 +226,104 @@ TEST(TraceStore, FrameToFrameCacheGivesTheSameAnswerAsAFreshDecimation)
         ASSERT_EQ(cached, fresh) << "frame " << frame;
         s.Decimate(x0, x1, columns, cached, &cache);  // unchanged frame
         ASSERT_EQ(cached, fresh) << "frame " << frame;
+    }
+}
+
+TEST(TraceStore, EdgesFoundFromSteadyTimesMatchASearchOfTheSamples)
+{
+    // Where a chunk's times lie on a line, the store finds an edge by
+    // arithmetic; where they do not (jitter, a pause, repeated times), by
+    // looking. Either way the answer is the one a search of the samples
+    // gives, for the first point not before a time and for every column of
+    // a decimation.
+    struct TPattern {
+        const char* name;
+        double (*next)(double t, size_t i, std::mt19937_64& rng);
+        double start;
+    };
+    const TPattern patterns[] = {
+        {"steady", [](double t, size_t, std::mt19937_64&) { return t + 0.01; }, 0},
+        {"epoch seconds", [](double t, size_t, std::mt19937_64&) { return t + 0.01; }, 1.7e9},
+        {"jitter",
+         [](double t, size_t, std::mt19937_64& rng) {
+             return t + 0.01 * std::uniform_real_distribution<double>(0.6, 1.4)(rng);
+         },
+         0},
+        {"small jitter",
+         [](double t, size_t, std::mt19937_64& rng) {
+             return t + 0.01 + 1e-4 * std::uniform_real_distribution<double>(-1, 1)(rng);
+         },
+         0},
+        {"pauses", [](double t, size_t i, std::mt19937_64&) { return t + (i % 23456 == 0 ? 7.5 : 0.01); }, 0},
+        {"repeats", [](double t, size_t i, std::mt19937_64&) { return i % 2 ? t : t + 0.01; }, 0},
+    };
+    for (const TPattern& pattern : patterns) {
+        SCOPED_TRACE(pattern.name);
+        std::mt19937_64 rng(99);
+        std::uniform_real_distribution<double> value(-1, 1);
+        TTraceStore s;
+        std::vector<double> xs, ys;
+        double t = pattern.start;
+        const size_t n = 5 * TTraceStore::ChunkSize + 1234;
+        for (size_t i = 0; i < n; ++i) {
+            xs.push_back(t);
+            ys.push_back(value(rng));
+            s.Append(t, ys.back());
+            t = pattern.next(t, i + 1, rng);
+        }
+        ASSERT_TRUE(s.XMonotonic());
+        const auto lowerBound = [&](double x) { return size_t(std::lower_bound(xs.begin(), xs.end(), x) - xs.begin()); };
+
+        // Times at, just beside and between samples, and beyond both ends.
+        std::uniform_int_distribution<size_t> pick(0, n - 1);
+        std::vector<double> edges = {xs.front() - 1, xs.back() + 1, xs.front(), xs.back()};
+        for (int k = 0; k < 3000; ++k) {
+            const double x = xs[pick(rng)];
+            edges.push_back(x);
+            edges.push_back(std::nextafter(x, -INFINITY));
+            edges.push_back(std::nextafter(x, INFINITY));
+            edges.push_back(x + 0.004);
+        }
+        for (const double e : edges)
+            ASSERT_EQ(s.LowerBound(e), lowerBound(e)) << std::setprecision(17) << e;
+
+        // Decimations over ranges that start and end anywhere.
+        std::uniform_real_distribution<double> at(xs.front() - 5, xs.back() + 5);
+        std::vector<size_t> out, want;
+        for (int k = 0; k < 60; ++k) {
+            double x0 = at(rng), x1 = at(rng);
+            if (x1 < x0)
+                std::swap(x0, x1);
+            const int columns = 50 + int(k * 11);
+            s.Decimate(x0, x1, columns, out);
+
+            want.clear();
+            const size_t first = lowerBound(x0), last = lowerBound(std::nextafter(x1, INFINITY));
+            if (first > 0)
+                want.push_back(first - 1);
+            if (last - first <= 2 * size_t(columns)) {
+                for (size_t i = first; i < last; ++i)
+                    want.push_back(i);
+            } else {
+                size_t a = first;
+                for (int c = 1; c <= columns; ++c) {
+                    const size_t b = c < columns ? std::max(a, lowerBound(TTraceStore::ColumnEdge(x0, x1, columns, c))) : last;
+                    if (b - a <= 2) {
+                        for (size_t i = a; i < b; ++i)
+                            want.push_back(i);
+                    } else {
+                        const auto lo = size_t(std::min_element(ys.begin() + a, ys.begin() + b) - ys.begin());
+                        const auto hi = size_t(std::max_element(ys.begin() + a, ys.begin() + b) - ys.begin());
+                        want.push_back(std::min(lo, hi));
+                        want.push_back(std::max(lo, hi));
+                    }
+                    a = b;
+                }
+            }
+            if (last < n)
+                want.push_back(last);
+            ASSERT_EQ(out, want) << std::setprecision(17) << x0 << ".." << x1 << " in " << columns;
+        }
     }
 }
 
