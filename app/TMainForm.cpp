@@ -224,7 +224,7 @@ void TMainForm::BuildReadOut()
     Messwert = MakeValueBox(GroupBox1, 56, 181);
     LabelnegMax = CentredLabel(GroupBox1, 56, 240, "neg. maximum");
     Minwert = MakeValueBox(GroupBox1, 56, 275, "minimal value");
-    laSampleTime = new QLabel(GroupBox1);
+    laSampleTime = new TFitLabel(GroupBox1);
     laSampleTime->setGeometry(40, 328, 280, 28);
 
     b_Start = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "&Start", GroupBox1);

@@ -33,8 +33,13 @@ public:
     void SetMinText(const QString& t) override { TMainForm::SetBoxText(f_.Minwert, t); }
     void SetSampleTimeText(const QString& t) override
     {
+        // Sized to the text, but never past the panel's edge: a long text
+        // ("... (45 mSek reached)") is drawn smaller instead of cut off.
         f_.laSampleTime->setText(t);
         f_.laSampleTime->adjustSize();
+        const int room = f_.GroupBox1->contentsRect().right() - f_.laSampleTime->x();
+        if (f_.laSampleTime->width() > room)
+            f_.laSampleTime->resize(room, f_.laSampleTime->height());
     }
     void SetChartTitle(const QString& t) override { f_.Chart1->SetTitle(t); }
     void AppendPoint(double x, double y, qint64 stamp) override

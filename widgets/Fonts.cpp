@@ -25,6 +25,12 @@ QFont FontToFit(const QFont& font, const QString& text, int width)
         const int needed = QFontMetrics(f).horizontalAdvance(text);
         if (needed <= width || needed <= 0)
             break;
+        // A font set in pixels shrinks in pixels: it has no point size to
+        // start from.
+        if (f.pixelSize() > 0) {
+            f.setPixelSize(std::max(1, int(f.pixelSize() * qreal(width) / needed * 0.98)));
+            continue;
+        }
         const qreal size = f.pointSizeF() > 0 ? f.pointSizeF() : 10;
         f.setPointSizeF(std::max<qreal>(1, size * width / needed * 0.98));
     }

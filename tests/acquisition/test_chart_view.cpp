@@ -23,6 +23,10 @@
 #include <QRegularExpression>
 #include <QTextDocument>
 #include <QTimer>
+#include "widgets/Fonts.h"
+
+#include <QFontMetrics>
+#include <QLabel>
 #include <gtest/gtest.h>
 
 namespace {
@@ -75,6 +79,15 @@ TEST_F(ChartViewTest, StartStopResetExitWithTheSimulatedConverter)
     const QRegularExpression reached("^Sample time = 10 mSek \\((4\\d) mSek reached\\)$");
     const auto match = reached.match(MainForm->laSampleTime->text());
     ASSERT_TRUE(match.hasMatch()) << MainForm->laSampleTime->text().toStdString();
+    // The longer text stays inside its panel, in a font small enough to show it whole.
+    const QLabel* label = MainForm->laSampleTime;
+    EXPECT_LE(label->geometry().right(), MainForm->GroupBox1->contentsRect().right());
+    const QFont fitted = FontToFit(label->font(), label->text(), label->contentsRect().width());
+    EXPECT_LE(QFontMetrics(fitted).horizontalAdvance(label->text()), label->contentsRect().width());
+    // ... and no smaller than it has to be (a pixel-sized font shrinks in pixels).
+    QFont larger = fitted;
+    larger.setPixelSize(fitted.pixelSize() + 2);
+    EXPECT_GT(QFontMetrics(larger).horizontalAdvance(label->text()), label->contentsRect().width());
     const double period = match.captured(1).toInt() * 0.001;
     EXPECT_TRUE(c->Title().startsWith("--Talvis--  Start : "));
 
