@@ -21,6 +21,7 @@
 #include "tests/support/Descriptors.h"
 #include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
+#include "tests/support/SimulatedMonitor.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
@@ -72,40 +73,13 @@ protected:
     void TearDown() override
     {
         host.onProcess = nullptr;
-        delete CPMSetup;
-        delete FormReadCPMFiles;
-        delete FormChartCPM;
-        CPMSetup = nullptr;
-        FormReadCPMFiles = nullptr;
-        FormChartCPM = nullptr;
-        DestroyCpmInstances();
-        port.Close();
-        if (peer)
-            peer->Stop();
+        TearDownMonitorWindows(port, peer);
         SetHost(oldHost);
-        MainLink().ReturnToMain = nullptr;
-        MainState = nullptr;
-        SetSettingsDirectoryOverride("");
     }
     // A monitor on a fresh line (after a hang-up: the cable back in).
     void Connect()
     {
-        port.Close();
-        if (peer)
-            peer->Stop();
-        peer.reset();
-        sim = std::make_unique<SimKarvo>();
-        sim->FramePeriodMs = 10;
-        sim->DecayTauMs = 150;
-        peer = std::make_unique<PtyPeer>();
-        peer->Host(*sim, 2);
-        peer->Start();
-        port.DeviceName(peer->SlavePath());
-        port.Timeouts->ReadInterval(0);
-        port.Timeouts->ReadMultiplier(0);
-        port.Timeouts->ReadConstant(400);
-        port.Timeouts->WriteConstant(500);
-        port.Open();
+        ConnectSimulatedMonitor(port, sim, peer, 400, 500);
         if (!CpmDecay)
             CreateCpmInstances(port);
         CPMSetup->show();

@@ -21,6 +21,7 @@
 #include "tests/support/ModalDialogs.h"
 #include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
+#include "tests/support/SimulatedMonitor.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -76,44 +77,18 @@ protected:
     void TearDown() override
     {
         host.onProcess = nullptr;
-        delete CPMSetup;
-        delete FormReadCPMFiles;
-        delete FormChartCPM;
-        CPMSetup = nullptr;
-        FormReadCPMFiles = nullptr;
-        FormChartCPM = nullptr;
-        DestroyCpmInstances();
-        port.Close();
-        if (peer)
-            peer->Stop();
+        TearDownMonitorWindows(port, peer);
         SetHost(oldHost);
-        MainLink().ReturnToMain = nullptr;
-        MainState = nullptr;
-        SetSettingsDirectoryOverride("");
     }
 
     // A monitor on a fresh line and the port opened on it, the way the
     // CPM-Mode entry opens it (after a hang-up: the cable is back).
     void Connect()
     {
-        port.Close();
-        if (peer)
-            peer->Stop();
-        peer.reset();
-        sim = std::make_unique<SimKarvo>();
-        sim->FramePeriodMs = 10;
-        sim->DecayTauMs = 150;
-        peer = std::make_unique<PtyPeer>();
-        peer->Host(*sim, 2);
-        peer->Start();
-        port.DeviceName(peer->SlavePath());
-        port.Timeouts->ReadInterval(0);
-        port.Timeouts->ReadMultiplier(0);
-        // Long enough that a starved simulator on a loaded machine is no
-        // fault; short enough that each injected silence ends soon.
-        port.Timeouts->ReadConstant(1000);
-        port.Timeouts->WriteConstant(1000);
-        port.Open();
+        // Time-outs long enough that a starved simulator on a loaded
+        // machine is no fault; short enough that each injected silence
+        // ends soon.
+        ConnectSimulatedMonitor(port, sim, peer, 1000, 1000);
     }
     void Sim(const std::function<void(SimKarvo&)>& fn)
     {
