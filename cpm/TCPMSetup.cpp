@@ -555,8 +555,12 @@ void TCPMSetup::BitBtnSaveResultClick()
         cpm.SetupValues[4] = setupMode;
         // Each run is saved once; one not written (dialog cancelled, file
         // not writable) can still be saved.
-        if (written == 0)
+        if (written == 0) {
             unsaved_.reset();
+            // Shown at once even when the window was left while the file was
+            // written: a hidden window must not keep offering a saved run.
+            ApplyState();
+        }
     }
     if (!exchange.Abandoned())
         SetState(TCpmWindowState::Idle);

@@ -338,7 +338,6 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
     std::optional<Shown> complete = Shown{QStringLiteral("Auto"), CPMSetup->LabelPosDecayTime->text().chopped(4),
                                           CPMSetup->LabelNegDecayTime->text().chopped(4),
                                           CPMSetup->LabelOffset->text().chopped(2)};
-    size_t resultLines = 0;
     bool failed = false;
 
     std::function<void()> act;
@@ -440,13 +439,18 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         case 8: {
             what = "Save results";
             acceptSave = chance(80);
-            Guarded([] { Click(CPMSetup->BitBtnSaveResult); });
-            // A save made further down (after Exit and reopening) was checked there.
-            const size_t linesBefore = resultLines;
+            // Counted at the click: a queued click may have saved in between,
+            // and a save made further down (after Exit and reopening) was
+            // checked there.
+            auto resultLines = [&] {
+                const QStringList lines =
+                    QString::fromLatin1(ReadAll(dir.file("results.csv"))).split("\r\n", Qt::SkipEmptyParts);
+                return std::pair{lines.size() > 2 ? size_t(lines.size() - 2) : size_t(0), lines};
+            };
+            const size_t linesBefore = resultLines().first;
             const auto expected = complete;
-            const std::string file = ReadAll(dir.file("results.csv"));
-            const QStringList lines = QString::fromLatin1(file).split("\r\n", Qt::SkipEmptyParts);
-            const size_t now = lines.size() > 2 ? size_t(lines.size() - 2) : 0;
+            Guarded([] { Click(CPMSetup->BitBtnSaveResult); });
+            const auto [now, lines] = resultLines();
             if (now > linesBefore) {
                 ++saves;
                 EXPECT_EQ(now, linesBefore + 1);
@@ -458,7 +462,6 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
                 EXPECT_EQ(f[7], expected->neg);
                 EXPECT_EQ(f[8], expected->offset);
             }
-            resultLines = now;
             break;
         }
         case 9: what = "Read File"; exchange([] { Click(CPMSetup->BitBtnReadFile); }); break;
