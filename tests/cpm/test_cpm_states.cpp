@@ -567,7 +567,7 @@ TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
         Guarded([] { Click(CPMSetup->BitBtnCancel); });
     EXPECT_FALSE(CPMSetup->isVisible());
     port.Close();
-    EXPECT_EQ(OpenDescriptors(), fds) << DescriptorList();
+    EXPECT_EQ(DescriptorsSettledAt(fds), fds) << DescriptorList();
     if (peer->HungUp())
         Connect();
     else

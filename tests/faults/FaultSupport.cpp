@@ -20,18 +20,6 @@
 #include <thread>
 #include <unistd.h>
 
-int DescriptorsSettledAt(int expected, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int n = OpenDescriptors();
-    while (n != expected && std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        n = OpenDescriptors();
-    }
-    return n;
-}
-
 ErrorBoxes::ErrorBoxes() : old_(TApplication::ShowException)
 {
     // The box's first line is the error's own text; the line below it names

@@ -12,12 +12,6 @@
 #include <string>
 #include <vector>
 
-// The descriptor count once it is back at `expected`, or the count after
-// `timeoutMs` of waiting (Qt's events processed meanwhile): a file dialog's
-// folder listing holds a folder open on a thread of its own for a while,
-// which is no leak.
-int DescriptorsSettledAt(int expected, int timeoutMs = 5000);
-
 // Replaces the framework's error box for its lifetime and records what it
 // would have shown. Click runs a handler the way a button click reaches it.
 class ErrorBoxes {

@@ -1,8 +1,12 @@
 #pragma once
 // The process's own open descriptors, to tell a leak from a file that was
 // meant to stay open: how many, and what each one is.
+#include <QCoreApplication>
+
+#include <chrono>
 #include <dirent.h>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 // Qt's own process-wide caches, opened once on first use and kept for the
@@ -50,4 +54,20 @@ inline std::string DescriptorList()
         closedir(d);
     }
     return out;
+}
+
+// The descriptor count once it is back at `expected`, or the count after
+// `timeoutMs` of waiting (Qt's events processed meanwhile): a file dialog's
+// folder listing, or a simulated instrument's thread, holds a descriptor
+// open for a moment of its own, which is no leak.
+inline int DescriptorsSettledAt(int expected, int timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int n = OpenDescriptors();
+    while (n != expected && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        n = OpenDescriptors();
+    }
+    return n;
 }
