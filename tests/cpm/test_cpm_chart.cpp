@@ -6,6 +6,7 @@
 #include "cpm/TFormChartCPM.h"
 #include "cpm/TFormReadCPMFiles.h"
 #include "platform/Paths.h"
+#include "tests/support/SimulatedMonitor.h"
 #include "tests/support/TestSupport.h"
 
 #include <QFileInfo>
@@ -26,12 +27,7 @@ protected:
     }
     void TearDown() override
     {
-        delete CPMSetup;
-        delete FormReadCPMFiles;
-        delete FormChartCPM;
-        CPMSetup = nullptr;
-        FormReadCPMFiles = nullptr;
-        FormChartCPM = nullptr;
+        DeleteMonitorWindows();
         SetSettingsDirectoryOverride("");
     }
     // Whether a pixel near (x, y) in plot coordinates carries this colour

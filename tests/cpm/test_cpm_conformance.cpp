@@ -10,6 +10,7 @@
 #include "platform/Paths.h"
 #include "serial/ComPort.h"
 #include "sim/PtyPeer.h"
+#include "tests/support/SimulatedMonitor.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAbstractButton>
@@ -32,12 +33,7 @@ protected:
     }
     void TearDown() override
     {
-        delete CPMSetup;
-        delete FormReadCPMFiles;
-        delete FormChartCPM;
-        CPMSetup = nullptr;
-        FormReadCPMFiles = nullptr;
-        FormChartCPM = nullptr;
+        DeleteMonitorWindows();
         SetSettingsDirectoryOverride("");
     }
 

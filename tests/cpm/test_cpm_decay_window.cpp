@@ -18,6 +18,7 @@
 #include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
 #include "tests/support/ScriptedPrompt.h"
+#include "tests/support/SimulatedMonitor.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDate>
@@ -163,12 +164,7 @@ protected:
     void TearDown() override
     {
         host.onProcess = nullptr;
-        delete CPMSetup;
-        delete FormReadCPMFiles;
-        delete FormChartCPM;
-        CPMSetup = nullptr;
-        FormReadCPMFiles = nullptr;
-        FormChartCPM = nullptr;
+        DeleteMonitorWindows();
         DestroyCpmInstances();
         peer.Stop();
         port.Close();

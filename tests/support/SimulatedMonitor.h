@@ -39,9 +39,8 @@ inline void ConnectSimulatedMonitor(TComPort& port, std::unique_ptr<SimKarvo>& s
     port.Open();
 }
 
-// The three windows and the protocol instances gone, the line closed, and
-// the shared hooks and settings folder put back.
-inline void TearDownMonitorWindows(TComPort& port, std::unique_ptr<PtyPeer>& peer)
+// The three windows gone, their globals cleared.
+inline void DeleteMonitorWindows()
 {
     delete CPMSetup;
     delete FormReadCPMFiles;
@@ -49,6 +48,13 @@ inline void TearDownMonitorWindows(TComPort& port, std::unique_ptr<PtyPeer>& pee
     CPMSetup = nullptr;
     FormReadCPMFiles = nullptr;
     FormChartCPM = nullptr;
+}
+
+// The three windows and the protocol instances gone, the line closed, and
+// the shared hooks and settings folder put back.
+inline void TearDownMonitorWindows(TComPort& port, std::unique_ptr<PtyPeer>& peer)
+{
+    DeleteMonitorWindows();
     DestroyCpmInstances();
     port.Close();
     if (peer)
