@@ -18,7 +18,7 @@ struct TUsbApi {
                        char* bytes, int size, int timeout);
 };
 
-// The real libusb.
+// The real libusb, opened on first use (no library: a bus without devices).
 const TUsbApi& RealUsbApi();
 
 // The table in force: the one set with SetUsbApi, else the real library.

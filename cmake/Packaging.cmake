@@ -66,9 +66,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ULMARO_AUTHOR} <lab@ulmaro.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so shlibdeps cannot see them: the platform plugins
-# (xcb, and offscreen for scripts) and the fonts the windows are designed in.
+# (xcb, and offscreen for scripts), the fonts the windows are designed in,
+# and the converter's and the port list's libraries (opened on first use).
 # adduser: the post-install hint tells the administrator to run it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-liberation, libusb-0.1-4, libserialport0, adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "udev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_SOURCE_DIR}/packaging/postinst")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -31,7 +31,7 @@ fi
 summary=$(dpkg-deb -f "$deb" Description | sed -n 1p)
 [ ${#summary} -lt 80 ] || fail "short description too long: $summary"
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 qt6-qpa-plugins fonts-liberation; do
+for d in libqt6widgets6 qt6-qpa-plugins fonts-liberation libusb-0.1-4 libserialport0; do
   grep -q "$d" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 
