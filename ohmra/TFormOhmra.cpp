@@ -182,6 +182,8 @@ TFormOhmra::TFormOhmra(QWidget* parent, TCustomComPort* port) : QWidget(parent)
     connect(BitBtn_reset, &QPushButton::clicked, this, [this] { BitBtn_resetClick(); });
     connect(BitBtn_exit, &QPushButton::clicked, this, [this] { BitBtn_exitClick(); });
     connect(BitBtn_OK_FileNo, &QPushButton::clicked, this, [this] { BitBtn_OK_FileNoClick(); });
+    connect(MaskEdit_start_fn, &QLineEdit::textChanged, this, [this] { MaskEdit_fnChange(); });
+    connect(MaskEdit_end_fn, &QLineEdit::textChanged, this, [this] { MaskEdit_fnChange(); });
     connect(BitBtnOK, &QPushButton::clicked, this, [this] { BitBtnOKClick(); });
     connect(BitBtnCancel, &QPushButton::clicked, this, [this] { BitBtnCancelClick(); });
     connect(Edit_Comment, &QLineEdit::returnPressed, this, [this] { Edit1KeyPress(); });
@@ -247,8 +249,7 @@ void TFormOhmra::SetState(TOhmraState state)
     GroupBox_Input_Comment->setEnabled(Allowed(C::CommentEntry));
     GroupBox_Input_Comment->setVisible(state == TOhmraState::CommentEntry);
     // The range's OK follows the numbers typed; outside the entry it is off.
-    if (!Allowed(C::RangeEntry))
-        BitBtn_OK_FileNo->setEnabled(false);
+    BitBtn_OK_FileNo->setEnabled(Allowed(C::RangeEntry) && rangeValid_);
     GroupBoxFiles->setVisible(state == TOhmraState::RangeEntry || state == TOhmraState::ReadingFiles);
 }
 
@@ -601,6 +602,21 @@ void TFormOhmra::BitBtn_OK_FileNoClick()
         SetState(TOhmraState::ReadingFiles);
 }
 
+void TFormOhmra::MaskEdit_fnChange()
+{
+    bool ok1 = false, ok2 = false;
+    const int a = MaskEdit_start_fn->text().remove(QLatin1Char(' ')).toInt(&ok1);
+    const int b = MaskEdit_end_fn->text().remove(QLatin1Char(' ')).toInt(&ok2);
+    // A number half typed keeps the last whole range.
+    if (!ok1 || !ok2)
+        return;
+    rangeFirst_ = a;
+    rangeLast_ = b;
+    rangeValid_ = a >= 1 && b >= a;
+    if (Allowed(TOhmraControl::RangeEntry))
+        BitBtn_OK_FileNo->setEnabled(rangeValid_);
+}
+
 void TFormOhmra::BitBtn_readFileClick()
 {
     if (!Allowed(TOhmraControl::ReadFile))
@@ -618,7 +634,7 @@ void TFormOhmra::BitBtn_readFileClick()
 void TFormOhmra::RunFileReading(unsigned session)
 {
     rangeValid_ = false;
-    BitBtn_OK_FileNo->setEnabled(false);
+    rangeFirst_ = rangeLast_ = 0;
     SetState(TOhmraState::RangeEntry);
     LabelReadFNo->hide();
     LabelFNo->hide();
@@ -626,34 +642,24 @@ void TFormOhmra::RunFileReading(unsigned session)
     MaskEdit_end_fn->setText(QStringLiteral("1"));
     MaskEdit_start_fn->setFocus();
     MaskEdit_start_fn->selectAll();
+    MaskEdit_fnChange();
     TOhmraFileStore& store = Store();
     store.ClearStoredFiles();
 
-    int first = 0, last = 0;
-    bool valid = false;
     for (;;) {
         Host().ProcessMessages();
         if (session != session_)
             return;
-        bool ok1 = false, ok2 = false;
-        const int a = MaskEdit_start_fn->text().remove(QLatin1Char(' ')).toInt(&ok1);
-        const int b = MaskEdit_end_fn->text().remove(QLatin1Char(' ')).toInt(&ok2);
-        if (ok1 && ok2) {
-            first = a;
-            last = b;
-            valid = first >= 1 && last >= first;
-            rangeValid_ = valid;
-            BitBtn_OK_FileNo->setEnabled(valid);
-        }
         // OK clicked in the same batch as an edit that spoiled the range
         // does not count: the comment window must never browse past its end.
         if (state_ == TOhmraState::ReadingFiles) {
-            if (valid)
+            if (rangeValid_)
                 break;
             SetState(TOhmraState::RangeEntry);
         }
         Host().Sleep(1);
     }
+    const int first = rangeFirst_, last = rangeLast_;
 
     SetState(TOhmraState::ReadingFiles);
     LabelReadFNo->show();

@@ -98,6 +98,7 @@ private:
     void RecoverAfterError(bool initialised);
     void RunMeasurement(unsigned session);
     void RunFileReading(unsigned session);
+    void MaskEdit_fnChange();
     void SetMeFont(int points);
 
     std::unique_ptr<C_Ohmra> ohmra_;
@@ -107,8 +108,11 @@ private:
     // meter of the next opening.
     unsigned session_ = 0;
     int skipped_ = 0;
-    // Whether the file numbers typed make a range; OK follows it.
+    // Whether the file numbers typed make a range; OK follows it as soon as
+    // either number changes, so a click right after typing is not lost.
     bool rangeValid_ = false;
+    int rangeFirst_ = 0;
+    int rangeLast_ = 0;
 };
 
 extern TFormOhmra* FormOhmra;
