@@ -366,9 +366,15 @@ protected:
         const std::string& allowed = kMeasurementTable.at(s);
         for (const Control& c : Controls()) {
             if (c.widget == form->BitBtn_OK_FileNo) {
-                // The range's OK also follows the numbers typed.
+                // The range's OK also follows the numbers typed, at once.
+                bool ok1 = false, ok2 = false;
+                const int a = form->MaskEdit_start_fn->text().trimmed().toInt(&ok1);
+                const int b = form->MaskEdit_end_fn->text().trimmed().toInt(&ok2);
                 if (!Listed(allowed, "Range")) {
                     EXPECT_FALSE(c.widget->isEnabled()) << where << " in " << OhmraStateName(s) << ", seed " << seed;
+                } else if (ok1 && ok2) {
+                    EXPECT_EQ(c.widget->isEnabled(), a >= 1 && b >= a)
+                        << a << " to " << b << " " << where << ", seed " << seed;
                 }
                 continue;
             }
@@ -440,7 +446,7 @@ protected:
             const int first = 1 + int(rng() % 8);
             form->MaskEdit_start_fn->setText(QString::number(first));
             form->MaskEdit_end_fn->setText(QString::number(first + int(rng() % 5) - 1));
-            QCoreApplication::processEvents();
+            CheckControls("after the range was typed");
             form->BitBtn_OK_FileNo->click();
             return;
         }
