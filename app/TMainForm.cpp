@@ -152,8 +152,6 @@ TMainForm::TMainForm(int argc, const char* const* argv, QWidget* parent, TBuild 
     BuildOptionalDevices();
     AssignAccessKeys(MainMenue->actions());
     AssignAccessKeysDeep(Device);
-    // The pictures as late as this: the program's entry may still be
-    // decoding them, and the menus are built meanwhile.
     const QImage wall = BuiltInWallpaper();
     if (!wall.isNull())
         ImageWallpaper->setPixmap(QPixmap::fromImage(wall));

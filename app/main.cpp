@@ -3,10 +3,8 @@
 #include "app/TApplication.h"
 #include "app/TMainForm.h"
 #include "platform/FontWarmUp.h"
-#include "platform/Pictures.h"
 #include "platform/SingleInstance.h"
 
-#include <QImageReader>
 #include <QLocale>
 #include <cstring>
 #include <strings.h>
@@ -20,15 +18,8 @@ int main(int argc, char** argv)
     if (!SingleInstanceCheck(argc, argv))
         return 0;
 
-    // The start view's pictures take a few milliseconds to decode; that is
-    // done beside the Qt start-up, and the main window takes them when it
-    // needs them (waiting, if need be, for the decode to end).
-    std::jthread pictures([] {
-        BuiltInWallpaper();
-        BuiltInLogo();
-    });
-    // Likewise the font configuration, which the menu bar's first paint
-    // would otherwise wait for.
+    // The font configuration takes several milliseconds to load, and the
+    // menu bar's first paint needs it: it is loaded beside the Qt start-up.
     std::jthread fonts(WarmUpFontConfiguration);
 
     bool demo = false;
@@ -40,10 +31,6 @@ int main(int argc, char** argv)
     const std::vector<const char*> words(argv, argv + argc);
 
     TApplication app(argc, argv);
-    // The first icon the style draws (the menu bar's own) makes Qt look
-    // through its image format plugins; that is done beside the window's
-    // construction too.
-    std::jthread imageFormats([] { QImageReader::supportedImageFormats(); });
     TApplication::SetTitle("Ulmaro read out");
     TApplication::setQuitOnLastWindowClosed(false);
     TQtPrompt prompt;
@@ -57,6 +44,12 @@ int main(int argc, char** argv)
     int rc = 1;
     const bool ran = TApplication::Guarded([&] {
         CreateMainWindow(int(words.size()), words.data(), demo);
+        // Showing lays out the menu bar: Qt's first use of the font
+        // configuration. Fontconfig does not wait for a load that another
+        // thread has under way but starts a second one of its own, so the
+        // wait for the first is here.
+        if (fonts.joinable())
+            fonts.join();
         MainForm->show();
         MainForm->activateWindow();
         CompleteWindowsAfterFirstPaint();

@@ -8,12 +8,6 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-// The pictures compiled in from resources/ (see EmbedPictures.cmake).
-extern const unsigned char kBuiltIn_wallpaper[];
-extern const std::size_t kBuiltIn_wallpaperSize;
-extern const unsigned char kBuiltIn_logo[];
-extern const std::size_t kBuiltIn_logoSize;
-
 namespace {
 
 // Larger pictures are not banners; refusing them keeps a mistaken setting
@@ -200,16 +194,4 @@ QImage LoadJpegFile(const std::string& path)
     if (!f.read(bytes.data(), size))
         return {};
     return DecodeJpeg(bytes);
-}
-
-QImage BuiltInWallpaper()
-{
-    static const QImage img = DecodeBytes(kBuiltIn_wallpaper, kBuiltIn_wallpaperSize);
-    return img;
-}
-
-QImage BuiltInLogo()
-{
-    static const QImage img = DecodeBytes(kBuiltIn_logo, kBuiltIn_logoSize);
-    return img;
 }

@@ -7,6 +7,7 @@
 QImage DecodeJpeg(const std::string& bytes);
 QImage LoadJpegFile(const std::string& path);
 
-// The pictures built into the program (JPEG data compiled in).
+// The pictures built into the program: decoded from resources/*.jpg by the
+// decoder above when the program is built, so showing them costs no decoding.
 QImage BuiltInWallpaper();
 QImage BuiltInLogo();

@@ -1,22 +1,31 @@
-# Compiles the JPEG pictures of resources/ into a target as byte arrays
-# (kBuiltIn_<name>, kBuiltIn_<name>Size), so the program needs no picture
-# files of its own at run time. The source is regenerated when a picture
-# changes and only then.
+# Builds the JPEG pictures of resources/ into a target as decoded pixels
+# (kBuiltInPixels_<name>, see platform/BuiltInPixels.h): the start view shows
+# them at once instead of decoding them on every start. The pixels come from
+# the program's own decoder (ulmaro_pictures) through a build-time tool, so
+# they are the ones a decode at run time would give; they are made again when
+# a picture or the decoder changes.
 function(ulmaro_embed_pictures target)
-  set(out ${CMAKE_CURRENT_BINARY_DIR}/BuiltInPictures.cpp)
-  set(content "// Generated from resources/*.jpg by EmbedPictures.cmake.\n#include <cstddef>\n")
+  if(NOT TARGET picture_pixels)
+    add_executable(picture_pixels ${CMAKE_SOURCE_DIR}/resources/picture_pixels.cpp)
+    target_link_libraries(picture_pixels PRIVATE ulmaro_pictures)
+  endif()
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/pictures)
+  set(out ${dir}/BuiltInPixels.cpp)
+  set(args "")
+  set(jpgs "")
+  set(raws "")
   foreach(name ${ARGN})
-    set(jpg ${CMAKE_SOURCE_DIR}/resources/${name}.jpg)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${jpg})
-    file(READ ${jpg} hex HEX)
-    string(LENGTH "${hex}" len)
-    math(EXPR size "${len} / 2")
-    # 32 bytes a line keeps the generated file readable for a compiler error.
-    string(REGEX REPLACE "(................................................................)" "\\1\n" hex "${hex}")
-    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
-    string(APPEND content "extern const unsigned char kBuiltIn_${name}[] = {\n${bytes}};\n")
-    string(APPEND content "extern const std::size_t kBuiltIn_${name}Size = ${size};\n")
+    list(APPEND args ${name}=${CMAKE_SOURCE_DIR}/resources/${name}.jpg)
+    list(APPEND jpgs ${CMAKE_SOURCE_DIR}/resources/${name}.jpg)
+    list(APPEND raws ${dir}/${name}.rgb32)
   endforeach()
-  file(CONFIGURE OUTPUT ${out} CONTENT "${content}" @ONLY)
+  add_custom_command(OUTPUT ${out} ${raws}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND picture_pixels ${out} ${dir} ${args}
+    DEPENDS picture_pixels ${jpgs}
+    COMMENT "Decoding the built-in pictures"
+    VERBATIM)
+  # The object takes the pixel files in through the assembler.
+  set_source_files_properties(${out} PROPERTIES OBJECT_DEPENDS "${raws}")
   target_sources(${target} PRIVATE ${out})
 endfunction()

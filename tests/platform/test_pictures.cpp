@@ -145,8 +145,20 @@ TEST(Pictures, LoadsAFileAndTheBuiltInPictures)
     // Both are meant for a white window.
     EXPECT_GT(qGray(BuiltInLogo().pixel(336, 0)), 240);
     EXPECT_GT(qGray(BuiltInWallpaper().pixel(2, 2)), 230);
-    // The built-in logo is the same picture as the file it was made from.
+    // The built-in pictures are the ones their files decode to: made at
+    // build time, they must not drift from what the decoder gives.
     EXPECT_EQ(BuiltInLogo(), logo);
+    EXPECT_EQ(BuiltInWallpaper(), LoadJpegFile(std::string(ULMARO_RESOURCES_DIR) + "/wallpaper.jpg"));
+    // They lie in read-only memory: a change goes to a copy of the image's
+    // own, and the next caller still gets the picture.
+    for (QImage (*builtIn)() : {BuiltInLogo, BuiltInWallpaper}) {
+        QImage changed = builtIn();
+        const QRgb before = changed.pixel(5, 5);
+        changed.setPixel(5, 5, qRgb(1, 2, 3));
+        changed.fill(Qt::black);
+        EXPECT_EQ(builtIn().pixel(5, 5), before);
+        EXPECT_NE(builtIn(), changed);
+    }
 }
 
 TEST(Pictures, TruncatedDataIsAFailureNotAGreyPicture)
