@@ -6,6 +6,7 @@
 #include "acquisition/TChart.h"
 #include "acquisition/TFormDisplay.h"
 #include "app/AppWindows.h"
+#include "app/TApplication.h"
 #include "app/TFormHelp.h"
 #include "app/TMainForm.h"
 #include "platform/Host.h"
@@ -13,13 +14,25 @@
 #include "serial/TFoCom.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -218,4 +231,236 @@ TEST_F(Sequences, ExitOfTheChartViewWhileItsLoopRuns)
     // Back in: Start works.
     MainForm->Grafik1->trigger();
     EXPECT_TRUE(MainForm->b_Start->isEnabled());
+}
+
+// The seeded random user of the main window, the display and the help
+// window, clicking only what is on screen, enabled and not behind a modal
+// window, from the top, from inside the loops' waits and from inside the
+// modal loops, while the monitor's line fails now and then. After every
+// click: the selection menus are out of reach while the chart view or help
+// is shown, and the chart gains no point while its Start is usable. In the
+// end every window winds down to rest, nothing samples any more, and a new
+// chart run works. ULMARO_STATES_SEED replays a seed, ULMARO_STATES_ACTIONS
+// sets the number of clicks.
+TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
+{
+    const char* envActions = std::getenv("ULMARO_STATES_ACTIONS");
+    const char* envSeed = std::getenv("ULMARO_STATES_SEED");
+    const int actions = envActions ? std::max(1, std::atoi(envActions)) : 80;
+    const unsigned seed = envSeed ? unsigned(std::strtoul(envSeed, nullptr, 10))
+                                  : unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (replay: ULMARO_STATES_SEED=" + std::to_string(seed) + ")");
+    std::printf("main window: seed %u, %d actions\n", seed, actions);
+    std::fflush(stdout); // a run that hangs still names its seed
+    std::mt19937 rng(seed);
+    ScriptedPrompt prompt;
+
+    TMainForm& m = *MainForm;
+    const auto modal = [] { return QApplication::activeModalWidget(); };
+    const auto reachable = [&](QWidget* w) {
+        return w->isVisible() && w->isEnabled() && (!modal() || modal() == w->window());
+    };
+    // A menu entry with every menu above it enabled and shown.
+    const auto menuReachable = [&](QAction* a) {
+        if (modal() || !m.isEnabled())
+            return false;
+        for (QAction* x = a; x;) {
+            if (!x->isEnabled() || !x->isVisible())
+                return false;
+            QAction* up = nullptr;
+            for (QObject* o : x->associatedObjects())
+                if (auto* menu = qobject_cast<QMenu*>(o))
+                    up = menu->menuAction();
+            x = up;
+        }
+        return true;
+    };
+
+    int done = 0, chartStarts = 0, clears = 0;
+    bool failed = false;
+    // The chart's last observation with its Start usable.
+    struct Idle {
+        bool valid = false;
+        size_t points = 0;
+        int starts = 0, clears = 0;
+    } idle;
+    const auto check = [&](const char* what) {
+        if (failed)
+            return;
+        SCOPED_TRACE(what);
+        if (!m.Chart1->isHidden()) {
+            EXPECT_FALSE(DeviceMenu()->isEnabled());
+            EXPECT_FALSE(ViewMenu()->isEnabled());
+        }
+        if (FormHelp->isVisible()) {
+            EXPECT_FALSE(DeviceMenu()->isEnabled());
+            EXPECT_FALSE(ViewMenu()->isEnabled());
+        }
+        if (m.b_Start->isVisible() && m.b_Start->isEnabled()) {
+            if (idle.valid && idle.starts == chartStarts && idle.clears == clears) {
+                EXPECT_EQ(Points(), idle.points) << "the chart samples while its Start is usable";
+            }
+            idle = {true, Points(), chartStarts, clears};
+        } else {
+            idle.valid = false;
+        }
+        failed = ::testing::Test::HasFailure();
+    };
+
+    // What the user may do: a name, whether it is on screen and usable now,
+    // and the click. Entries that appear twice are picked twice as often.
+    struct Choice {
+        const char* what;
+        std::function<bool()> can;
+        std::function<void()> click;
+    };
+    const auto button = [&](const char* what, QPushButton* const& b, int* counter = nullptr) {
+        return Choice{what, [&reachable, &b] { return reachable(b); }, [&b, counter] {
+                          if (counter)
+                              ++*counter;
+                          b->click();
+                      }};
+    };
+    const auto entry = [&](const char* what, QAction* a, int* counter = nullptr) {
+        return Choice{what, [&menuReachable, a] { return menuReachable(a); }, [a, counter] {
+                          if (counter)
+                              ++*counter;
+                          a->trigger(); // Display is modal: the ticks and the loop hook act inside
+                      }};
+    };
+    std::vector<Choice> choices;
+    for (const char* range : {"Plate_N400V", "Plate_N1000V", "Arvo_N200V", "E_Feld_N20kVm"})
+        choices.push_back(entry(range, m.DeviceItems.value(range)));
+    for (int twice = 0; twice < 2; ++twice) {
+        choices.push_back(entry("View > Chart", m.Grafik1, &clears));
+        choices.push_back(button("chart Start", m.b_Start, &chartStarts));
+        choices.push_back(button("chart Stop", m.b_Stop_));
+    }
+    choices.push_back(entry("View > Display", m.Display));
+    choices.push_back(entry("?", m.Help));
+    choices.push_back(button("help OK", FormHelp->HelpOKButton));
+    choices.push_back(button("chart Reset", m.b_Reset, &clears)); // clears the trace when stopped
+    choices.push_back(button("chart Exit", m.b_Cancel, &clears));
+    choices.push_back(button("display Start", FormDisplay->b_Start));
+    choices.push_back(button("display Break", FormDisplay->b_Stop));
+    choices.push_back(button("display Reset", FormDisplay->b_Reset));
+    choices.push_back(button("display Exit", FormDisplay->bCancel));
+    // The chart's own view commands, while it samples or not.
+    for (QAction* a : {m.TeeCommander1->ZoomButton, m.TeeCommander1->PanButton, m.TeeCommander1->FitAllButton,
+                       m.TeeCommander1->ResetViewButton, m.TeeCommander1->CursorButton})
+        choices.push_back(Choice{"chart view command",
+                                 [&m, &modal, a] {
+                                     return !modal() && m.TeeCommander1->isVisible() && a->isVisible() &&
+                                            a->isEnabled();
+                                 },
+                                 [a] { a->trigger(); }});
+    // The monitor's line goes quiet or noisy now and then (each read then
+    // fails with the error box), and comes back.
+    const auto line = [&](const char* what, bool silent, bool garbage) {
+        return Choice{what, [] { return true; }, [this, silent, garbage] {
+                          peer.WithInstrument([&] {
+                              sim.Silent = silent;
+                              sim.Garbage = garbage;
+                          });
+                      }};
+    };
+    choices.push_back(line("monitor silent", true, false));
+    choices.push_back(line("monitor noisy", false, true));
+    choices.push_back(line("monitor well", false, false));
+    choices.push_back(line("monitor well", false, false));
+    // The error box is modal, as in the program: its OK is all there is.
+    const auto errorBox = [&] { return qobject_cast<QMessageBox*>(modal()); };
+    for (int thrice = 0; thrice < 3; ++thrice)
+        choices.push_back(Choice{"error box OK", [&] { return errorBox() != nullptr; },
+                                 [&] { errorBox()->button(QMessageBox::Ok)->click(); }});
+    std::map<std::string, int> performed;
+
+    std::function<void()> act;
+    // Past the count: whatever still runs is stopped, whatever is open closed.
+    const auto windDown = [&] {
+        if (QMessageBox* box = errorBox())
+            box->button(QMessageBox::Ok)->click();
+        else if (FormDisplay->isVisible())
+            FormDisplay->bCancel->click();
+        else if (reachable(m.b_Stop_))
+            m.b_Stop_->click();
+    };
+    act = [&] {
+        if (done >= actions || failed) {
+            windDown();
+            return;
+        }
+        check("before an action");
+        const Choice& c = choices[rng() % choices.size()];
+        if (!c.can())
+            return;
+        ++done;
+        ++performed[c.what];
+        // Where a real click is delivered, an error reaches the user's box
+        // and goes no further.
+        TApplication::Guarded([&] {
+            c.click();
+            return true;
+        });
+        check(c.what);
+    };
+
+    // Clicks land inside the loops' message processing and, through the
+    // ticks, inside the modal loops (the display, the error box).
+    host.onProcess = [&] {
+        if (rng() % 100 < 30)
+            act();
+    };
+    // Each tick asks for the next one before it acts, so ticks also come
+    // inside the modal loops that its own click opens.
+    QObject ticks;
+    bool ticking = true;
+    std::function<void()> tick = [&] {
+        if (!ticking)
+            return;
+        QTimer::singleShot(5, &ticks, tick);
+        act();
+    };
+    QTimer::singleShot(5, &ticks, tick);
+    while (done < actions && !failed)
+        act();
+    ticking = false;
+    host.onProcess = nullptr;
+    std::string summary;
+    for (const auto& [what, n] : performed)
+        summary += " " + what + " " + std::to_string(n) + ",";
+    std::printf("performed:%s\n", summary.c_str());
+    if (failed)
+        return;
+    peer.WithInstrument([&] {
+        sim.Silent = false;
+        sim.Garbage = false;
+    });
+
+    // At rest: nothing on the stack, the help window closed.
+    if (FormHelp->isVisible())
+        FormHelp->HelpOKButton->click();
+    EXPECT_FALSE(FormDisplay->isVisible());
+    EXPECT_TRUE(m.isEnabled());
+    ExpectAtRest("after the random user");
+    const size_t still = Points();
+    EXPECT_FALSE(WaitUntil([&] { return Points() != still; }, 300)) << "a loop still samples after every Start returned";
+
+    // A new chart run works.
+    if (m.Chart1->isHidden()) {
+        ASSERT_TRUE(menuReachable(m.Grafik1));
+        m.Grafik1->trigger();
+    }
+    ASSERT_TRUE(reachable(m.b_Start));
+    const size_t before = Points();
+    host.onProcess = [&] {
+        if (Points() >= before + 2)
+            m.b_Stop_->click();
+    };
+    m.b_Start->click();
+    host.onProcess = nullptr;
+    EXPECT_GE(Points(), before + 2);
+    ExpectAtRest("after a last run");
+    m.b_Cancel->click();
+    ExpectAtRest("back at the start view");
 }
