@@ -3,7 +3,9 @@
 // ends in a consistent state. A Start button is enabled exactly when its
 // loop does not run, the selection menus are usable exactly when no loop
 // and no chart view needs them held, and no loop runs inside another.
+#include "acquisition/ChartFile.h"
 #include "acquisition/TChart.h"
+#include "acquisition/TraceStore.h"
 #include "acquisition/TFormDisplay.h"
 #include "app/AppWindows.h"
 #include "app/TApplication.h"
@@ -19,6 +21,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -239,8 +243,8 @@ TEST_F(Sequences, ExitOfTheChartViewWhileItsLoopRuns)
 // modal loops, while the monitor's line fails now and then. After every
 // click: the selection menus are out of reach while the chart view or help
 // is shown, and the chart gains no point while its Start is usable. In the
-// end every window winds down to rest, nothing samples any more, and a new
-// chart run works. ULMARO_STATES_SEED replays a seed, ULMARO_STATES_ACTIONS
+// end every window winds down to rest, nothing samples any more, a new
+// chart run works, and every recording reads back. ULMARO_STATES_SEED replays a seed, ULMARO_STATES_ACTIONS
 // sets the number of clicks.
 TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
 {
@@ -463,4 +467,17 @@ TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
     ExpectAtRest("after a last run");
     m.b_Cancel->click();
     ExpectAtRest("back at the start view");
+
+    // Every recording the runs left, however they ended, reads back whole.
+    const QFileInfoList recordings = QDir(TTeeCommander::RecordingsFolder()).entryInfoList(QDir::Files);
+    size_t recorded = 0;
+    for (const QFileInfo& f : recordings) {
+        TTraceStore store;
+        TChartFileInfo info;
+        QString error;
+        EXPECT_EQ(ReadChartFile(f.filePath(), store, info, error), TChartReadResult::Ok)
+            << f.fileName().toStdString() << ": " << error.toStdString();
+        recorded += store.Size();
+    }
+    EXPECT_GE(recorded, 2u); // the last run's points at least
 }
