@@ -14,6 +14,7 @@
 #include "platform/Host.h"
 #include "platform/Paths.h"
 #include "serial/TFoCom.h"
+#include "serial/TSetup_COM.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
 #include "tests/support/ScriptedPrompt.h"
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
@@ -237,8 +239,8 @@ TEST_F(Sequences, ExitOfTheChartViewWhileItsLoopRuns)
     EXPECT_TRUE(MainForm->b_Start->isEnabled());
 }
 
-// The seeded random user of the main window, the display and the help
-// window, clicking only what is on screen, enabled and not behind a modal
+// The seeded random user of the main window, the display, the help and the
+// port window, clicking only what is on screen, enabled and not behind a modal
 // window, from the top, from inside the loops' waits and from inside the
 // modal loops, while the monitor's line fails now and then. After every
 // click: the selection menus are out of reach while the chart view or help
@@ -349,6 +351,17 @@ TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
     choices.push_back(button("display Break", FormDisplay->b_Stop));
     choices.push_back(button("display Reset", FormDisplay->b_Reset));
     choices.push_back(button("display Exit", FormDisplay->bCancel));
+    // The port window beside it all, and its line-parameter dialog (modal),
+    // left by Cancel so that the monitor's line stays as it is.
+    choices.push_back(entry("Setup > Com Port", m.Com1));
+    choices.push_back(button("port window OK", Setup_COM->BtOK));
+    choices.push_back(button("line parameters", Setup_COM->BtSetComPara));
+    const auto otherDialog = [&]() -> QDialog* {
+        auto* d = qobject_cast<QDialog*>(modal());
+        return d && d != FormDisplay && !qobject_cast<QMessageBox*>(d) ? d : nullptr;
+    };
+    choices.push_back(Choice{"line parameters Cancel", [&] { return otherDialog() != nullptr; },
+                             [&] { otherDialog()->reject(); }});
     // The chart's own view commands, while it samples or not.
     for (QAction* a : {m.TeeCommander1->ZoomButton, m.TeeCommander1->PanButton, m.TeeCommander1->FitAllButton,
                        m.TeeCommander1->ResetViewButton, m.TeeCommander1->CursorButton})
@@ -384,6 +397,8 @@ TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
     const auto windDown = [&] {
         if (QMessageBox* box = errorBox())
             box->button(QMessageBox::Ok)->click();
+        else if (QDialog* d = otherDialog())
+            d->reject();
         else if (FormDisplay->isVisible())
             FormDisplay->bCancel->click();
         else if (reachable(m.b_Stop_))
@@ -441,9 +456,11 @@ TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
         sim.Garbage = false;
     });
 
-    // At rest: nothing on the stack, the help window closed.
+    // At rest: nothing on the stack, the help and port windows closed.
     if (FormHelp->isVisible())
         FormHelp->HelpOKButton->click();
+    if (Setup_COM->isVisible())
+        Setup_COM->BtOK->click();
     EXPECT_FALSE(FormDisplay->isVisible());
     EXPECT_TRUE(m.isEnabled());
     ExpectAtRest("after the random user");
