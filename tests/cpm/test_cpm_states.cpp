@@ -22,6 +22,7 @@
 #include "tests/support/DriverHost.h"
 #include "tests/support/RunawayGuard.h"
 #include "tests/support/SimulatedMonitor.h"
+#include "tests/support/RandomRun.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
@@ -309,15 +310,10 @@ TEST_F(CpmStates, SetupWriteAgainstAStreamingMonitorEndsInATimeout)
 // shown complete, and the window can be left and reopened into idle.
 TEST_F(CpmStates, RandomClicksAgainstAMisbehavingMonitor)
 {
-    const char* envActions = std::getenv("ULMARO_STATES_ACTIONS");
-    const char* envSeed = std::getenv("ULMARO_STATES_SEED");
-    const int actions = envActions ? std::max(1, std::atoi(envActions)) : 900;
-    const unsigned seed = envSeed ? unsigned(std::strtoul(envSeed, nullptr, 10))
-                                  : unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::mt19937 rng(seed);
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (replay: ULMARO_STATES_SEED=" + std::to_string(seed) + ")");
-    std::printf("states: seed %u, %d actions\n", seed, actions);
-    std::fflush(stdout); // a run that hangs still names its seed
+    const TRandomRun run("states", 900);
+    const int actions = run.actions;
+    std::mt19937 rng(run.seed);
+    SCOPED_TRACE(run.Replay());
     const bool trace = std::getenv("ULMARO_STATES_TRACE") != nullptr;
     auto chance = [&](int percent) { return int(rng() % 100) < percent; };
 

@@ -17,6 +17,7 @@
 #include "serial/TSetup_COM.h"
 #include "sim/PtyPeer.h"
 #include "sim/SimKarvo.h"
+#include "tests/support/RandomRun.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
@@ -250,15 +251,10 @@ TEST_F(Sequences, ExitOfTheChartViewWhileItsLoopRuns)
 // sets the number of clicks.
 TEST_F(Sequences, RandomUserLeavesEveryWindowSound)
 {
-    const char* envActions = std::getenv("ULMARO_STATES_ACTIONS");
-    const char* envSeed = std::getenv("ULMARO_STATES_SEED");
-    const int actions = envActions ? std::max(1, std::atoi(envActions)) : 80;
-    const unsigned seed = envSeed ? unsigned(std::strtoul(envSeed, nullptr, 10))
-                                  : unsigned(std::chrono::steady_clock::now().time_since_epoch().count());
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (replay: ULMARO_STATES_SEED=" + std::to_string(seed) + ")");
-    std::printf("main window: seed %u, %d actions\n", seed, actions);
-    std::fflush(stdout); // a run that hangs still names its seed
-    std::mt19937 rng(seed);
+    const TRandomRun run("main window", 80);
+    const int actions = run.actions;
+    std::mt19937 rng(run.seed);
+    SCOPED_TRACE(run.Replay());
     ScriptedPrompt prompt;
 
     TMainForm& m = *MainForm;
