@@ -13,6 +13,43 @@
 #include <unistd.h>
 #include <vector>
 
+namespace {
+
+// Some locales write numbers and times with characters the set cannot
+// hold: Swedish, Finnish, Norwegian and others put a MINUS SIGN (U+2212)
+// before a negative number, French groups digits with a narrow no-break
+// space, Arabic and Indic locales have digits of their own and mark the
+// writing direction. Each would become a "?", and a value like "?1,5" can
+// no longer be read back: they are written as the plain characters they
+// stand for, and the direction marks, which show nothing, are left out.
+// Returns 0 for a character that is dropped.
+char32_t FoldForWindows1252(char32_t c)
+{
+    if (c < 0x80)
+        return c;
+    switch (c) {
+    case 0x2212: // minus sign
+    case 0x2010: // hyphen
+    case 0x2011: // non-breaking hyphen
+        return U'-';
+    case 0x202F: // narrow no-break space
+    case 0x2007: // figure space
+        return 0xA0;
+    case 0x200E: // left-to-right mark
+    case 0x200F: // right-to-left mark
+    case 0x061C: // Arabic letter mark
+        return 0;
+    default:
+        break;
+    }
+    const int digit = QChar::digitValue(c);
+    if (digit >= 0 && digit <= 9 && QChar::category(c) == QChar::Number_DecimalDigit)
+        return char32_t(U'0' + digit);
+    return c;
+}
+
+} // namespace
+
 std::string ToWindows1252(const QString& text)
 {
     std::string out;
@@ -22,15 +59,17 @@ std::string ToWindows1252(const QString& text)
     if (cd == iconv_t(-1)) {
         // No converter on this system: keep plain ASCII, mark the rest.
         for (char32_t c : text.toUcs4())
-            out += c < 0x80 ? char(c) : '?';
+            if (const char32_t f = FoldForWindows1252(c))
+                out += f < 0x80 ? char(f) : '?';
         return out;
     }
     const QList<uint> ucs = text.toUcs4();
     std::vector<char> in;
     in.reserve(size_t(ucs.size()) * 4);
-    for (uint c : ucs)
-        for (int i = 0; i < 4; ++i)
-            in.push_back(char((c >> (8 * i)) & 0xff));
+    for (uint u : ucs)
+        if (const char32_t c = FoldForWindows1252(u))
+            for (int i = 0; i < 4; ++i)
+                in.push_back(char((c >> (8 * i)) & 0xff));
     char* src = in.data();
     size_t srcLeft = in.size();
     char buf[256];

@@ -7,6 +7,7 @@
 #include "core/TimeText.h"
 #include "cpm/CpmFiles.h"
 #include "ohmra/OhmraFiles.h"
+#include "platform/CsvText.h"
 #include "tests/acquisition/demo_chart_fixture.h"
 
 #include <QRegularExpression>
@@ -118,6 +119,22 @@ TEST(NumberTexts, FileDatesHaveFourYearDigitsInTheShortFormat)
     EXPECT_EQ(WithFourDigitYear("yyyy-MM-dd"), "yyyy-MM-dd");
     EXPECT_EQ(WithFourDigitYear("d 'yy' yy"), "d 'yy' yyyy");
     EXPECT_EQ(WithFourDigitYear("d.M.y"), "d.M.y");
+}
+
+// A locale with a minus sign of its own (U+2212) still gets "-" in the
+// result file, where the sign would otherwise be lost as a "?".
+TEST(NumberTexts, NegativeResultsKeepTheirSignInTheFile)
+{
+    for (const char* name : {"sv_SE", "fi_FI", "nb_NO", "de_DE"}) {
+        SCOPED_TRACE(name);
+        LocaleGuard pinned{QLocale(QString::fromLatin1(name))};
+        TCpmResult r;
+        r.OffsetVoltage = -123;
+        r.NegDecayTime = 2.5;
+        const std::string bytes = ToWindows1252(CpmResultLine(QDate(2026, 3, 5), QTime(9, 30), "16", r, ""));
+        EXPECT_EQ(bytes.find('?'), std::string::npos) << bytes;
+        EXPECT_NE(bytes.find(";-123,0"), std::string::npos) << bytes;
+    }
 }
 
 } // namespace

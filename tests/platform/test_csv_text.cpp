@@ -61,6 +61,28 @@ TEST(ToWindows1252, WhatTheSetCannotHoldBecomesAQuestionMarkEach)
     EXPECT_EQ(out, std::string(300, char(0xFC)) + "?" + std::string(300, 'a'));
 }
 
+// Characters some locales put into numbers, times and dates: written as the
+// plain characters they stand for, so the value reads back.
+TEST(ToWindows1252, LocaleSignsDigitsAndMarksBecomeWhatTheyStandFor)
+{
+    const struct {
+        const char* utf8;
+        std::string bytes;
+    } cases[] = {
+        {"\u2212" "1,5", "-1,5"},                     // minus sign (sv_SE, fi_FI, nb_NO)
+        {"1\u202F" "234,5", "1\xA0" "234,5"},          // narrow no-break space (fr_FR)
+        {"\u06F1\u06F2:\u06F0\u06F5", "12:05"},      // Persian digits
+        {"\u0661\u0660\u200F/\u0661\u0662", "10/12"}, // Arabic-Indic digits, right-to-left mark
+        {"\u061C-\u09E7", "-1"},                      // Arabic letter mark, Bengali digit
+        {"\u200E\u2212\u0967", "-1"},                  // left-to-right mark, Devanagari digit
+        {"a\u2011b\u2010c", "a-b-c"},
+        {"\u200E", ""},
+        {"\u00B2\u2075", "\xB2?"}, // superscripts are no decimal digits
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ToWindows1252(QString::fromUtf8(c.utf8)), c.bytes) << c.utf8;
+}
+
 TEST(CsvField, ASemicolonCannotOpenAColumn)
 {
     EXPECT_EQ(CsvField("run 1; hall B;"), "run 1, hall B,");
