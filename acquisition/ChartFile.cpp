@@ -176,8 +176,13 @@ int TChartRecorder::Flush()
 
 void TChartRecorder::End()
 {
-    if (active_)
-        Flush();
+    // Lines still waiting for a file another program holds have no later
+    // chance: they are reported as a failed write, not dropped quietly.
+    if (active_ && !pending_.isEmpty()) {
+        const int err = AppendToFile(path_, ToWindows1252(pending_), false);
+        if (err != 0)
+            Fail(err);
+    }
     active_ = false;
     pending_.clear();
     due_ = false;

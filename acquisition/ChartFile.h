@@ -95,7 +95,9 @@ public:
     void Poll();
     // Writes everything collected. Returns 0 or the error number.
     int Flush();
-    // Flushes and closes the recording; the next one needs a Begin.
+    // Flushes and closes the recording; the next one needs a Begin. Lines
+    // that cannot be written then (the file still held by another program)
+    // go to OnFailure like any failed write; LastError() tells afterwards.
     void End();
 
     std::function<void(const std::string& path, int error)> OnFailure;

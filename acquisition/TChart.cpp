@@ -25,6 +25,7 @@
 #include <qcustomplot.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <cmath>
@@ -866,12 +867,16 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
     });
     d->recorder.OnFailure = [this](const std::string& path, int error) {
         const QString file = QString::fromStdString(path);
-        const QString reason = QString::fromLocal8Bit(std::strerror(error));
+        const QString reason = error == EAGAIN || error == EWOULDBLOCK
+                                   ? QStringLiteral("Another program holds the file.")
+                                   : QString::fromLocal8Bit(std::strerror(error));
         SetStatusText("Not recording: " + reason + " (" + file + ")");
         // Non-modal, like the toolbar's dialogs: the loop goes on sampling.
+        // The failure may come as the run ends (the last lines), so the
+        // words fit both.
         auto* box = new QMessageBox(QMessageBox::Critical, "Error",
                                     "The recording could not be written:\n" + file + "\n" + reason +
-                                        "\n\nThe chart goes on sampling without it.",
+                                        "\n\nThe samples from then on are not in the file.",
                                     QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("RecordingError"));
         box->setAttribute(Qt::WA_DeleteOnClose);

@@ -139,7 +139,9 @@ void EndRecording(TMainForm& f)
     TChartRecorder& rec = f.Chart1->Recorder();
     if (rec.Active()) {
         rec.End();
-        f.Chart1->SetStatusText(QStringLiteral("Recorded to ") + QDir::toNativeSeparators(QString::fromStdString(rec.Path())));
+        // A last write that failed has put its own words in the status line.
+        if (rec.LastError() == 0)
+            f.Chart1->SetStatusText(QStringLiteral("Recorded to ") + QDir::toNativeSeparators(QString::fromStdString(rec.Path())));
     }
     g_recordingFailed = false;
 }

@@ -21,6 +21,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -192,6 +193,84 @@ TEST(ChartRecording, AFullDiskEndsTheRecordingWithOneReport)
     const std::string kept = ReadAll(path + ".kept");
     ASSERT_GT(kept.size(), Line(0).size());
     EXPECT_EQ(kept.substr(kept.size() - Line(0).size()), Line(0));
+}
+
+// Lines that wait for a file another program holds are written when it
+// lets go; a file still held when the recording ends is reported, and what
+// reached it before stays whole.
+TEST(ChartRecording, AFileHeldAtTheEndIsReportedNotCutShortQuietly)
+{
+    for (const bool releasedBeforeEnd : {true, false}) {
+        SCOPED_TRACE(releasedBeforeEnd ? "released before the end" : "held at the end");
+        FakeHost host;
+        TempDir dir;
+        const std::string path = dir.file("run.csv");
+        TChartRecorder rec;
+        std::vector<int> reports;
+        rec.OnFailure = [&](const std::string&, int err) { reports.push_back(err); };
+        ASSERT_EQ(rec.Begin(path, Info()), 0);
+        rec.Append(0, Value(0), Stamp0);
+        ASSERT_EQ(rec.Flush(), 0);
+        const std::string before = ReadAll(path);
+
+        // Another open of the file takes the lock a spreadsheet would.
+        const int holder = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        for (size_t i = 1; i < 4; ++i) {
+            host.now += TChartRecorder::FlushAfterMs;
+            rec.Append(double(i) * 0.046, Value(i), Stamp0 + int64_t(i) * 46);
+            rec.Poll();
+        }
+        EXPECT_TRUE(rec.Active()) << "a held file is waited for while the chart runs";
+        EXPECT_EQ(ReadAll(path), before);
+        if (releasedBeforeEnd)
+            ::flock(holder, LOCK_UN);
+        rec.End();
+        ::close(holder);
+
+        EXPECT_FALSE(rec.Active());
+        if (releasedBeforeEnd) {
+            EXPECT_TRUE(reports.empty());
+            EXPECT_EQ(rec.LastError(), 0);
+            EXPECT_EQ(ReadAll(path), before + Line(1) + Line(2) + Line(3));
+        } else {
+            EXPECT_EQ(reports, std::vector<int>{EAGAIN});
+            EXPECT_EQ(rec.LastError(), EAGAIN);
+            EXPECT_EQ(ReadAll(path), before);
+        }
+    }
+}
+
+// Locales that write a minus sign of their own (U+2212): the recording
+// still holds "-" and reads back as the negative value it was.
+TEST(ChartRecording, NegativeValuesReadBackUnderEveryLocale)
+{
+    for (const char* name : {"sv_SE", "fi_FI", "nb_NO", "lt_LT", "de_DE", "en_US", "fr_FR"}) {
+        SCOPED_TRACE(name);
+        LocaleGuard guard{QLocale(QString::fromLatin1(name))};
+        FakeHost host;
+        TempDir dir;
+        const std::string path = dir.file("run.csv");
+        TChartRecorder rec;
+        ASSERT_EQ(rec.Begin(path, Info()), 0);
+        rec.Append(0, -1234.5, Stamp0);
+        rec.Append(0.046, -0.25, Stamp0 + 46);
+        rec.End();
+        const std::string bytes = ReadAll(path);
+        EXPECT_EQ(bytes.find('?'), std::string::npos) << bytes;
+        const char decimal = QLocale().decimalPoint() == QLatin1String(",") ? ',' : '.';
+        EXPECT_NE(bytes.find(std::string(";-1234") + decimal + "5;"), std::string::npos) << bytes;
+
+        TTraceStore store;
+        TChartFileInfo info;
+        QString error;
+        ASSERT_EQ(ReadChartFile(QString::fromStdString(path), store, info, error), TChartReadResult::Ok)
+            << error.toStdString();
+        ASSERT_EQ(store.Size(), 2u);
+        EXPECT_DOUBLE_EQ(store.Y(0), -1234.5);
+        EXPECT_DOUBLE_EQ(store.Y(1), -0.25);
+    }
 }
 
 TEST(ChartRecording, AFolderThatCannotBeWrittenIsReportedAtBegin)
