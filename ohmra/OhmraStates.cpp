@@ -46,6 +46,7 @@ uint32_t OhmraAllowed(TOhmraState state)
     case TOhmraState::RangeEntry:
         return Bits({C::RangeEntry, C::Exit});
     case TOhmraState::Initialising:
+    case TOhmraState::InitFailed:
     case TOhmraState::Aborting:
     case TOhmraState::Resetting:
     case TOhmraState::Saving:
@@ -61,6 +62,7 @@ bool OhmraBusy(TOhmraState state)
 {
     switch (state) {
     case TOhmraState::NotInitialised:
+    case TOhmraState::InitFailed:
     case TOhmraState::Ready:
     case TOhmraState::ReadyToSave:
     case TOhmraState::Browsing:
@@ -75,6 +77,7 @@ const char* OhmraStateName(TOhmraState state)
     switch (state) {
     case TOhmraState::NotInitialised: return "not initialised";
     case TOhmraState::Initialising: return "initialising";
+    case TOhmraState::InitFailed: return "initialisation failed";
     case TOhmraState::Ready: return "ready";
     case TOhmraState::ReadyToSave: return "ready to save";
     case TOhmraState::Measuring: return "measuring";

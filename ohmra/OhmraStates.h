@@ -10,6 +10,7 @@
 enum class TOhmraState {
     NotInitialised,   // after opening: Init and Exit only
     Initialising,     // Init talks to the meter
+    InitFailed,       // Init got no answer: only Exit, until the window is opened again
     Ready,            // initialised, nothing to save
     ReadyToSave,      // a measurement was shown as complete and can be saved once
     Measuring,        // Start: configuration and readings

@@ -261,7 +261,7 @@ void TFormOhmra::RecoverAfterError(bool initialised)
     Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
     LabelReadFNo->hide();
     LabelFNo->hide();
-    SetState(initialised ? TOhmraState::Ready : TOhmraState::NotInitialised);
+    SetState(initialised ? TOhmraState::Ready : TOhmraState::InitFailed);
 }
 
 void TFormOhmra::RadioGroup_Ohmra_TIClick()
@@ -293,8 +293,10 @@ void TFormOhmra::BitBtn_initClick()
         o.Reset();
         Host().Sleep(3500);
         QString date, version, serial;
+        // A meter that does not identify itself leaves only Exit; the memo
+        // keeps its first line.
         if (o.ReadInfo(date, version, serial) != 0) {
-            SetState(TOhmraState::NotInitialised);
+            SetState(TOhmraState::InitFailed);
             return;
         }
         SetMeFont(24);
@@ -486,7 +488,6 @@ void TFormOhmra::RunMeasurement(unsigned session)
         Label_Ohmra_Me->setText(QStringLiteral("Measurement aborted!"));
         Label_Ohmra_Hu->clear();
         Label_Ohmra_Te->clear();
-        Ohmra_GroupBox_V->setTitle(QStringLiteral("Resistor measured value"));
     } else if (failed) {
         SetMeFont(40);
         Label_Ohmra_Me->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

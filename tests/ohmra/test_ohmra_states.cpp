@@ -122,6 +122,7 @@ using Row = std::map<std::string, bool>;
 const std::map<TOhmraState, std::string> kMeasurementTable = {
     {TOhmraState::NotInitialised, "Init Exit"},
     {TOhmraState::Initialising, "Exit"},
+    {TOhmraState::InitFailed, "Exit"},
     {TOhmraState::Ready, "Init Start Break ReadFile Reset Exit"},
     {TOhmraState::ReadyToSave, "Init Start Break Save ReadFile Reset Exit"},
     {TOhmraState::Measuring, "Break Exit"},
@@ -384,7 +385,7 @@ protected:
         EXPECT_EQ(form->GroupBox_Input_Comment->isVisibleTo(form.get()), s == TOhmraState::CommentEntry)
             << where << ", seed " << seed;
         const bool busy = inStep;
-        if (form->isVisible() && s != TOhmraState::NotInitialised) {
+        if (form->isVisible() && s != TOhmraState::NotInitialised && s != TOhmraState::InitFailed) {
             EXPECT_EQ(form->BitBtn_start->isEnabled(), !busy)
                 << "Start " << where << " in " << OhmraStateName(s) << ", seed " << seed;
         }

@@ -249,17 +249,27 @@ TEST_F(OhmraWindow, InitReadsTheInfoOrLeavesOnlyExit)
         EXPECT_TRUE(b->isEnabled());
     EXPECT_FALSE(form->BitBtn_save->isEnabled());
 
-    // The meter does not acknowledge: Exit, and Init to try again, remain;
-    // the memo keeps its first line.
+    // The meter does not acknowledge: only Exit remains; the memo keeps
+    // its first line.
     bench.Sim([](SimOhmra& s) { s.Faults = {Fault::Nak, Fault::None, Fault::Nak}; });
     form->BitBtn_initClick();
     EXPECT_EQ(form->MemoInfo->toPlainText(), "\t\t\t     Initialize Ohmra, please wait....");
+    EXPECT_EQ(form->State(), TOhmraState::InitFailed);
     EXPECT_TRUE(form->BitBtn_exit->isEnabled());
-    EXPECT_TRUE(form->BitBtn_init->isEnabled());
-    for (QPushButton* b : {form->BitBtn_start, form->BitBtn_stop, form->BitBtn_readFile, form->BitBtn_reset,
-                           form->BitBtn_save})
+    for (QPushButton* b : {form->BitBtn_init, form->BitBtn_start, form->BitBtn_stop, form->BitBtn_readFile,
+                           form->BitBtn_reset, form->BitBtn_save})
         EXPECT_FALSE(b->isEnabled());
+    NewCommands();
+    form->BitBtn_initClick();  // a click that reaches it all the same sends nothing
+    EXPECT_TRUE(NewCommands().empty());
     EXPECT_TRUE(prompt.shown().empty());
+
+    // Opened again from the main window, Init is offered again.
+    form->BitBtn_exitClick();
+    bench.port.Open();
+    form->show();
+    EXPECT_TRUE(form->BitBtn_init->isEnabled());
+    Init();
 }
 
 // --- Start ---------------------------------------------------------------------
@@ -419,6 +429,7 @@ TEST_F(OhmraWindow, BreakDuringTheCountdownAbortsAndStillResets)
     EXPECT_EQ(cmds[1], "C0140A");
     EXPECT_EQ(Strings(cmds.end() - 2, cmds.end()), (Strings{"C4", "82"}));
     EXPECT_EQ(form->Label_Ohmra_Me->text(), "Measurement aborted!");
+    EXPECT_EQ(form->Ohmra_GroupBox_V->title(), "Remaining time");
     EXPECT_EQ(form->Label_Ohmra_Hu->text(), "");
     // An aborted measurement is nothing to save: Save stays off, and a
     // click that reaches it all the same opens no comment entry.
@@ -474,7 +485,7 @@ TEST_F(OhmraWindow, ATimeOutLeavesAWindowTheUserCanActIn)
         {"Start", [this] { form->BitBtn_startClick(); }, TOhmraState::Ready},
         {"Reset", [this] { form->BitBtn_resetClick(); }, TOhmraState::Ready},
         {"Break", [this] { form->BitBtn_stopClick(); }, TOhmraState::Ready},
-        {"Init", [this] { form->BitBtn_initClick(); }, TOhmraState::NotInitialised},
+        {"Init", [this] { form->BitBtn_initClick(); }, TOhmraState::InitFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -492,11 +503,16 @@ TEST_F(OhmraWindow, ATimeOutLeavesAWindowTheUserCanActIn)
         }
         EXPECT_EQ(form->Ohmra_GroupBox_V->title(), "Resistor measured value");
         EXPECT_TRUE(form->BitBtn_exit->isEnabled());
-        EXPECT_TRUE(form->BitBtn_init->isEnabled());
-        EXPECT_EQ(form->BitBtn_start->isEnabled(), c.after != TOhmraState::NotInitialised);
-        // Once the line answers again, the window carries on.
-        if (c.after == TOhmraState::NotInitialised)
+        EXPECT_EQ(form->BitBtn_init->isEnabled(), c.after != TOhmraState::InitFailed);
+        EXPECT_EQ(form->BitBtn_start->isEnabled(), c.after != TOhmraState::InitFailed);
+        // Once the line answers again, the window carries on (opened anew
+        // after a failed Init).
+        if (c.after == TOhmraState::InitFailed) {
+            form->BitBtn_exitClick();
+            bench.port.Open();
+            form->show();
             form->BitBtn_init->click();
+        }
         form->BitBtn_start->click();
         EXPECT_EQ(form->State(), TOhmraState::ReadyToSave);
         EXPECT_EQ(form->Label_Ohmra_Me->text(), "4.7 GOhm");
