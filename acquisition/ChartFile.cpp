@@ -178,11 +178,8 @@ void TChartRecorder::End()
 {
     // Lines still waiting for a file another program holds have no later
     // chance: they are reported as a failed write, not dropped quietly.
-    if (active_ && !pending_.isEmpty()) {
-        const int err = AppendToFile(path_, ToWindows1252(pending_), false);
-        if (err != 0)
-            Fail(err);
-    }
+    if (active_ && Flush() == 0 && !pending_.isEmpty())
+        Fail(EAGAIN);
     active_ = false;
     pending_.clear();
     due_ = false;
