@@ -349,6 +349,20 @@ void TFormOhmraCali::SetProgress(TOhmraCaliProgress progress)
 
 void TFormOhmraCali::Run(TOhmraCaliActivity activity, const std::function<void()>& action)
 {
+    // Print may be pressed while Write Cali date waits for its entry: the
+    // entry is still open underneath and carries on once the print is done.
+    const TOhmraCaliActivity outer = state_.activity;
+    if (outer != TOhmraCaliActivity::Idle) {
+        SetActivity(activity);
+        try {
+            action();
+        } catch (...) {
+            SetActivity(outer);
+            throw;
+        }
+        SetActivity(outer);
+        return;
+    }
     SetActivity(activity);
     try {
         action();

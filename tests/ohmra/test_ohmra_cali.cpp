@@ -13,6 +13,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QPrintDialog>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -297,6 +298,33 @@ TEST_F(OhmraCali, AMonthOutsideTheYearAsksAgainAndCancelSendsNothing)
     EXPECT_TRUE(EntryButtonsEnabled());
     EXPECT_FALSE(w->GroupBoxCaliData->isVisibleTo(w));
     EXPECT_EQ(bench.peer.Received().size(), before);
+}
+
+// Print is offered while the date entry waits; after its dialog the entry
+// is still open and still the only way on, and its OK writes the date once.
+TEST_F(OhmraCali, PrintDuringTheDateEntryLeavesTheEntryOpen)
+{
+    UnlockDateEntry();
+    const size_t sent = bench.Commands().size();
+    bool entryOpenAfterPrint = false, restOffAfterPrint = false;
+    QTimer::singleShot(20, [&] {
+        ASSERT_TRUE(w->BitBtn_print->isEnabled());
+        WhenModal<QPrintDialog>([](QPrintDialog* d) { d->reject(); });
+        w->BitBtn_print->click();
+        entryOpenAfterPrint = w->GroupBoxCaliData->isVisibleTo(w) && w->GroupBoxCaliData->isEnabled();
+        restOffAfterPrint = !w->BitBtn_read_para->isEnabled() && !w->BitBtn_write_para->isEnabled() &&
+                            !w->BitBtn_read_cali_data->isEnabled() && !w->BitBtn_write_cali_data->isEnabled() &&
+                            !w->BitBtn_exit->isEnabled();
+        EnterDate("5", "11.09");
+    });
+    w->BitBtn_write_cali_dataClick();
+    EXPECT_TRUE(entryOpenAfterPrint);
+    EXPECT_TRUE(restOffAfterPrint);
+    EXPECT_EQ(bench.Commands().size(), sent + 1) << "one date frame";
+    EXPECT_EQ(Memo().count("Write to Ohmra ..."), 1);
+    EXPECT_EQ(Memo().count("successfully"), 1);
+    EXPECT_TRUE(EntryButtonsEnabled());
+    EXPECT_FALSE(w->GroupBoxCaliData->isVisibleTo(w));
 }
 
 TEST_F(OhmraCali, ATimeoutDuringTheDateWriteLeavesTheWindowUsable)
