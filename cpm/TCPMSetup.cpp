@@ -15,6 +15,7 @@
 #include "serial/DataDirectory.h"
 #include "serial/TFoCom.h"
 
+#include <QCloseEvent>
 #include <QDate>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -493,6 +494,17 @@ void TCPMSetup::ButtonClearDisplayClick()
 {
     if (Allowed(TCpmAction::ClearDisplay))
         MemoDisplay->clear();
+}
+
+void TCPMSetup::closeEvent(QCloseEvent* e)
+{
+    // The window has no close button; a close from elsewhere (the window
+    // manager's shortcut) takes the way Exit takes, back to the main window,
+    // or none while Exit is not offered. Hiding without it would leave the
+    // main window disabled and the port open.
+    e->ignore();
+    if (Allowed(TCpmAction::Exit))
+        BitBtnCancelClick();
 }
 
 void TCPMSetup::BitBtnCancelClick()

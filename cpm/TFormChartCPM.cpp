@@ -3,6 +3,7 @@
 #include "acquisition/TChart.h"
 #include "cpm/TCPMSetup.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -274,6 +275,14 @@ void TFormChartCPM::SetState(TCpmChartState state)
     setVisible(shown);
     Chart1->setVisible(shown);
     BitBtn_Exit->setEnabled(shown);
+}
+
+void TFormChartCPM::closeEvent(QCloseEvent* e)
+{
+    // No title-bar buttons; a close from elsewhere is the window's Exit,
+    // which shows the decay window again.
+    e->ignore();
+    BitBtn_ExitClick();
 }
 
 void TFormChartCPM::BitBtn_ExitClick()

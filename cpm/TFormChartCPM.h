@@ -81,6 +81,9 @@ public:
     void PrintTo(QPrinter* printer);
     static QRect PrintArea(const QRect& page);
 
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
 private:
     TCpmChartState state_ = TCpmChartState::Hidden;
 };

@@ -541,16 +541,52 @@ TEST_F(CpmWindowTest, TimeoutInTheMiddleOfTheReadOut)
     EXPECT_TRUE(MainControlsEnabled());
 }
 
+// Exit, or a close from the window manager (the window has no close
+// button, but a shortcut of the window manager still asks): either way back
+// to the main window with the port closed. Refused while a run goes on.
 TEST_F(CpmWindowTest, ExitClosesThePortAndReturnsToTheMainWindow)
 {
-    WithSim();
-    bool returned = false;
-    MainLink().ReturnToMain = [&] { returned = true; };
-    CPMSetup->BitBtnCancelClick();
-    MainLink().ReturnToMain = nullptr;
-    EXPECT_TRUE(returned);
-    EXPECT_FALSE(CPMSetup->isVisible());
-    EXPECT_FALSE(port.Active());
+    WithSim([](SimKarvo& s) {
+        s.FramePeriodMs = 20;
+        s.DecayTauMs = 1e9;
+    });
+    for (const bool byWindowManager : {false, true}) {
+        SCOPED_TRACE(byWindowManager ? "window manager" : "Exit");
+        if (!CPMSetup->isVisible()) {
+            port.Open();
+            CPMSetup->show();
+        }
+        if (byWindowManager) {
+            // The decay chart's window goes back to the decay window the same way.
+            CPMSetup->BitBtnChartClick();
+            ASSERT_TRUE(FormChartCPM->isVisible());
+            FormChartCPM->close();
+            EXPECT_FALSE(FormChartCPM->isVisible());
+            EXPECT_TRUE(CPMSetup->isVisible());
+            // In a run the close is refused; Break ends the run.
+            bool refused = false;
+            extra = [&] {
+                if (CPMSetup->Running() && CPMSetup->GroupBoxOffset->title() == "Plate voltage" && !refused) {
+                    CPMSetup->close();
+                    refused = CPMSetup->isVisible();
+                    CPMSetup->BitBtnBreakClick();
+                }
+            };
+            CPMSetup->BitBtnStartClick();
+            extra = nullptr;
+            EXPECT_TRUE(refused);
+        }
+        bool returned = false;
+        MainLink().ReturnToMain = [&] { returned = true; };
+        if (byWindowManager)
+            CPMSetup->close();
+        else
+            CPMSetup->BitBtnCancelClick();
+        MainLink().ReturnToMain = nullptr;
+        EXPECT_TRUE(returned);
+        EXPECT_FALSE(CPMSetup->isVisible());
+        EXPECT_FALSE(port.Active());
+    }
 }
 
 TEST_F(CpmWindowTest, HangUpInARunLeavesTheWindowUsable)
