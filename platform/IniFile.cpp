@@ -98,6 +98,9 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
 {
     parsed_.reset();
     CSimpleIniA ini;
+    // "Key=value" as the files have always been written: the lines the
+    // write does not change keep their look, and strict readers read them.
+    ini.SetSpaces(false);
     // A missing file is created by the save below; one that exists but cannot
     // be read must not be replaced by a file holding only this key.
     if (!Load(ini, path_) && access(path_.c_str(), F_OK) == 0)

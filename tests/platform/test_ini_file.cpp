@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,6 +72,12 @@ TEST(IniFile, WritesCreateTheFileAndKeepOtherEntries)
     EXPECT_EQ(ini.ReadInteger("cpm", "comportindex", 0), 3);
     EXPECT_EQ(ini.ReadString("CPM", "DataDirectory", ""), "/home/lab/data/");
     EXPECT_EQ(ini.ReadString("Ohmra", "DataDirectory", ""), "/tmp/");
+    // Written as "Key=value", without blanks around the sign.
+    std::ifstream in(dir.file("SETUP.INI"));
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("ComPortIndex=3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("DataDirectory=/tmp/\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find(" = "), std::string::npos) << text;
 }
 
 TEST(IniFile, UnwritableFileReportsFailure)
