@@ -101,14 +101,15 @@ void C_CPM_EF::MeasureDecay(int32_t& start, int32_t& stop, int32_t& offsetTime, 
             offsetVoltage = negative ? -magnitude : magnitude;
         }
 
-        // Every live frame is a plate voltage. The result frame is not: read
-        // as one, its mode would be the status and its start voltage the
-        // plate, and the curve would end in a spike back up to +Vstart.
+        // Every live frame is a plate voltage, and so is the abort frame
+        // (the voltage at the Break). The result frame is not: read as one,
+        // its mode would be the status and its start voltage the plate, and
+        // the curve would end in a spike back up to +Vstart.
         int32_t v = HexWordToInt16(Mid(frame, 5, 4));
         const std::string s = StatusBits(Mid(frame, 3, 2));
         if (s.size() >= 7 && s[5] == '1') // bit 2: negative plate
             v = -v;
-        if (done || aborted) {
+        if (done) {
             if (testOutput) {
                 TestRecording.Voltage.push_back(v);
                 TestRecording.Bit1.push_back(s.size() >= 7 && s[6] == '1' ? 1 : 0);

@@ -358,6 +358,8 @@ TEST_F(CpmWindowTest, BreakEndsTheRunThroughTheAbortFrame)
     extra = nullptr;
     EXPECT_TRUE(broke);
     EXPECT_EQ(MemoLines().back(), "Process abortet !!");
+    // The abort frame is read like a live frame: its voltage (0 here) is shown.
+    EXPECT_EQ(CPMSetup->LabelOffset->text(), "0 V");
     EXPECT_FALSE(CPMSetup->BitBtnSaveResult->isEnabled());
     EXPECT_EQ(CPMSetup->LabelPosDecayTime->text(), "0.0 sec");
     EXPECT_TRUE(MainControlsEnabled());
