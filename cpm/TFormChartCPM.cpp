@@ -191,7 +191,8 @@ TFormChartCPM::TFormChartCPM(QWidget* parent) : QWidget(parent)
     for (TCpmGraph* g : {Series1, Series2, Series3, Series4, Series5, Series6})
         g->setObjectName(QStringLiteral("Series%1").arg(seriesNo++));
 
-    // Printing keeps the page margins of this chart, not the main chart's.
+    // The toolbar's Print lays out the paper page every chart prints, under
+    // this chart's own title (see PrintButtonClick).
     disconnect(TeeCommander1->PrintButton, &QAction::triggered, TeeCommander1, nullptr);
     connect(TeeCommander1->PrintButton, &QAction::triggered, this, [this] { PrintButtonClick(); });
     connect(BitBtn_Exit, &QPushButton::clicked, this, [this] { BitBtn_ExitClick(); });
