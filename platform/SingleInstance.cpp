@@ -70,11 +70,11 @@ bool HasTaskWord(int argc, const char* const* argv)
 
 enum class LockResult { Taken, HeldByOther, Unavailable };
 
-// The descriptor stays open (and so the lock held) until the process ends;
-// children started by the program do not inherit it.
-LockResult TryLock(const std::string& path, int& err)
+// The descriptor stays open (and so the lock held) until the process ends,
+// or until `fd` is closed; children started by the program do not inherit it.
+LockResult TryLock(const std::string& path, int& err, int& fd)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         err = errno;
         return LockResult::Unavailable;
@@ -83,7 +83,45 @@ LockResult TryLock(const std::string& path, int& err)
         return LockResult::Taken;
     err = errno;
     close(fd);
+    fd = -1;
     return err == EWOULDBLOCK ? LockResult::HeldByOther : LockResult::Unavailable;
+}
+
+// Every running copy, "task" copies included, holds a shared lock on a
+// second file beside the lock for as long as it runs: the program counts
+// as running while any copy of it does, not only while the first one does.
+// "x.lock" -> "x.copies".
+std::string CopiesPathFor(const std::string& lockPath)
+{
+    return lockPath.substr(0, lockPath.size() - 5) + ".copies";
+}
+
+int g_copies = -1;
+
+// Whether a copy other than this process runs. Only the holder of the lock
+// asks, so no other start can be between the two steps below.
+bool OtherCopyRuns(const std::string& lockPath)
+{
+    const int fd = open(CopiesPathFor(lockPath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    const bool others = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return others;
+}
+
+// Counts this process among the running copies until it ends. A copy that
+// is itself starting holds the file exclusively for a moment only.
+void HoldCopyLock(const std::string& lockPath)
+{
+    const int fd = open(CopiesPathFor(lockPath).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return;
+    if (flock(fd, LOCK_SH) != 0) {
+        close(fd);
+        return;
+    }
+    g_copies = fd;
 }
 
 // "x.lock" -> "x.sock": the channel lives beside the lock it belongs to.
@@ -219,24 +257,35 @@ bool SingleInstanceCheck(int argc, const char* const* argv)
 {
     const std::string base = ExeBaseName();
     const std::string path = LockPathFor(base);
-    int err = 0;
+    int err = 0, fd = -1;
     std::string used = path;
-    LockResult r = TryLock(path, err);
+    LockResult r = TryLock(path, err, fd);
     // A runtime folder we cannot use: the shared temporary folder, with the
     // user id in the name, still keeps this user's instances apart.
     if (r == LockResult::Unavailable) {
         const std::string fallback = SharedTmpLockPath(base);
         if (fallback != path) {
-            r = TryLock(fallback, err);
+            r = TryLock(fallback, err, fd);
             used = fallback;
         }
     }
+    const bool task = HasTaskWord(argc, argv);
     if (r == LockResult::Taken) {
+        // The first copy may have ended while one started with "task" runs
+        // on: the program still runs, and only "task" starts another copy.
+        if (!task && OtherCopyRuns(used)) {
+            close(fd);
+            return false;
+        }
+        HoldCopyLock(used);
         Listen(used);
         return true;
     }
-    if (HasTaskWord(argc, argv))
+    if (task) {
+        if (r == LockResult::HeldByOther)
+            HoldCopyLock(used);
         return true;
+    }
     if (r == LockResult::HeldByOther) {
         AskRunningInstanceToShow(used);
         return false;

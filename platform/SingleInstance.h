@@ -14,7 +14,9 @@
 // A start that is refused first asks the running program to show its main
 // window, through a datagram socket beside the lock (same name, ".sock"),
 // and ends only then. The instance that holds the lock listens on that
-// socket; a copy started with "task" neither listens nor asks.
+// socket; a copy started with "task" neither listens nor asks. Every copy,
+// "task" copies included, counts as running until it ends: while one runs,
+// only "task" starts another.
 bool SingleInstanceCheck(int argc, const char* const* argv);
 
 // The one request the channel carries. Anything else that arrives (other

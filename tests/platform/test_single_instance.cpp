@@ -100,13 +100,14 @@ void Touch(const std::string& path)
 constexpr int kRun = 0;
 constexpr int kRefused = 3;
 
-// The instance that runs first and holds the lock until Release().
+// An instance that stays running until Release(): the first one, which
+// holds the lock, or with "task" a further copy.
 class FirstInstance {
 public:
-    explicit FirstInstance(const std::string& runtimeDir)
+    explicit FirstInstance(const std::string& runtimeDir, std::vector<std::string> words = {"ulmaro"})
     {
         Touch(flag_);
-        instance_.emplace(std::vector<std::string>{"ulmaro"}, runtimeDir, flag_, ready_, shown_);
+        instance_.emplace(std::move(words), runtimeDir, flag_, ready_, shown_);
         started_ = WaitForFile(ready_);
     }
     bool Started() const { return started_; }
@@ -165,6 +166,30 @@ TEST(SingleInstance, SecondInstanceRunsOnlyWithTheTaskWord)
     EXPECT_EQ(first.Release(), std::optional<int>(kRun));
     // The lock goes with the process that held it.
     EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
+}
+
+// The program counts as running while any copy of it runs: a copy started
+// with "task" that outlives the first one still keeps a plain start out.
+TEST(SingleInstance, ACopyStartedWithTaskKeepsTheProgramRunningAfterTheFirstEnds)
+{
+    TempDir runtime;
+    FirstInstance first(runtime.path());
+    ASSERT_TRUE(first.Started());
+    FirstInstance copy(runtime.path(), {"ulmaro", "task"});
+    ASSERT_TRUE(copy.Started());
+    EXPECT_EQ(first.Release(), std::optional<int>(kRun));
+
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRefused);
+    EXPECT_EQ(RunOnce({"ulmaro", "task"}, runtime.path()), kRun);
+    EXPECT_EQ(copy.Release(), std::optional<int>(kRun));
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRun);
+
+    // A copy started with "task" when none runs is the first copy itself.
+    FirstInstance alone(runtime.path(), {"ulmaro", "task"});
+    ASSERT_TRUE(alone.Started());
+    EXPECT_EQ(RunOnce({"ulmaro"}, runtime.path()), kRefused);
+    EXPECT_TRUE(alone.WaitShown(1));
+    EXPECT_EQ(alone.Release(), std::optional<int>(kRun));
 }
 
 TEST(SingleInstance, LockLivesInTheRuntimeFolderUnderItsOldName)
