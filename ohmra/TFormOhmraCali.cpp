@@ -533,12 +533,13 @@ void TFormOhmraCali::BitBtn_write_cali_dataClick()
             }
             break;
         }
-        const QString serialText = MaskText(MaskEditSerialNumber).remove(QLatin1Char(' '));
-        const int serialNumber = FieldNumber(serialText);
         // From here on the line is in use: the entry is closed.
         SetActivity(TOhmraCaliActivity::Exchange);
         Para.CalDate = TwoDigits(d) + QStringLiteral(".") + TwoDigits(mo) + QStringLiteral(".20") + TwoDigits(y);
         AddLine(QStringLiteral("Write to Ohmra ..."));
+        // A number field without a number ends the write here, after the line.
+        const QString serialText = MaskText(MaskEditSerialNumber).remove(QLatin1Char(' '));
+        const int serialNumber = FieldNumber(serialText);
         const int r = ohmra_->WriteCalibrationDate(serialNumber, sm, sy, d, mo, y);
         if (r != 0) {
             AddLine(QStringLiteral("Error occurred ! Error number : ") + QString::number(r));

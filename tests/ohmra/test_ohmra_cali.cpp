@@ -327,6 +327,20 @@ TEST_F(OhmraCali, PrintDuringTheDateEntryLeavesTheEntryOpen)
     EXPECT_FALSE(w->GroupBoxCaliData->isVisibleTo(w));
 }
 
+// An empty Number field: the write is announced, then ends with the
+// conversion error before anything goes out; the window stays usable.
+TEST_F(OhmraCali, ADateEntryWithoutANumberEndsAfterItsLine)
+{
+    UnlockDateEntry();
+    const std::string before = bench.peer.Received();
+    EnterDate("", "11.09");
+    EXPECT_THROW(w->BitBtn_write_cali_dataClick(), std::invalid_argument);
+    EXPECT_EQ(Memo().back(), "Write to Ohmra ...");
+    EXPECT_EQ(bench.peer.Received(), before);
+    EXPECT_TRUE(EntryButtonsEnabled());
+    EXPECT_FALSE(w->BitBtn_save->isEnabled());
+}
+
 TEST_F(OhmraCali, ATimeoutDuringTheDateWriteLeavesTheWindowUsable)
 {
     UnlockDateEntry();
