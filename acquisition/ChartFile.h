@@ -87,6 +87,8 @@ public:
     int Begin(const std::string& path, const TChartFileInfo& info);
     // Goes on appending to the file of the last Begin (Stop, then Start).
     bool Active() const { return active_; }
+    // Lines taken that wait for the file (another program holds it).
+    bool HasWaitingLines() const { return active_ && !pending_.isEmpty(); }
     const std::string& Path() const { return path_; }
     int LastError() const { return error_; }
 

@@ -893,6 +893,9 @@ TChart::TChart(QWidget* parent) : QWidget(parent), d(new Impl)
 
 TChart::~TChart()
 {
+    // No message boxes from a window being torn down: the program's end
+    // finishes the recording before (TMainForm::FinishRecording).
+    d->recorder.OnFailure = nullptr;
     d->recorder.End();
     delete d->plot;  // its plottable refers to the store
     delete d;

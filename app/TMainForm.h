@@ -104,6 +104,10 @@ public:
     void b_ResetClick();
     void b_CancelClick();
     void PrepareChart();
+    // Ends the chart's recording, if one runs, while the user can still be
+    // asked about lines another program keeps from the file: before the
+    // windows are torn down at the end of the program.
+    void FinishRecording();
 
     // Closes the serial port if asked, opens it, and sets the long read
     // time-out the tera-ohmmeter and tester need (serial instrument entries).

@@ -12,6 +12,7 @@
 #include "acquisition/TFormDisplay.h"
 #include "app/RangeTable.h"
 #include "app/TFormHelp.h"
+#include "platform/Prompt.h"
 #include "serial/TFoCom.h"
 
 #include <QDir>
@@ -138,6 +139,16 @@ void EndRecording(TMainForm& f)
 {
     TChartRecorder& rec = f.Chart1->Recorder();
     if (rec.Active()) {
+        // A file another program holds (a spreadsheet that has it open)
+        // would lose what waits for it: the user may let it go first.
+        const QString file = QDir::toNativeSeparators(QString::fromStdString(rec.Path()));
+        while (rec.Flush() == 0 && rec.HasWaitingLines() &&
+               Prompt().RetryCancel(QStringLiteral("The recording ") + file +
+                                        QStringLiteral(" is open in another program; its latest samples are not "
+                                                       "in it yet.\nClose it there and press Retry, or Cancel to "
+                                                       "leave them out."),
+                                    QStringLiteral("Error"), TPromptIcon::Warning)) {
+        }
         rec.End();
         // A last write that failed has put its own words in the status line.
         if (rec.LastError() == 0)
@@ -155,6 +166,8 @@ void ResetTimeAxis(TMainForm& f)
 }
 
 } // namespace
+
+void TMainForm::FinishRecording() { EndRecording(*this); }
 
 void TMainForm::Grafik1Click()
 {

@@ -55,6 +55,9 @@ int main(int argc, char** argv)
         CompleteWindowsAfterFirstPaint();
         WatchShowRequests();
         rc = app.exec();
+        // The event loop is over, but a question can still be asked.
+        if (MainForm)
+            MainForm->FinishRecording();
         return true;
     });
     if (!ran || !WindowsComplete())

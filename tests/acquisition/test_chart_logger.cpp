@@ -7,6 +7,7 @@
 #include "app/TMainForm.h"
 #include "cpm/TFormChartCPM.h"
 #include "tests/acquisition/demo_chart_fixture.h"
+#include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
 
 #include <QDir>
@@ -21,6 +22,9 @@
 #include <algorithm>
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,6 +115,55 @@ TEST_F(ChartLoggerTest, EveryRunIsRecordedAsItHappens)
     RunUntil(5);
     MainForm->b_Cancel->click();
     ASSERT_EQ(Recordings().size(), 3);
+}
+
+// A recording another program holds keeps its lines in waiting; ending it
+// asks first, and Retry writes them once the file is free, Cancel leaves
+// them out and says so.
+TEST_F(ChartLoggerTest, AHeldRecordingAsksBeforeItsLastSamplesAreLeftOut)
+{
+    for (const bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "Retry" : "Cancel");
+        MainForm->b_Reset->click();
+        host.now += 1000;  // another second on the name
+        RunUntil(10);
+        const QString path = MainForm->Chart1->Recorder().Path().c_str();
+        const int holder = ::open(path.toLocal8Bit().constData(), O_RDONLY);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        RunUntil(40);
+        EXPECT_TRUE(MainForm->Chart1->Recorder().HasWaitingLines());
+
+        ScriptedPrompt prompt;
+        if (retry) {
+            prompt.onShown = [&](const ScriptedPrompt::Shown&) { ::flock(holder, LOCK_UN); };
+            prompt.Press(TPromptResult::Retry);
+        } else {
+            prompt.Press(TPromptResult::Cancel);
+        }
+        MainForm->b_Reset->click();  // stopped: the recording ends
+        ::close(holder);
+        ASSERT_EQ(prompt.shown().size(), 1u);
+        EXPECT_TRUE(prompt.shown()[0].text.contains("is open in another program")) << prompt.shown()[0].text.toStdString();
+        EXPECT_EQ(prompt.shown()[0].buttons, TPromptButtons::RetryCancel);
+        TTraceStore store;
+        TChartFileInfo info;
+        QString error;
+        ASSERT_EQ(ReadChartFile(path, store, info, error), TChartReadResult::Ok) << error.toStdString();
+        const auto boxes = MainForm->findChildren<QMessageBox*>("RecordingError");
+        if (retry) {
+            EXPECT_EQ(store.Size(), 40u);
+            EXPECT_TRUE(boxes.isEmpty());
+            EXPECT_TRUE(MainForm->Chart1->StatusText().startsWith("Recorded to"));
+        } else {
+            EXPECT_EQ(store.Size(), 10u);
+            EXPECT_EQ(boxes.size(), 1);
+            EXPECT_TRUE(MainForm->Chart1->StatusText().startsWith("Not recording: Another program holds the file."))
+                << MainForm->Chart1->StatusText().toStdString();
+            for (QMessageBox* b : boxes)
+                b->close();
+        }
+    }
 }
 
 TEST_F(ChartLoggerTest, AFolderThatCannotBeWrittenLeavesTheChartSampling)
