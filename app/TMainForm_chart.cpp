@@ -152,7 +152,7 @@ void EndRecording(TMainForm& f)
         rec.End();
         // A last write that failed has put its own words in the status line.
         if (rec.LastError() == 0)
-            f.Chart1->SetStatusText(QStringLiteral("Recorded to ") + QDir::toNativeSeparators(QString::fromStdString(rec.Path())));
+            f.Chart1->SetStatusText(QStringLiteral("Recorded to ") + file);
     }
     g_recordingFailed = false;
 }

@@ -352,32 +352,23 @@ void TFormOhmraCali::Run(TOhmraCaliActivity activity, const std::function<void()
     // Print may be pressed while Write Cali date waits for its entry: the
     // entry is still open underneath and carries on once the print is done.
     const TOhmraCaliActivity outer = state_.activity;
-    if (outer != TOhmraCaliActivity::Idle) {
-        SetActivity(activity);
-        try {
-            action();
-        } catch (...) {
-            SetActivity(outer);
-            throw;
-        }
-        SetActivity(outer);
-        return;
-    }
     SetActivity(activity);
     try {
         action();
     } catch (...) {
         // A time-out or a field without a number ends the action; the
         // window stays usable.
-        DateEntryOpen = false;
-        waiting_ = false;
-        ProgressBarWait->setVisible(false);
-        ProgressBarWait->setValue(0);
-        Timer1->stop();
-        SetActivity(TOhmraCaliActivity::Idle);
+        if (outer == TOhmraCaliActivity::Idle) {
+            DateEntryOpen = false;
+            waiting_ = false;
+            ProgressBarWait->setVisible(false);
+            ProgressBarWait->setValue(0);
+            Timer1->stop();
+        }
+        SetActivity(outer);
         throw;
     }
-    SetActivity(TOhmraCaliActivity::Idle);
+    SetActivity(outer);
 }
 
 TFormOhmraCali::~TFormOhmraCali()
